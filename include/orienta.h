@@ -1,0 +1,336 @@
+/*
+ * orienta: rotations, angles and similarity transformations for photogrammetry and surveying.
+ *
+ * Conventions, for every function below:
+ *  - Angles are in radians. An angle triple (Terna, or three doubles passed by pointer) holds
+ *    slot 0 = ω (about x), slot 1 = φ (about y), slot 2 = κ (about z).
+ *  - A 3×3 matrix is nine scalars stored by rows: element 3·i + j is row i, column j. Matrices act
+ *    on column vectors, v' = M·v. Elementary rotations, by rows, with c = cos θ, s = sin θ:
+ *      Rx(θ) = (1, 0, 0), (0, c, −s), (0, s, c)
+ *      Ry(θ) = (c, 0, s), (0, 1, 0), (−s, 0, c)
+ *      Rz(θ) = (c, −s, 0), (s, c, 0), (0, 0, 1)
+ *  - The letters after the underscore of an angle function list the rotations in the order they act
+ *    on a column vector: MatrizRotGT_ωφκ builds Rz(κ)·Ry(φ)·Rx(ω).
+ *  - _dbl functions work in double precision, _fl twins in single precision throughout unless a
+ *    function says otherwise. Counts are uint32_t, strides int64_t counts of bytes, flags int32_t
+ *    (nonzero = yes).
+ *  - Nothing validates its input. Degenerate data (no points, coincident points, a zero pivot, an
+ *    argument outside a function's range) yield IEEE infinities and NaN through ordinary
+ *    arithmetic, as each function documents. Functions that change an argument in place say so.
+ *  - Results are reproducible to the last bit: sums run in array order in one accumulator each,
+ *    and means are sum·(1/n).
+ *  - No function keeps state, allocates (but Hel3Dg___ptr_*, see there), starts threads or logs;
+ *    calls on different data may run on any threads at once.
+ */
+#ifndef ORIENTA_H
+#define ORIENTA_H
+
+#include <stdint.h>
+
+#ifndef ORIENTA_API
+#  if defined(__GNUC__)
+#    define ORIENTA_API __attribute__((visibility("default")))
+#  else
+#    define ORIENTA_API
+#  endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------------------------------
+ * Shared types
+ * --------------------------------------------------------------------------------------------- */
+
+/** 3×3 matrix of doubles by rows: element 3·i + j is row i, column j; acts on column vectors. */
+typedef double Matriz3x3[9];
+/** The same layout in single precision. */
+typedef float Matriz3x3_fl[9];
+
+/** Three doubles returned by value. As angles: v[0] = ω, v[1] = φ, v[2] = κ (radians). As a vector:
+ *  the components along x, y, z. */
+typedef struct {
+  double v[3];
+} Terna;
+
+/** Sines and cosines of three angles, pair by pair, sine first:
+ *  v = (sin a0, cos a0, sin a1, cos a1, sin a2, cos a2). Used unchanged: pairs are not normalised,
+ *  so a matrix built from them is a rotation only if every pair is a unit pair. */
+typedef struct {
+  double v[6];
+} SenosCosenos;
+
+/* ------------------------------------------------------------------------------------------------
+ * Rotation matrices from Euler angles (double precision only). Input and output must not overlap;
+ * all nine output elements are written.
+ * --------------------------------------------------------------------------------------------- */
+
+/** M = Rz(κ)·Ry(φ)·Rx(ω) from sc = (sin ω, cos ω, sin φ, cos φ, sin κ, cos κ). sc is unchanged.
+ *  At φ = π/2 (sin φ = 1, cos φ = 0) element 6 is −1 and elements 0, 3, 7, 8 are 0. */
+ORIENTA_API void MatrizRotGT_ωφκ(const SenosCosenos* sc, Matriz3x3 M);
+
+/** M = Ry(φ)·Rx(ω)·Rz(κ) from sc = (sin ω, cos ω, sin φ, cos φ, sin κ, cos κ).
+ *  [in,out] sc is reordered in place, pair by pair, to (κ, ω, φ): it is left holding
+ *  (sin κ, cos κ, sin ω, cos ω, sin φ, cos φ). A second call on the same array therefore builds a
+ *  different matrix; three calls in a row restore the original order. */
+ORIENTA_API void MatrizRotGT_κωφ(SenosCosenos* sc, Matriz3x3 M);
+
+/** M = Rz(κ₂)·Rx(w)·Rz(κ₁) from sc = (sin κ₁, cos κ₁, sin w, cos w, sin κ₂, cos κ₂). sc is
+ *  unchanged. Element 8 is a copy of cos w as given. */
+ORIENTA_API void MatrizRotGT_κwκ(const SenosCosenos* sc, Matriz3x3 M);
+
+/** M = Ry(φ)·Rx(ω)·Rz(κ) from the angles (ω, φ, κ), the same matrix MatrizRotGT_κωφ builds from
+ *  their sines and cosines. [in,out] angulos is reordered in place to (κ, ω, φ). */
+ORIENTA_API void MatrizRot_κωφ(double angulos[3], Matriz3x3 M);
+
+/* ------------------------------------------------------------------------------------------------
+ * Rotation matrices from three-component rotation vectors. θ is the rotation angle and n the unit
+ * axis; every matrix rotates column vectors by θ about n in the sense of Rz(θ) for n = (0, 0, 1).
+ * The vector and the matrix must not overlap.
+ * Types 20, 24 and 26 (and MatrizDeltafl_*) overwrite the vector p with s = sin θ·n.
+ * --------------------------------------------------------------------------------------------- */
+
+/** Type 20: p = θ·n (rotation vector). [in,out] p becomes (sin θ/θ)·p. The zero vector gives the
+ *  identity and is left unchanged. */
+ORIENTA_API void MatrizRot_20(double p[3], Matriz3x3 M);
+
+/** Type 24: p = 2·sin(θ/2)·n, |p| ≤ 2 (twice the quaternion's vector part, scalar part ≥ 0).
+ *  [in,out] p becomes √(1 − |p|²/4)·p. With |p| > 2 the off-diagonal elements and p are NaN. */
+ORIENTA_API void MatrizRot_24(double p[3], Matriz3x3 M);
+
+/** Type 26: p = 2·tan(θ/2)·n (twice the Gibbs vector), any length; a half turn is reached only in
+ *  the limit. [in,out] p becomes 4·p/(4 + |p|²). */
+ORIENTA_API void MatrizRot_26(double p[3], Matriz3x3 M);
+
+/** Type 28: p = (2·asin q1, 2·asin q2, 2·asin q3) with (q1, q2, q3) = sin(θ/2)·n, usable while
+ *  sin²(x/2) + sin²(y/2) + sin²(z/2) ≤ 1 (beyond, the off-diagonal elements are NaN). p is only
+ *  read. */
+ORIENTA_API void MatrizRot_28(const double p[3], Matriz3x3 M);
+
+/** Type 26 from a float vector, in mixed precision: every product, the squared length and the
+ *  factor in single precision, widened to double for the subtractions from 1 and the final sums.
+ *  [in,out] p becomes 4·p/(4 + |p|²) in floats. Returns |p|² = (y² + x²) + z² of p as passed in,
+ *  in single precision. */
+ORIENTA_API float MatrizDeltafl_dbl(float p[3], Matriz3x3 M);
+
+/** The same wholly in single precision, writing nine floats. */
+ORIENTA_API float MatrizDeltafl_fl(float p[3], Matriz3x3_fl M);
+
+/* ------------------------------------------------------------------------------------------------
+ * Angles and vectors from a rotation matrix (double precision only). The matrix is only read.
+ * --------------------------------------------------------------------------------------------- */
+
+/** A recovery function: Gmatriz_ωφκ_seg, Gmatriz_24_seg or one of the caller's own. */
+typedef Terna (*FuncGmatriz)(const double* M);
+
+/** (ω, φ, κ) with M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2. For a matrix built by
+ *  MatrizRotGT_ωφκ from ω, κ in (−π, π] and φ in (−π/2, π/2) it returns those angles up to
+ *  rounding. At exact gimbal lock only κ − ω (φ = π/2) or κ + ω (φ = −π/2) is defined: ω = 0
+ *  and κ carries it. Near gimbal lock a κ or ω wrapped across ±π may land just below −π (wraps use
+ *  the full turn 6.283185307179597, 12 units in the last place above 2π). */
+ORIENTA_API Terna Gmatriz_ωφκ_seg(const Matriz3x3 M);
+
+/** The type-24 vector 2·sin(θ/2)·n of the rotation M (0 ≤ θ ≤ π), the vector from which
+ *  MatrizRot_24 rebuilds M; stable near half a turn. */
+ORIENTA_API Terna Gmatriz_24_seg(const Matriz3x3 M);
+
+/** Takes whole quarter and half turns about z out of M, then calls recuperar on what remains.
+ *  [out] *codigo (written, never read): bit 0 (1) a quarter turn was taken out, bit 1 (2) a half
+ *  turn; the result describes M·Rz(−π/2) for code 1, M·Rz(π) for code 2, M·Rz(π/2) for code 3.
+ *  With recuperar == Gmatriz_ωφκ_seg (this library's own function, by address) the half turn is
+ *  taken out of the returned angles (|κ| > π/2 → κ ∓ π, ω and φ negated); with any other function
+ *  it is taken out of the matrix before the call. A null recuperar stores the quarter-turn code
+ *  and returns (NaN, NaN, NaN). */
+ORIENTA_API Terna Getoffset_matriz(const Matriz3x3 M, FuncGmatriz recuperar, uint32_t* codigo);
+
+/* ------------------------------------------------------------------------------------------------
+ * 3×3 utilities
+ * --------------------------------------------------------------------------------------------- */
+
+/** [in,out] Inverts a symmetric matrix in place by symmetric elimination without pivoting. Reads
+ *  only the upper triangle (elements 0, 1, 2, 4, 5, 8); writes all nine elements with the
+ *  symmetric inverse. A zero pivot leaves infinities or NaN. */
+ORIENTA_API void Orvinvsim3_dbl(Matriz3x3 M);
+/** The same in single precision. */
+ORIENTA_API void Orvinvsim3_fl(Matriz3x3_fl M);
+
+/** [in,out] Turns a near-rotation, possibly scaled, into a proper rotation (determinant +1): the
+ *  longest line (row or column) is normalised, the second made orthogonal to it and normalised,
+ *  the third rebuilt as a cross product. Rows are used when the second-longest row is longer than
+ *  the second-longest column, columns otherwise (the identity takes the column path and comes
+ *  back unchanged). Returns the index (0, 1, 2) of the rebuilt line; which mode was taken is not
+ *  reported. A zero or degenerate matrix is left holding non-finite values. */
+ORIENTA_API int32_t convierte_en_R_dbl(Matriz3x3 M);
+/** The same in single precision. */
+ORIENTA_API int32_t convierte_en_R_fl(Matriz3x3_fl M);
+
+/* ------------------------------------------------------------------------------------------------
+ * Means of angle triplets across the ±π wrap-around
+ * --------------------------------------------------------------------------------------------- */
+
+/** Per component c, the mean of angulos[3·i + c], i < n, in radians within [−π, π]; angles near
+ *  +π and near −π average to near ±π, not 0. A mean above π is returned less one full turn, so it
+ *  may land just below −π. n = 0 yields NaN. The array is only read. */
+ORIENTA_API Terna Gmedio(const double* angulos, uint32_t n);
+
+/** The weighted mean: pesos[3·i + c] (floats) weighs angulos[3·i + c]. A component whose weights
+ *  are all zero yields NaN. Both arrays are only read. */
+ORIENTA_API Terna Gmedio_pesos(const double* angulos, uint32_t n, const float* pesos);
+
+/* ------------------------------------------------------------------------------------------------
+ * 2D similarity
+ * --------------------------------------------------------------------------------------------- */
+
+/** Centred 2D similarity: target ≈ (xc_destino, yc_destino) + escala·R·(source − (xc_origen,
+ *  yc_origen)), R = [cos_giro −sen_giro; sen_giro cos_giro]; sen_giro > 0 turns +x towards +y. */
+typedef struct {
+  double xc_origen, yc_origen;   /**< centroid of the source points */
+  double xc_destino, yc_destino; /**< centroid of the target points */
+  double escala;                 /**< √(Qd/Qo), ratio of the root-sum-square spreads */
+  double cos_giro, sen_giro;     /**< unit vector of the least-squares rotation */
+} Hel2Dg_dbl;
+
+/** Hel2Dg_dbl in single precision. */
+typedef struct {
+  float xc_origen, yc_origen;
+  float xc_destino, yc_destino;
+  float escala;
+  float cos_giro, sen_giro;
+} Hel2Dg_fl;
+
+/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg. */
+typedef struct {
+  double tx, ty; /**< the source point carried onto the target origin */
+  double escala, cos_giro, sen_giro;
+} Hel2D_dbl;
+
+/** Hel2D_dbl in single precision. */
+typedef struct {
+  float tx, ty;
+  float escala, cos_giro, sen_giro;
+} Hel2D_fl;
+
+/* The twelve estimators below compute the same record from the same pairs and differ only in
+ * where they find pair i. A point is x then y; only those two scalars are read. Strides are signed
+ * byte counts (a negative stride walks backwards from the pointer given). Points are read twice and
+ * must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates and NaN for
+ * escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror image is
+ * fitted as a rotation. For the same pairs all six layouts of one precision return bit-identical
+ * records. */
+
+/** P: 2n pointers, P[2i] → source point i, P[2i+1] → target point i. */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___ptr_fl(const float* const* P, uint32_t n);
+/** A: n packed records (source x, source y, target x, target y). */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___p_dbl(const double* A, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___p_fl(const float* A, uint32_t n);
+/** S, T: n packed source points and n packed target points. */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___pp_dbl(const double* S, const double* T, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___pp_fl(const float* S, const float* T, uint32_t n);
+/** B: one strided array of 2n entries, source and target alternating: source point i at B + 2i·s
+ *  bytes, target point i at B + (2i+1)·s bytes. */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___g_dbl(const double* B, int64_t s, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___g_fl(const float* B, int64_t s, uint32_t n);
+/** S, T: two strided arrays sharing the stride s: source point i at S + i·s, target at T + i·s. */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___gg_dbl(const double* S, const double* T, int64_t s, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___gg_fl(const float* S, const float* T, int64_t s, uint32_t n);
+/** S, T: two strided arrays with their own strides: source point i at S + i·sS, target at
+ *  T + i·sT. */
+ORIENTA_API Hel2Dg_dbl Hel2Dg___mixed_dbl(const double* S, int64_t sS, const double* T, int64_t sT,
+                                          uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float* T, int64_t sT,
+                                        uint32_t n);
+
+/** The plain form of a centred similarity: tx, ty = source centroid − (1/escala)·Rᵀ·target
+ *  centroid; escala, cos_giro, sen_giro copied. g is only read. escala = 0 or NaN gives infinite or
+ *  NaN tx, ty. */
+ORIENTA_API Hel2D_dbl Hel2D___Hel2Dg_dbl(const Hel2Dg_dbl* g);
+ORIENTA_API Hel2D_fl Hel2D___Hel2Dg_fl(const Hel2Dg_fl* g);
+
+/* ------------------------------------------------------------------------------------------------
+ * 2D polynomial transformations
+ * --------------------------------------------------------------------------------------------- */
+
+/** x' = x0_destino + Σ coef_x[k]·term k, y' = y0_destino + Σ coef_y[k]·term k, with dx, dy the point
+ *  minus (xc_origen, yc_origen) and terms, in order: dx, dy (always); dx², dx·dy, dy² (tipo ≥ 6);
+ *  dx³, dx²·dy, dx·dy², dy³ (tipo ≥ 7, compared unsigned). Kinds: 0 constant, 1 rigid,
+ *  2 similarity, 3 affine (4 and 5 are fitted and evaluated as affine), 6 second order,
+ *  7 third order. */
+typedef struct {
+  uint32_t tipo;
+  double xc_origen, yc_origen;
+  double x0_destino, y0_destino;
+  double coef_x[9];
+  double coef_y[9];
+} Trans_Polinomica2D_dbl;
+
+/** Trans_Polinomica2D_dbl in single precision (tipo still uint32_t). */
+typedef struct {
+  uint32_t tipo;
+  float xc_origen, yc_origen;
+  float x0_destino, y0_destino;
+  float coef_x[9];
+  float coef_y[9];
+} Trans_Polinomica2D_fl;
+
+/** [in,out] Overwrites punto (x then y) with its image through t; t is only read. Coefficients of
+ *  terms the kind does not evaluate are ignored. */
+ORIENTA_API void transforma_punto2D_dbl(const Trans_Polinomica2D_dbl* t, double punto[2]);
+ORIENTA_API void transforma_punto2D_fl(const Trans_Polinomica2D_fl* t, float punto[2]);
+
+/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets;
+ *  a tipo above 7 is lowered to 7 in the record. Every other field is overwritten; coefficients the
+ *  kind does not use are zero. Polynomial kinds are least-squares fits; too few or degenerate pairs
+ *  yield NaN coefficients. n = 0 yields NaN fields. The points are only read; no allocation. */
+ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P,
+                                                   uint32_t n);
+ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P,
+                                                  uint32_t n);
+
+/* ------------------------------------------------------------------------------------------------
+ * 3D similarity
+ * --------------------------------------------------------------------------------------------- */
+
+/** Centred 3D similarity: a source point p maps to centro_destino + escala·R·(p − centro_origen). */
+typedef struct {
+  double centro_origen[3];
+  double centro_destino[3];
+  double escala;
+  Matriz3x3 rotacion; /**< R by rows */
+} Hel3Dg_dbl;
+
+/** Hel3Dg_dbl in single precision. */
+typedef struct {
+  float centro_origen[3];
+  float centro_destino[3];
+  float escala;
+  Matriz3x3_fl rotacion;
+} Hel3Dg_fl;
+
+/** Estimates hel from n pairs: pares[2k] → source point k, pares[2k+1] → target point k (x, y, z).
+ *  aprox_general ≠ 0 with n ≥ 9 starts from the linear least-squares map made orthonormal;
+ *  otherwise the start is the best rotation about z. One to four Newton steps follow.
+ *  centrar_en_sitio ≠ 0: [in,out] every point is overwritten with its centred coordinates (a point
+ *  referenced by several pairs is reduced once per reference, so reference each point once in
+ *  that mode), and nothing is allocated; otherwise the points are only read and a scratch area of
+ *  48·n bytes is taken from the heap and released.
+ *  inversa_normal, if not null, receives the nine floats of the inverse Newton matrix of the last
+ *  step, by rows.
+ *  Returns 0 estimate made; 1 record written but not the best fit (the refinement did not converge
+ *  or did not end at a maximum; the record is the last iterate); −1 record written but some
+ *  written value is not finite (degenerate input); −2 scratch area refused, nothing written. */
+ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_dbl* hel,
+                                     int32_t aprox_general, int32_t centrar_en_sitio,
+                                     float* inversa_normal);
+
+/** The same on float points, every step in single precision; the scratch area is 24·n bytes. */
+ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel,
+                                    int32_t aprox_general, int32_t centrar_en_sitio,
+                                    float* inversa_normal);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORIENTA_H */

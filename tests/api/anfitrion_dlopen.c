@@ -1,0 +1,60 @@
+/* A host as our users write them: load the library by path, find every function by its
+ * unmangled name (Greek letters as UTF-8), call one through its pointer. */
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "orienta.h"
+
+static const char* const kNombres[] = {
+    "MatrizRotGT_ωφκ", "MatrizRotGT_κωφ", "MatrizRotGT_κwκ", "MatrizRot_κωφ",
+    "MatrizRot_20", "MatrizRot_24", "MatrizRot_26", "MatrizRot_28",
+    "MatrizDeltafl_dbl", "MatrizDeltafl_fl",
+    "Gmatriz_ωφκ_seg", "Gmatriz_24_seg", "Getoffset_matriz",
+    "Orvinvsim3_dbl", "Orvinvsim3_fl", "convierte_en_R_dbl", "convierte_en_R_fl",
+    "Gmedio", "Gmedio_pesos",
+    "Hel2Dg___g_dbl", "Hel2Dg___g_fl", "Hel2Dg___gg_dbl", "Hel2Dg___gg_fl",
+    "Hel2Dg___mixed_dbl", "Hel2Dg___mixed_fl", "Hel2Dg___p_dbl", "Hel2Dg___p_fl",
+    "Hel2Dg___pp_dbl", "Hel2Dg___pp_fl", "Hel2Dg___ptr_dbl", "Hel2Dg___ptr_fl",
+    "Hel2D___Hel2Dg_dbl", "Hel2D___Hel2Dg_fl",
+    "transforma_punto2D_dbl", "transforma_punto2D_fl",
+    "Trans_Polinomica2D___puntosxy_dbl", "Trans_Polinomica2D___puntosxy_fl",
+    "Hel3Dg___ptr_dbl", "Hel3Dg___ptr_fl",
+};
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s path/to/liborienta.so\n", argv[0]);
+    return 2;
+  }
+  void* biblioteca = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (!biblioteca) {
+    fprintf(stderr, "dlopen: %s\n", dlerror());
+    return 1;
+  }
+  int faltan = 0;
+  const size_t total = sizeof kNombres / sizeof kNombres[0];
+  for (size_t i = 0; i < total; ++i) {
+    if (!dlsym(biblioteca, kNombres[i])) {
+      fprintf(stderr, "missing: %s\n", kNombres[i]);
+      ++faltan;
+    }
+  }
+
+  /* One call through a pointer: a quarter turn about z. */
+  void (*rot)(const SenosCosenos*, Matriz3x3) = 0;
+  *(void**)&rot = dlsym(biblioteca, "MatrizRotGT_ωφκ");
+  if (rot) {
+    const SenosCosenos sc = {{0.0, 1.0, 0.0, 1.0, 1.0, 0.0}};
+    Matriz3x3 M;
+    rot(&sc, M);
+    const double esperada[9] = {0, -1, 0, 1, 0, 0, -0.0, 0, 1}; /* element 6 is −sin φ = −0 */
+    if (memcmp(M, esperada, sizeof M) != 0) {
+      fprintf(stderr, "MatrizRotGT_ωφκ through dlsym gave a wrong matrix\n");
+      ++faltan;
+    }
+  }
+  dlclose(biblioteca);
+  printf("%zu names looked up, %d problems\n", total, faltan);
+  return faltan ? 1 : 0;
+}

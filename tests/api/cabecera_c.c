@@ -1,0 +1,17 @@
+/* Compiled as strict C11: the public header must need nothing from C++. */
+#include "orienta.h"
+
+#include <stddef.h>
+
+/* Records keep their documented sizes: plain scalars, no padding but after tipo. */
+_Static_assert(sizeof(Terna) == 3 * sizeof(double), "Terna");
+_Static_assert(sizeof(SenosCosenos) == 6 * sizeof(double), "SenosCosenos");
+_Static_assert(sizeof(Hel2Dg_dbl) == 7 * sizeof(double), "Hel2Dg_dbl");
+_Static_assert(sizeof(Hel2Dg_fl) == 7 * sizeof(float), "Hel2Dg_fl");
+_Static_assert(sizeof(Hel2D_dbl) == 5 * sizeof(double), "Hel2D_dbl");
+_Static_assert(sizeof(Hel3Dg_dbl) == 16 * sizeof(double), "Hel3Dg_dbl");
+_Static_assert(sizeof(Hel3Dg_fl) == 16 * sizeof(float), "Hel3Dg_fl");
+_Static_assert(offsetof(Trans_Polinomica2D_dbl, xc_origen) == 8, "Trans_Polinomica2D_dbl");
+_Static_assert(offsetof(Trans_Polinomica2D_fl, xc_origen) == 4, "Trans_Polinomica2D_fl");
+
+FuncGmatriz cabecera_c_recuperador(void) { return Gmatriz_ωφκ_seg; }
