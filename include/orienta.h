@@ -169,13 +169,24 @@ ORIENTA_API int32_t convierte_en_R_fl(Matriz3x3_fl M);
  * Means of angle triplets across the ±π wrap-around
  * --------------------------------------------------------------------------------------------- */
 
-/** Per component c, the mean of angulos[3·i + c], i < n, in radians within [−π, π]; angles near
- *  +π and near −π average to near ±π, not 0. A mean above π is returned less one full turn, so it
- *  may land just below −π. n = 0 yields NaN. The array is only read. */
+/** Per component c, the mean of angulos[3·i + c], i < n (radians, expected within [−π, π]; not
+ *  checked). The angles of a component are split into a positive group (a > 0) and a non-positive
+ *  one (a ≤ 0, zero included). When both are present and the positive group's mean exceeds the
+ *  non-positive one's by more than π, the non-positive group is taken a full turn up first, so
+ *  angles near +π and near −π average to near ±π, not 0. A mean above π is returned less one full
+ *  turn; the full turn is 6.283185307179597, 12 units in the last place above 2π, so such a mean
+ *  lands at or just below −π (3.0 and −3.0 give −6.283185307179597/2): results lie in
+ *  (π − 6.283185307179597, π] up to rounding. Sums run in array order; means are sum·(1/n).
+ *  n = 0 yields NaN in every component (0·(1/0)). The array is only read. */
 ORIENTA_API Terna Gmedio(const double* angulos, uint32_t n);
 
-/** The weighted mean: pesos[3·i + c] (floats) weighs angulos[3·i + c]. A component whose weights
- *  are all zero yields NaN. Both arrays are only read. */
+/** The weighted mean: the float pesos[3·i + c] weighs angulos[3·i + c]. Grouping, shift and wrap
+ *  as in Gmedio, with weighted group means Σw·a / Σw and the combined mean
+ *  (N̄·WN + SP) / (WN + WP). Products w·a and their sums are in double; the weight totals WN, WP
+ *  and WN + WP are summed in single precision and widened to double only to divide. A group counts
+ *  only when its weight total is nonzero, so angles of weight 0 are ignored. Weights are expected
+ *  non-negative: a component whose weights are all zero (or n = 0) yields NaN (0/0); negative
+ *  weights that cancel to a zero total yield infinities or NaN. Both arrays are only read. */
 ORIENTA_API Terna Gmedio_pesos(const double* angulos, uint32_t n, const float* pesos);
 
 /* ------------------------------------------------------------------------------------------------

@@ -54,6 +54,18 @@ int main(int argc, char** argv) {
       ++faltan;
     }
   }
+  /* A record returned by value through a pointer: 3.0 and −3.0 average to just below −π. */
+  Terna (*medio)(const double*, uint32_t) = 0;
+  *(void**)&medio = dlsym(biblioteca, "Gmedio");
+  if (medio) {
+    const double angulos[6] = {0.5, 3.0, 0.0, -0.5, -3.0, 0.0};
+    const Terna t = medio(angulos, 2);
+    const double esperada[3] = {0.0, -6.283185307179597 / 2, 0.0};
+    if (memcmp(t.v, esperada, sizeof esperada) != 0) {
+      fprintf(stderr, "Gmedio through dlsym gave a wrong mean\n");
+      ++faltan;
+    }
+  }
   dlclose(biblioteca);
   printf("%zu names looked up, %d problems\n", total, faltan);
   return faltan ? 1 : 0;
