@@ -303,12 +303,13 @@ ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, cons
  * 3D similarity
  * --------------------------------------------------------------------------------------------- */
 
-/** Centred 3D similarity: a source point p maps to centro_destino + escala·R·(p − centro_origen). */
+/** Centred 3D similarity: a source point p maps to centro_destino + escala·R·(p − centro_origen),
+ *  R a rotation matrix by rows acting on column vectors. */
 typedef struct {
-  double centro_origen[3];
-  double centro_destino[3];
-  double escala;
-  Matriz3x3 rotacion; /**< R by rows */
+  double centro_origen[3];  /**< centroid of the source points of all pairs (x, y, z) */
+  double centro_destino[3]; /**< centroid of the target points of all pairs */
+  double escala;            /**< √(Σ|b|² / Σ|a|²) of the centred points: ratio of the RMS spreads */
+  Matriz3x3 rotacion;       /**< R by rows: maximises Σ b·(R·a) over the centred pairs (a, b) */
 } Hel3Dg_dbl;
 
 /** Hel3Dg_dbl in single precision. */
@@ -320,22 +321,34 @@ typedef struct {
 } Hel3Dg_fl;
 
 /** Estimates hel from n pairs: pares[2k] → source point k, pares[2k+1] → target point k (x, y, z).
- *  aprox_general ≠ 0 with n ≥ 9 starts from the linear least-squares map made orthonormal;
- *  otherwise the start is the best rotation about z. One to four Newton steps follow.
- *  centrar_en_sitio ≠ 0: [in,out] every point is overwritten with its centred coordinates (a point
- *  referenced by several pairs is reduced once per reference, so reference each point once in
- *  that mode), and nothing is allocated; otherwise the points are only read and a scratch area of
- *  48·n bytes is taken from the heap and released.
- *  inversa_normal, if not null, receives the nine floats of the inverse Newton matrix of the last
- *  step, by rows.
- *  Returns 0 estimate made; 1 record written but not the best fit (the refinement did not converge
- *  or did not end at a maximum; the record is the last iterate); −1 record written but some
- *  written value is not finite (degenerate input); −2 scratch area refused, nothing written. */
+ *  The start is the best rotation about z, or, when aprox_general ≠ 0 and n ≥ 9, the linear
+ *  least-squares map made orthonormal (needed for rotations far from z, such as half turns about
+ *  x). One to four Newton steps follow, stopping once the squared step falls
+ *  below 1e-5; their 3×3 system is accumulated and solved in single precision.
+ *  centrar_en_sitio ≠ 0: [in,out] every point is overwritten, pair by pair, with itself minus its
+ *  set's centroid, and nothing is allocated. A point referenced by several pairs is reduced once
+ *  per reference (and then read in its over-reduced state), so in that mode reference each point
+ *  once. centrar_en_sitio = 0: the points are only read; a scratch area of 48·n bytes is taken
+ *  from the heap and released before returning.
+ *  [out] inversa_normal, if not null, receives the nine floats (also in this double variant) of
+ *  the inverse Newton matrix of the last step, by rows: a symmetric matrix.
+ *  Returns:
+ *    0  estimate made: the refinement converged at a maximum of the fit;
+ *    1  record and inversa_normal written, but not the best fit: four steps did not converge, or
+ *       the last Newton matrix was not positive definite (a saddle, not a maximum); the record
+ *       holds the last iterate. Typical with the z start on rotations far from z;
+ *   −1  record and inversa_normal written, but some value in them (or in the last inverse Newton
+ *       matrix, requested or not) is not finite: degenerate input, e.g. n = 0, all source points
+ *       equal, all points exactly on one line, or, with the general start, all source points exactly
+ *       in one plane (nearly degenerate sets may instead give finite, meaningless values);
+ *   −2  the scratch area was refused (only with centrar_en_sitio = 0): nothing was written, not
+ *       the record, nor inversa_normal, nor the points. */
 ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_dbl* hel,
                                      int32_t aprox_general, int32_t centrar_en_sitio,
                                      float* inversa_normal);
 
-/** The same on float points, every step in single precision; the scratch area is 24·n bytes. */
+/** The same on float points, every step in single precision; the scratch area is 24·n bytes.
+ *  Same statuses. */
 ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel,
                                     int32_t aprox_general, int32_t centrar_en_sitio,
                                     float* inversa_normal);

@@ -66,6 +66,29 @@ int main(int argc, char** argv) {
       ++faltan;
     }
   }
+
+  /* The 3D similarity through a pointer, on four exact pairs: a quarter turn about z, scale 2,
+   * shift (10, 20, 30); the points are centred in place. */
+  int32_t (*hel3d)(double* const*, uint32_t, Hel3Dg_dbl*, int32_t, int32_t, float*) = 0;
+  *(void**)&hel3d = dlsym(biblioteca, "Hel3Dg___ptr_dbl");
+  if (hel3d) {
+    double puntos[8][3] = {{1, 0, 0}, {10, 22, 30}, {0, 1, 0}, {8, 20, 30},
+                           {-1, 0, 0}, {10, 18, 30}, {0, -1, 0}, {12, 20, 30}};
+    double* pares[8];
+    for (int k = 0; k < 8; ++k) pares[k] = puntos[k];
+    Hel3Dg_dbl hel;
+    float inversa[9];
+    const int32_t estado = hel3d(pares, 4, &hel, 1, 1, inversa);
+    const double rotacion[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
+    int bien = estado == 0 && hel.escala == 2.0 && hel.centro_destino[0] == 10.0 &&
+               hel.centro_destino[1] == 20.0 && hel.centro_destino[2] == 30.0 &&
+               inversa[0] == 0.25f && inversa[8] == 0.125f && puntos[1][1] == 2.0;
+    for (int e = 0; e < 9; ++e) bien = bien && hel.rotacion[e] == rotacion[e];
+    if (!bien) {
+      fprintf(stderr, "Hel3Dg___ptr_dbl through dlsym gave a wrong estimate (status %d)\n", (int)estado);
+      ++faltan;
+    }
+  }
   dlclose(biblioteca);
   printf("%zu names looked up, %d problems\n", total, faltan);
   return faltan ? 1 : 0;
