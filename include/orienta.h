@@ -121,27 +121,46 @@ ORIENTA_API float MatrizDeltafl_fl(float p[3], Matriz3x3_fl M);
  * Angles and vectors from a rotation matrix (double precision only). The matrix is only read.
  * --------------------------------------------------------------------------------------------- */
 
-/** A recovery function: Gmatriz_ωφκ_seg, Gmatriz_24_seg or one of the caller's own. */
+/** A recovery function: takes a rotation matrix (nine doubles by rows, only read) and returns a
+ *  triple by value. Gmatriz_ωφκ_seg, Gmatriz_24_seg or one of the caller's own. */
 typedef Terna (*FuncGmatriz)(const double* M);
 
-/** (ω, φ, κ) with M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2. For a matrix built by
- *  MatrizRotGT_ωφκ from ω, κ in (−π, π] and φ in (−π/2, π/2) it returns those angles up to
- *  rounding. At exact gimbal lock only κ − ω (φ = π/2) or κ + ω (φ = −π/2) is defined: ω = 0
- *  and κ carries it. Near gimbal lock a κ or ω wrapped across ±π may land just below −π (wraps use
- *  the full turn 6.283185307179597, 12 units in the last place above 2π). */
+/** (ω, φ, κ) with M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2. φ is in [−π/2, π/2]; ω and κ are
+ *  in [−π, π], but a near-gimbal value wrapped across ±π may land just below −π (wraps use
+ *  the full turn 6.283185307179597, 12 units in the last place above 2π, so π wraps to
+ *  π − 6.283185307179597). For a matrix built by MatrizRotGT_ωφκ from ω, κ in (−π, π] and φ in
+ *  (−π/2, π/2) it returns those angles up to rounding (ω and κ lose accuracy as 1/cos φ).
+ *  |m6| < 0.9 reads φ = asin(−m6); from 0.9 on, φ comes from the first column's length and the
+ *  well-determined κ ∓ ω from the upper block. At exact gimbal lock (m0 = m3 = 0 or
+ *  m7 = m8 = 0) only κ − ω (φ = π/2) or κ + ω (φ = −π/2) is defined: ω = 0 and κ carries it,
+ *  unwrapped. */
 ORIENTA_API Terna Gmatriz_ωφκ_seg(const Matriz3x3 M);
 
 /** The type-24 vector 2·sin(θ/2)·n of the rotation M (0 ≤ θ ≤ π), the vector from which
- *  MatrizRot_24 rebuilds M; stable near half a turn. */
+ *  MatrizRot_24 rebuilds M; stable near half a turn. With t the trace: for t > −0.8 the vector is
+ *  the antisymmetric part times 1/√(t + 1). For t ≤ −0.8 each component's magnitude is √q,
+ *  q = 2·mᵢᵢ + 1 − t (a component with q < 0 is +0); the largest component (the first on ties)
+ *  takes its sign from the antisymmetric part (negative when m5 > m7, m6 > m2, m1 > m3 for x, y,
+ *  z), and every other one its sign relative to the largest from the pair's symmetric sum
+ *  (m1 + m3, m2 + m6, m5 + m7; negative → opposite sign). At exactly half a turn the vector is
+ *  only defined up to sign and the largest component comes out positive; e.g. the half turn
+ *  about (1, −1, 0)/√2 gives (√2, −√2, 0). Near |v| = 2 rounding may put |v|² just above 4,
+ *  where MatrizRot_24 yields NaN: scale such a vector down by an ulp before rebuilding. */
 ORIENTA_API Terna Gmatriz_24_seg(const Matriz3x3 M);
 
-/** Takes whole quarter and half turns about z out of M, then calls recuperar on what remains.
- *  [out] *codigo (written, never read): bit 0 (1) a quarter turn was taken out, bit 1 (2) a half
- *  turn; the result describes M·Rz(−π/2) for code 1, M·Rz(π) for code 2, M·Rz(π/2) for code 3.
- *  With recuperar == Gmatriz_ωφκ_seg (this library's own function, by address) the half turn is
- *  taken out of the returned angles (|κ| > π/2 → κ ∓ π, ω and φ negated); with any other function
- *  it is taken out of the matrix before the call. A null recuperar stores the quarter-turn code
- *  and returns (NaN, NaN, NaN). */
+/** Takes whole quarter and half turns about z out of M, then calls recuperar once on what
+ *  remains. M is only read (turns are applied to a local copy).
+ *  A quarter turn is taken out when m1·m3 + m0·m4 (about cos 2κ) is negative; a half turn when
+ *  what remains still turns by more than π/2 about z.
+ *  [out] *codigo (written, never read first), bit 0 (1): a quarter turn was taken out; bit 1 (2):
+ *  a half turn; 0 neither, 3 both. The result describes M·Rz(−π/2) for code 1, M·Rz(π) for code
+ *  2 and M·Rz(π/2) for code 3. Bit 0 is stored before recuperar is called.
+ *  With recuperar == Gmatriz_ωφκ_seg (this library's own function, recognised by its address) the
+ *  half turn is taken out of the returned angles: when |κ| > π/2, κ ∓ π (towards 0) and ω, φ
+ *  negated. With any other function, a forwarder included, it is taken out of the matrix before
+ *  the call (when element 0 is negative, the first two columns are negated) and the triple is
+ *  returned unchanged. A null recuperar stores the quarter-turn code and returns
+ *  (NaN, NaN, NaN). */
 ORIENTA_API Terna Getoffset_matriz(const Matriz3x3 M, FuncGmatriz recuperar, uint32_t* codigo);
 
 /* ------------------------------------------------------------------------------------------------
