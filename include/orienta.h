@@ -199,7 +199,8 @@ typedef struct {
   float cos_giro, sen_giro;
 } Hel2Dg_fl;
 
-/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg. */
+/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg; equivalently
+ *  source = (tx, ty) + (1/escala)·Rᵀ·target. */
 typedef struct {
   double tx, ty; /**< the source point carried onto the target origin */
   double escala, cos_giro, sen_giro;
@@ -217,7 +218,10 @@ typedef struct {
  * must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates and NaN for
  * escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror image is
  * fitted as a rotation. For the same pairs all six layouts of one precision return bit-identical
- * records. */
+ * records. Two passes: centroids as sum·(1/n), then Qo, Qd, P = Σ(dxs·dxt + dys·dyt) and
+ * V = Σ(dxs·dyt − dys·dxt) from centred coordinates; escala = √(Qd/Qo) (the ratio of the spreads,
+ * never below the least-squares scale; the two agree for an exact similarity), (cos_giro, sen_giro)
+ * = (P, V)/√(P² + V²). The _fl twins work in single precision throughout, the count included. */
 
 /** P: 2n pointers, P[2i] → source point i, P[2i+1] → target point i. */
 ORIENTA_API Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n);
@@ -243,8 +247,8 @@ ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float*
                                         uint32_t n);
 
 /** The plain form of a centred similarity: tx, ty = source centroid − (1/escala)·Rᵀ·target
- *  centroid; escala, cos_giro, sen_giro copied. g is only read. escala = 0 or NaN gives infinite or
- *  NaN tx, ty. */
+ *  centroid; escala, cos_giro, sen_giro copied (not normalised). g is only read. escala = 0 or NaN
+ *  gives infinite or NaN tx, ty. */
 ORIENTA_API Hel2D_dbl Hel2D___Hel2Dg_dbl(const Hel2Dg_dbl* g);
 ORIENTA_API Hel2D_fl Hel2D___Hel2Dg_fl(const Hel2Dg_fl* g);
 
