@@ -279,14 +279,25 @@ typedef struct {
 } Trans_Polinomica2D_fl;
 
 /** [in,out] Overwrites punto (x then y) with its image through t; t is only read. Coefficients of
- *  terms the kind does not evaluate are ignored. */
+ *  terms the kind does not evaluate are ignored. The linear, quadratic and cubic groups are each
+ *  summed on their own, in term order, before joining the result, and x0_destino, y0_destino are
+ *  added last: with finite coefficients the point (xc_origen, yc_origen) maps exactly onto
+ *  (x0_destino, y0_destino). The _fl variant rounds every step to single precision. */
 ORIENTA_API void transforma_punto2D_dbl(const Trans_Polinomica2D_dbl* t, double punto[2]);
 ORIENTA_API void transforma_punto2D_fl(const Trans_Polinomica2D_fl* t, float punto[2]);
 
-/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets;
- *  a tipo above 7 is lowered to 7 in the record. Every other field is overwritten; coefficients the
- *  kind does not use are zero. Polynomial kinds are least-squares fits; too few or degenerate pairs
- *  yield NaN coefficients. n = 0 yields NaN fields. The points are only read; no allocation. */
+/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets.
+ *  [in,out] t->tipo: a value above 7 is lowered to 7 in the record; every other field is
+ *  overwritten, and coefficients the kind does not use are zero.
+ *  tipo 0: xc_origen, yc_origen the mean source point, x0_destino, y0_destino the mean target point.
+ *  tipo 1 and 2: the Hel2Dg of the pairs, coef_x = (c, −s), coef_y = (s, c) with (c, s) its
+ *  (cos_giro, sen_giro), for tipo 2 multiplied by escala.
+ *  tipo 3, 6, 7: the least-squares affine, second- or third-order fit of each target coordinate in
+ *  the centred source coordinates (4 and 5 are fitted as affine and keep their tipo). Pairs too few
+ *  or in a degenerate arrangement for the kind (a normal matrix singular or not positive definite
+ *  to within rounding) yield NaN in x0_destino, y0_destino and the fitted coefficients.
+ *  n = 0 yields NaN fields. The points are only read; no allocation. The normal equations are
+ *  solved by libdiradodavid, which this library loads as a dependency. */
 ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P,
                                                    uint32_t n);
 ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P,
