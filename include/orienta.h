@@ -229,7 +229,8 @@ typedef struct {
   float cos_giro, sen_giro;
 } Hel2Dg_fl;
 
-/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg. */
+/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg; equivalently
+ *  source = (tx, ty) + (1/escala)·Rᵀ·target. */
 typedef struct {
   double tx, ty; /**< the source point carried onto the target origin */
   double escala, cos_giro, sen_giro;
@@ -247,7 +248,10 @@ typedef struct {
  * must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates and NaN for
  * escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror image is
  * fitted as a rotation. For the same pairs all six layouts of one precision return bit-identical
- * records. */
+ * records. Two passes: centroids as sum·(1/n), then Qo, Qd, P = Σ(dxs·dxt + dys·dyt) and
+ * V = Σ(dxs·dyt − dys·dxt) from centred coordinates; escala = √(Qd/Qo) (the ratio of the spreads,
+ * never below the least-squares scale; the two agree for an exact similarity), (cos_giro, sen_giro)
+ * = (P, V)/√(P² + V²). The _fl twins work in single precision throughout, the count included. */
 
 /** P: 2n pointers, P[2i] → source point i, P[2i+1] → target point i. */
 ORIENTA_API Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n);
@@ -273,8 +277,8 @@ ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float*
                                         uint32_t n);
 
 /** The plain form of a centred similarity: tx, ty = source centroid − (1/escala)·Rᵀ·target
- *  centroid; escala, cos_giro, sen_giro copied. g is only read. escala = 0 or NaN gives infinite or
- *  NaN tx, ty. */
+ *  centroid; escala, cos_giro, sen_giro copied (not normalised). g is only read. escala = 0 or NaN
+ *  gives infinite or NaN tx, ty. */
 ORIENTA_API Hel2D_dbl Hel2D___Hel2Dg_dbl(const Hel2Dg_dbl* g);
 ORIENTA_API Hel2D_fl Hel2D___Hel2Dg_fl(const Hel2Dg_fl* g);
 
@@ -305,14 +309,25 @@ typedef struct {
 } Trans_Polinomica2D_fl;
 
 /** [in,out] Overwrites punto (x then y) with its image through t; t is only read. Coefficients of
- *  terms the kind does not evaluate are ignored. */
+ *  terms the kind does not evaluate are ignored. The linear, quadratic and cubic groups are each
+ *  summed on their own, in term order, before joining the result, and x0_destino, y0_destino are
+ *  added last: with finite coefficients the point (xc_origen, yc_origen) maps exactly onto
+ *  (x0_destino, y0_destino). The _fl variant rounds every step to single precision. */
 ORIENTA_API void transforma_punto2D_dbl(const Trans_Polinomica2D_dbl* t, double punto[2]);
 ORIENTA_API void transforma_punto2D_fl(const Trans_Polinomica2D_fl* t, float punto[2]);
 
-/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets;
- *  a tipo above 7 is lowered to 7 in the record. Every other field is overwritten; coefficients the
- *  kind does not use are zero. Polynomial kinds are least-squares fits; too few or degenerate pairs
- *  yield NaN coefficients. n = 0 yields NaN fields. The points are only read; no allocation. */
+/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets.
+ *  [in,out] t->tipo: a value above 7 is lowered to 7 in the record; every other field is
+ *  overwritten, and coefficients the kind does not use are zero.
+ *  tipo 0: xc_origen, yc_origen the mean source point, x0_destino, y0_destino the mean target point.
+ *  tipo 1 and 2: the Hel2Dg of the pairs, coef_x = (c, −s), coef_y = (s, c) with (c, s) its
+ *  (cos_giro, sen_giro), for tipo 2 multiplied by escala.
+ *  tipo 3, 6, 7: the least-squares affine, second- or third-order fit of each target coordinate in
+ *  the centred source coordinates (4 and 5 are fitted as affine and keep their tipo). Pairs too few
+ *  or in a degenerate arrangement for the kind (a normal matrix singular or not positive definite
+ *  to within rounding) yield NaN in x0_destino, y0_destino and the fitted coefficients.
+ *  n = 0 yields NaN fields. The points are only read; no allocation. The normal equations are
+ *  solved by libdiradodavid, which this library loads as a dependency. */
 ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P,
                                                    uint32_t n);
 ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P,

@@ -1,5 +1,6 @@
 /* A host as our users write them: load the library by path, find every function by its
  * unmangled name (Greek letters as UTF-8), call one through its pointer. */
+#define _GNU_SOURCE /* dladdr */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -63,6 +64,32 @@ int main(int argc, char** argv) {
     const double esperada[3] = {0.0, -6.283185307179597 / 2, 0.0};
     if (memcmp(t.v, esperada, sizeof esperada) != 0) {
       fprintf(stderr, "Gmedio through dlsym gave a wrong mean\n");
+      ++faltan;
+    }
+  }
+
+  /* The solver comes from the library's own dependency, libdiradodavid: a handle's lookup scope
+   * includes its dependencies, so dlsym finds it, but in that object, not in liborienta (which
+   * must not export it; api.exportaciones checks the export list itself). */
+  static const char* const kSolver[] = {"resuelve_sistema_sim_t_2_dbl", "resuelve_sistema_sim_t_2_fl"};
+  Dl_info propia, ajena;
+  const int hay_propia = dladdr(dlsym(biblioteca, "Hel2Dg___ptr_dbl"), &propia);
+  for (size_t i = 0; i < 2; ++i) {
+    void* f = dlsym(biblioteca, kSolver[i]);
+    if (!f) {
+      fprintf(stderr, "not found through the dependency: %s\n", kSolver[i]);
+      ++faltan;
+    } else if (hay_propia && dladdr(f, &ajena) && strcmp(ajena.dli_fname, propia.dli_fname) == 0) {
+      fprintf(stderr, "%s is defined in %s itself\n", kSolver[i], propia.dli_fname);
+      ++faltan;
+    }
+  }
+  int32_t (*resuelve)(double*, double*, double*, int32_t) = 0;
+  *(void**)&resuelve = dlsym(biblioteca, kSolver[0]);
+  if (resuelve) {
+    double N[1] = {4.0}, rx[1] = {8.0}, ry[1] = {2.0};
+    if (resuelve(N, rx, ry, 1) != 0 || rx[0] != 2.0 || ry[0] != 0.5) {
+      fprintf(stderr, "%s through dlsym gave a wrong solution\n", kSolver[0]);
       ++faltan;
     }
   }
