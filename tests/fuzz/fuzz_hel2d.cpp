@@ -90,6 +90,11 @@ void estima(Lector& lector) {
   std::vector<T> pares(4 * size_t(n));  // source x, source y, target x, target y
   for (uint32_t i = 0; i < n; ++i)
     for (int c = 0; c < 4; ++c) pares[4 * i + c] = (iguales && i > 0) ? pares[c] : lector.escalar<T>();
+  // The `g` layout keeps sources and targets in one array: a stride of 0 there also needs each
+  // target to be its source.
+  const bool un_punto = iguales && n > 0 && lector.byte() % 2 == 0;
+  if (un_punto)
+    for (uint32_t i = 0; i < n; ++i) pares[4 * i + 2] = pares[0], pares[4 * i + 3] = pares[1];
   auto origen = [&](uint32_t i) { return &pares[4 * size_t(i)]; };
   auto destino = [&](uint32_t i) { return &pares[4 * size_t(i) + 2]; };
 
@@ -124,7 +129,7 @@ void estima(Lector& lector) {
     r[hechos++] = F::pp(S.como<T>(), D.como<T>(), n);
   }
   if (ORIENTA_PRESENTE(*F::g)) {
-    const int64_t s = lee_paso<T>(lector, iguales);
+    const int64_t s = lee_paso<T>(lector, un_punto);
     Estriado<T> B(2 * n, s);
     for (uint32_t i = 0; i < n; ++i) {
       B.pon(2 * i, origen(i));

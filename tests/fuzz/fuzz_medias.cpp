@@ -2,9 +2,9 @@
 // from the input.
 //
 // For every input: the arrays are read within 3·n elements and never written; n = 0 gives NaN;
-// angles within [−π, π] give a mean within [−π, π], but for the wrap that may land it a few ulps
-// below −π (the full turn used is 12 ulps longer than 2π); positive weights keep that range up to
-// the rounding of their single-precision total.
+// angles within [−π, π] give a mean within [−π, π] up to rounding (the wrap may land it a few ulps
+// below −π, the full turn used being 12 ulps longer than 2π); positive weights keep that range up
+// to the rounding of their single-precision total.
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
     for (double c : m.v) {
       if (n == 0) EXIGE(std::isnan(c));
       // Everything in range: within [π − 6.283185307179597, π], with room for the rounding of
-      // the group means.
-      if (n > 0 && angulos_en_rango) EXIGE(c <= kPi && c >= -kPi - 1e-13);
+      // the group means (a single group is not wrapped, so its mean may round an ulp past π).
+      if (n > 0 && angulos_en_rango) EXIGE(c <= kPi + 1e-13 && c >= -kPi - 1e-13);
     }
   }
   if (ORIENTA_PRESENTE(Gmedio_pesos)) {
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
       if (n == 0) EXIGE(std::isnan(c));
       // The single-precision weight total carries a relative error of about 2^-24 per weight
       // into the divisor.
-      if (n > 0 && angulos_en_rango && pesos_positivos) EXIGE(c <= kPi && c >= -kPi - 1e-5);
+      if (n > 0 && angulos_en_rango && pesos_positivos) EXIGE(c <= kPi + 1e-5 && c >= -kPi - 1e-5);
     }
   }
   EXIGE(mismos_bytes(a, angulos.data(), zona_angulos.tamano()));
