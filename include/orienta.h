@@ -121,27 +121,46 @@ ORIENTA_API float MatrizDeltafl_fl(float p[3], Matriz3x3_fl M);
  * Angles and vectors from a rotation matrix (double precision only). The matrix is only read.
  * --------------------------------------------------------------------------------------------- */
 
-/** A recovery function: Gmatriz_ωφκ_seg, Gmatriz_24_seg or one of the caller's own. */
+/** A recovery function: takes a rotation matrix (nine doubles by rows, only read) and returns a
+ *  triple by value. Gmatriz_ωφκ_seg, Gmatriz_24_seg or one of the caller's own. */
 typedef Terna (*FuncGmatriz)(const double* M);
 
-/** (ω, φ, κ) with M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2. For a matrix built by
- *  MatrizRotGT_ωφκ from ω, κ in (−π, π] and φ in (−π/2, π/2) it returns those angles up to
- *  rounding. At exact gimbal lock only κ − ω (φ = π/2) or κ + ω (φ = −π/2) is defined: ω = 0
- *  and κ carries it. Near gimbal lock a κ or ω wrapped across ±π may land just below −π (wraps use
- *  the full turn 6.283185307179597, 12 units in the last place above 2π). */
+/** (ω, φ, κ) with M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2. φ is in [−π/2, π/2]; ω and κ are
+ *  in [−π, π], but a near-gimbal value wrapped across ±π may land just below −π (wraps use
+ *  the full turn 6.283185307179597, 12 units in the last place above 2π, so π wraps to
+ *  π − 6.283185307179597). For a matrix built by MatrizRotGT_ωφκ from ω, κ in (−π, π] and φ in
+ *  (−π/2, π/2) it returns those angles up to rounding (ω and κ lose accuracy as 1/cos φ).
+ *  |m6| < 0.9 reads φ = asin(−m6); from 0.9 on, φ comes from the first column's length and the
+ *  well-determined κ ∓ ω from the upper block. At exact gimbal lock (m0 = m3 = 0 or
+ *  m7 = m8 = 0) only κ − ω (φ = π/2) or κ + ω (φ = −π/2) is defined: ω = 0 and κ carries it,
+ *  unwrapped. */
 ORIENTA_API Terna Gmatriz_ωφκ_seg(const Matriz3x3 M);
 
 /** The type-24 vector 2·sin(θ/2)·n of the rotation M (0 ≤ θ ≤ π), the vector from which
- *  MatrizRot_24 rebuilds M; stable near half a turn. */
+ *  MatrizRot_24 rebuilds M; stable near half a turn. With t the trace: for t > −0.8 the vector is
+ *  the antisymmetric part times 1/√(t + 1). For t ≤ −0.8 each component's magnitude is √q,
+ *  q = 2·mᵢᵢ + 1 − t (a component with q < 0 is +0); the largest component (the first on ties)
+ *  takes its sign from the antisymmetric part (negative when m5 > m7, m6 > m2, m1 > m3 for x, y,
+ *  z), and every other one its sign relative to the largest from the pair's symmetric sum
+ *  (m1 + m3, m2 + m6, m5 + m7; negative → opposite sign). At exactly half a turn the vector is
+ *  only defined up to sign and the largest component comes out positive; e.g. the half turn
+ *  about (1, −1, 0)/√2 gives (√2, −√2, 0). Near |v| = 2 rounding may put |v|² just above 4,
+ *  where MatrizRot_24 yields NaN: scale such a vector down by an ulp before rebuilding. */
 ORIENTA_API Terna Gmatriz_24_seg(const Matriz3x3 M);
 
-/** Takes whole quarter and half turns about z out of M, then calls recuperar on what remains.
- *  [out] *codigo (written, never read): bit 0 (1) a quarter turn was taken out, bit 1 (2) a half
- *  turn; the result describes M·Rz(−π/2) for code 1, M·Rz(π) for code 2, M·Rz(π/2) for code 3.
- *  With recuperar == Gmatriz_ωφκ_seg (this library's own function, by address) the half turn is
- *  taken out of the returned angles (|κ| > π/2 → κ ∓ π, ω and φ negated); with any other function
- *  it is taken out of the matrix before the call. A null recuperar stores the quarter-turn code
- *  and returns (NaN, NaN, NaN). */
+/** Takes whole quarter and half turns about z out of M, then calls recuperar once on what
+ *  remains. M is only read (turns are applied to a local copy).
+ *  A quarter turn is taken out when m1·m3 + m0·m4 (about cos 2κ) is negative; a half turn when
+ *  what remains still turns by more than π/2 about z.
+ *  [out] *codigo (written, never read first), bit 0 (1): a quarter turn was taken out; bit 1 (2):
+ *  a half turn; 0 neither, 3 both. The result describes M·Rz(−π/2) for code 1, M·Rz(π) for code
+ *  2 and M·Rz(π/2) for code 3. Bit 0 is stored before recuperar is called.
+ *  With recuperar == Gmatriz_ωφκ_seg (this library's own function, recognised by its address) the
+ *  half turn is taken out of the returned angles: when |κ| > π/2, κ ∓ π (towards 0) and ω, φ
+ *  negated. With any other function, a forwarder included, it is taken out of the matrix before
+ *  the call (when element 0 is negative, the first two columns are negated) and the triple is
+ *  returned unchanged. A null recuperar stores the quarter-turn code and returns
+ *  (NaN, NaN, NaN). */
 ORIENTA_API Terna Getoffset_matriz(const Matriz3x3 M, FuncGmatriz recuperar, uint32_t* codigo);
 
 /* ------------------------------------------------------------------------------------------------
@@ -210,7 +229,8 @@ typedef struct {
   float cos_giro, sen_giro;
 } Hel2Dg_fl;
 
-/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg. */
+/** Plain 2D similarity: target = escala·R·(source − (tx, ty)), R as in Hel2Dg; equivalently
+ *  source = (tx, ty) + (1/escala)·Rᵀ·target. */
 typedef struct {
   double tx, ty; /**< the source point carried onto the target origin */
   double escala, cos_giro, sen_giro;
@@ -228,7 +248,10 @@ typedef struct {
  * must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates and NaN for
  * escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror image is
  * fitted as a rotation. For the same pairs all six layouts of one precision return bit-identical
- * records. */
+ * records. Two passes: centroids as sum·(1/n), then Qo, Qd, P = Σ(dxs·dxt + dys·dyt) and
+ * V = Σ(dxs·dyt − dys·dxt) from centred coordinates; escala = √(Qd/Qo) (the ratio of the spreads,
+ * never below the least-squares scale; the two agree for an exact similarity), (cos_giro, sen_giro)
+ * = (P, V)/√(P² + V²). The _fl twins work in single precision throughout, the count included. */
 
 /** P: 2n pointers, P[2i] → source point i, P[2i+1] → target point i. */
 ORIENTA_API Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n);
@@ -254,8 +277,8 @@ ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float*
                                         uint32_t n);
 
 /** The plain form of a centred similarity: tx, ty = source centroid − (1/escala)·Rᵀ·target
- *  centroid; escala, cos_giro, sen_giro copied. g is only read. escala = 0 or NaN gives infinite or
- *  NaN tx, ty. */
+ *  centroid; escala, cos_giro, sen_giro copied (not normalised). g is only read. escala = 0 or NaN
+ *  gives infinite or NaN tx, ty. */
 ORIENTA_API Hel2D_dbl Hel2D___Hel2Dg_dbl(const Hel2Dg_dbl* g);
 ORIENTA_API Hel2D_fl Hel2D___Hel2Dg_fl(const Hel2Dg_fl* g);
 
@@ -286,14 +309,25 @@ typedef struct {
 } Trans_Polinomica2D_fl;
 
 /** [in,out] Overwrites punto (x then y) with its image through t; t is only read. Coefficients of
- *  terms the kind does not evaluate are ignored. */
+ *  terms the kind does not evaluate are ignored. The linear, quadratic and cubic groups are each
+ *  summed on their own, in term order, before joining the result, and x0_destino, y0_destino are
+ *  added last: with finite coefficients the point (xc_origen, yc_origen) maps exactly onto
+ *  (x0_destino, y0_destino). The _fl variant rounds every step to single precision. */
 ORIENTA_API void transforma_punto2D_dbl(const Trans_Polinomica2D_dbl* t, double punto[2]);
 ORIENTA_API void transforma_punto2D_fl(const Trans_Polinomica2D_fl* t, float punto[2]);
 
-/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets;
- *  a tipo above 7 is lowered to 7 in the record. Every other field is overwritten; coefficients the
- *  kind does not use are zero. Polynomial kinds are least-squares fits; too few or degenerate pairs
- *  yield NaN coefficients. n = 0 yields NaN fields. The points are only read; no allocation. */
+/** Fills t from n pairs (P as in Hel2Dg___ptr_dbl) for the kind in t->tipo, which the caller sets.
+ *  [in,out] t->tipo: a value above 7 is lowered to 7 in the record; every other field is
+ *  overwritten, and coefficients the kind does not use are zero.
+ *  tipo 0: xc_origen, yc_origen the mean source point, x0_destino, y0_destino the mean target point.
+ *  tipo 1 and 2: the Hel2Dg of the pairs, coef_x = (c, −s), coef_y = (s, c) with (c, s) its
+ *  (cos_giro, sen_giro), for tipo 2 multiplied by escala.
+ *  tipo 3, 6, 7: the least-squares affine, second- or third-order fit of each target coordinate in
+ *  the centred source coordinates (4 and 5 are fitted as affine and keep their tipo). Pairs too few
+ *  or in a degenerate arrangement for the kind (a normal matrix singular or not positive definite
+ *  to within rounding) yield NaN in x0_destino, y0_destino and the fitted coefficients.
+ *  n = 0 yields NaN fields. The points are only read; no allocation. The normal equations are
+ *  solved by libdiradodavid, which this library loads as a dependency. */
 ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P,
                                                    uint32_t n);
 ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P,
@@ -303,12 +337,13 @@ ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, cons
  * 3D similarity
  * --------------------------------------------------------------------------------------------- */
 
-/** Centred 3D similarity: a source point p maps to centro_destino + escala·R·(p − centro_origen). */
+/** Centred 3D similarity: a source point p maps to centro_destino + escala·R·(p − centro_origen),
+ *  R a rotation matrix by rows acting on column vectors. */
 typedef struct {
-  double centro_origen[3];
-  double centro_destino[3];
-  double escala;
-  Matriz3x3 rotacion; /**< R by rows */
+  double centro_origen[3];  /**< centroid of the source points of all pairs (x, y, z) */
+  double centro_destino[3]; /**< centroid of the target points of all pairs */
+  double escala;            /**< √(Σ|b|² / Σ|a|²) of the centred points: ratio of the RMS spreads */
+  Matriz3x3 rotacion;       /**< R by rows: maximises Σ b·(R·a) over the centred pairs (a, b) */
 } Hel3Dg_dbl;
 
 /** Hel3Dg_dbl in single precision. */
@@ -320,22 +355,34 @@ typedef struct {
 } Hel3Dg_fl;
 
 /** Estimates hel from n pairs: pares[2k] → source point k, pares[2k+1] → target point k (x, y, z).
- *  aprox_general ≠ 0 with n ≥ 9 starts from the linear least-squares map made orthonormal;
- *  otherwise the start is the best rotation about z. One to four Newton steps follow.
- *  centrar_en_sitio ≠ 0: [in,out] every point is overwritten with its centred coordinates (a point
- *  referenced by several pairs is reduced once per reference, so reference each point once in
- *  that mode), and nothing is allocated; otherwise the points are only read and a scratch area of
- *  48·n bytes is taken from the heap and released.
- *  inversa_normal, if not null, receives the nine floats of the inverse Newton matrix of the last
- *  step, by rows.
- *  Returns 0 estimate made; 1 record written but not the best fit (the refinement did not converge
- *  or did not end at a maximum; the record is the last iterate); −1 record written but some
- *  written value is not finite (degenerate input); −2 scratch area refused, nothing written. */
+ *  The start is the best rotation about z, or, when aprox_general ≠ 0 and n ≥ 9, the linear
+ *  least-squares map made orthonormal (needed for rotations far from z, such as half turns about
+ *  x). One to four Newton steps follow, stopping once the squared step falls
+ *  below 1e-5; their 3×3 system is accumulated and solved in single precision.
+ *  centrar_en_sitio ≠ 0: [in,out] every point is overwritten, pair by pair, with itself minus its
+ *  set's centroid, and nothing is allocated. A point referenced by several pairs is reduced once
+ *  per reference (and then read in its over-reduced state), so in that mode reference each point
+ *  once. centrar_en_sitio = 0: the points are only read; a scratch area of 48·n bytes is taken
+ *  from the heap and released before returning.
+ *  [out] inversa_normal, if not null, receives the nine floats (also in this double variant) of
+ *  the inverse Newton matrix of the last step, by rows: a symmetric matrix.
+ *  Returns:
+ *    0  estimate made: the refinement converged at a maximum of the fit;
+ *    1  record and inversa_normal written, but not the best fit: four steps did not converge, or
+ *       the last Newton matrix was not positive definite (a saddle, not a maximum); the record
+ *       holds the last iterate. Typical with the z start on rotations far from z;
+ *   −1  record and inversa_normal written, but some value in them (or in the last inverse Newton
+ *       matrix, requested or not) is not finite: degenerate input, e.g. n = 0, all source points
+ *       equal, all points exactly on one line, or, with the general start, all source points exactly
+ *       in one plane (nearly degenerate sets may instead give finite, meaningless values);
+ *   −2  the scratch area was refused (only with centrar_en_sitio = 0): nothing was written, not
+ *       the record, nor inversa_normal, nor the points. */
 ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_dbl* hel,
                                      int32_t aprox_general, int32_t centrar_en_sitio,
                                      float* inversa_normal);
 
-/** The same on float points, every step in single precision; the scratch area is 24·n bytes. */
+/** The same on float points, every step in single precision; the scratch area is 24·n bytes.
+ *  Same statuses. */
 ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel,
                                     int32_t aprox_general, int32_t centrar_en_sitio,
                                     float* inversa_normal);

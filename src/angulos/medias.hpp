@@ -23,7 +23,7 @@ inline double sube_si_cruza(double media_positiva, double media_no_positiva) {
 
 // A combined mean can exceed π only after the shift; it is brought back by the same full turn.
 // kVuelta is 12 ulp above 2π, so a mean of exactly π stays π but one just above lands just below −π.
-inline double envuelve(double media) {
+inline double baja_si_pasa_de_pi(double media) {
   if (media > kPi) return media - kVuelta;
   return media;
 }
@@ -59,7 +59,7 @@ struct GruposSimples {
     // The group means themselves are divisions, not products with a reciprocal.
     const double media_no_pos =
         sube_si_cruza(suma_pos / double(n_pos), suma_no_pos / double(n_no_pos));
-    return envuelve((double(n_no_pos) * media_no_pos + suma_pos) * r);
+    return baja_si_pasa_de_pi((double(n_no_pos) * media_no_pos + suma_pos) * r);
   }
 };
 
@@ -88,7 +88,7 @@ struct GruposPesados {
     if (peso_pos == 0.0f) return media_no_pos;
     const double media_no_pos_subida = sube_si_cruza(suma_pos / double(peso_pos), media_no_pos);
     const float peso = peso_no_pos + peso_pos;  // added in single precision, then widened
-    return envuelve((media_no_pos_subida * double(peso_no_pos) + suma_pos) / double(peso));
+    return baja_si_pasa_de_pi((media_no_pos_subida * double(peso_no_pos) + suma_pos) / double(peso));
   }
 };
 

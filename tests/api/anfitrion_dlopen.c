@@ -1,5 +1,6 @@
 /* A host as our users write them: load the library by path, find every function by its
  * unmangled name (Greek letters as UTF-8), call one through its pointer. */
+#define _GNU_SOURCE /* dladdr */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -63,6 +64,55 @@ int main(int argc, char** argv) {
     const double esperada[3] = {0.0, -6.283185307179597 / 2, 0.0};
     if (memcmp(t.v, esperada, sizeof esperada) != 0) {
       fprintf(stderr, "Gmedio through dlsym gave a wrong mean\n");
+      ++faltan;
+    }
+  }
+
+  /* The solver comes from the library's own dependency, libdiradodavid: a handle's lookup scope
+   * includes its dependencies, so dlsym finds it, but in that object, not in liborienta (which
+   * must not export it; api.exportaciones checks the export list itself). */
+  static const char* const kSolver[] = {"resuelve_sistema_sim_t_2_dbl", "resuelve_sistema_sim_t_2_fl"};
+  Dl_info propia, ajena;
+  const int hay_propia = dladdr(dlsym(biblioteca, "Hel2Dg___ptr_dbl"), &propia);
+  for (size_t i = 0; i < 2; ++i) {
+    void* f = dlsym(biblioteca, kSolver[i]);
+    if (!f) {
+      fprintf(stderr, "not found through the dependency: %s\n", kSolver[i]);
+      ++faltan;
+    } else if (hay_propia && dladdr(f, &ajena) && strcmp(ajena.dli_fname, propia.dli_fname) == 0) {
+      fprintf(stderr, "%s is defined in %s itself\n", kSolver[i], propia.dli_fname);
+      ++faltan;
+    }
+  }
+  int32_t (*resuelve)(double*, double*, double*, int32_t) = 0;
+  *(void**)&resuelve = dlsym(biblioteca, kSolver[0]);
+  if (resuelve) {
+    double N[1] = {4.0}, rx[1] = {8.0}, ry[1] = {2.0};
+    if (resuelve(N, rx, ry, 1) != 0 || rx[0] != 2.0 || ry[0] != 0.5) {
+      fprintf(stderr, "%s through dlsym gave a wrong solution\n", kSolver[0]);
+      ++faltan;
+    }
+  }
+
+  /* The 3D similarity through a pointer, on four exact pairs: a quarter turn about z, scale 2,
+   * shift (10, 20, 30); the points are centred in place. */
+  int32_t (*hel3d)(double* const*, uint32_t, Hel3Dg_dbl*, int32_t, int32_t, float*) = 0;
+  *(void**)&hel3d = dlsym(biblioteca, "Hel3Dg___ptr_dbl");
+  if (hel3d) {
+    double puntos[8][3] = {{1, 0, 0}, {10, 22, 30}, {0, 1, 0}, {8, 20, 30},
+                           {-1, 0, 0}, {10, 18, 30}, {0, -1, 0}, {12, 20, 30}};
+    double* pares[8];
+    for (int k = 0; k < 8; ++k) pares[k] = puntos[k];
+    Hel3Dg_dbl hel;
+    float inversa[9];
+    const int32_t estado = hel3d(pares, 4, &hel, 1, 1, inversa);
+    const double rotacion[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
+    int bien = estado == 0 && hel.escala == 2.0 && hel.centro_destino[0] == 10.0 &&
+               hel.centro_destino[1] == 20.0 && hel.centro_destino[2] == 30.0 &&
+               inversa[0] == 0.25f && inversa[8] == 0.125f && puntos[1][1] == 2.0;
+    for (int e = 0; e < 9; ++e) bien = bien && hel.rotacion[e] == rotacion[e];
+    if (!bien) {
+      fprintf(stderr, "Hel3Dg___ptr_dbl through dlsym gave a wrong estimate (status %d)\n", (int)estado);
       ++faltan;
     }
   }

@@ -1,0 +1,245 @@
+// 3D similarity (seven-parameter Helmert) estimation, once for both precisions.
+//
+// Stages: centroids; one pass that centres the points and sums the moments; a starting rotation
+// (about z, or the linear least-squares map made orthonormal); one to four Newton steps on the
+// rotation. The Newton system is accumulated and solved in single precision in both twins, so it
+// is written once below, in floats, whatever T is.
+//
+// Every sum runs in array order in one accumulator; results are compared bit for bit, so the
+// grouping of each expression is part of the result and must not be rearranged.
+#ifndef ORIENTA_ESPACIO_HEL3D_HPP
+#define ORIENTA_ESPACIO_HEL3D_HPP
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "orienta.h"
+#include "rotacion/utilidades.hpp"
+
+namespace orienta::interno {
+
+// The update matrix of a Newton step, from the float step vector x: the Cayley rotation of x/2,
+// whose products are single precision and whose sums are of T's precision. Returns |x|².
+// [in,out] x is overwritten (with 4·x/(4 + |x|²)); the caller no longer needs it.
+inline float matriz_delta(float x[3], double D[9]) { return MatrizDeltafl_dbl(x, D); }
+inline float matriz_delta(float x[3], float D[9]) { return MatrizDeltafl_fl(x, D); }
+
+// Stop once the squared step falls below this (the float nearest 1e-5, about 0.18° of turn).
+inline constexpr float kUmbralPaso = 1e-5f;
+inline constexpr int kMaxPasosNewton = 4;
+
+// True when the three pivots that inversa_simetrica<float> divides by are all positive, i.e. the
+// symmetric matrix (upper triangle of k) is positive definite as that elimination sees it. The
+// pivots are formed with exactly the inverse's operations, so this verdict and the inverse the
+// step used come from the same roundings. A NaN pivot is not positive.
+inline bool pivotes_positivos(const float k[9]) {
+  const float a00 = k[0], a01 = k[1], a02 = k[2], a11 = k[4], a12 = k[5], a22 = k[8];
+  const float p = 1.0f / a00;
+  const float u = -(a01 * p);
+  const float v = -(a02 * p);
+  const float pivote1 = u * a01 + a11;
+  const float e = 1.0f / pivote1;
+  const float w = v * a01 + a12;
+  const float h = -(w * e);
+  const float pivote2 = (v * a02 + a22) + h * w;
+  return a00 > 0.0f && pivote1 > 0.0f && pivote2 > 0.0f;
+}
+
+template <class T>
+bool todos_finitos(const T* v, int cuantos) {
+  for (int i = 0; i < cuantos; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+// Statuses, as documented in the header.
+inline constexpr int32_t kEstimaHecha = 0;
+inline constexpr int32_t kEstimaNoOptima = 1;
+inline constexpr int32_t kEstimaNoFinita = -1;
+inline constexpr int32_t kSinMemoria = -2;
+
+// Estimates hel from n pairs: pares[2k] → source point k, pares[2k+1] → target point k.
+// T is the scalar of the points and of the record (Registro: Hel3Dg_dbl or Hel3Dg_fl).
+template <class T, class Registro>
+int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_general,
+                      int32_t centrar_en_sitio, float* inversa_normal) {
+  // 1. Scratch first, so that a refusal leaves everything untouched. Six scalars per pair, sized
+  // in 64 bits: 48·n wraps 32 bits from n = 89 478 486 on. n = 0 has nothing to store, and a
+  // zero-byte request may legitimately come back null, so it is not made.
+  T* memoria = nullptr;
+  if (centrar_en_sitio == 0 && n != 0) {
+    const uint64_t bytes = uint64_t(n) * (6 * sizeof(T));
+    if (bytes > std::numeric_limits<size_t>::max()) return kSinMemoria;
+    memoria = static_cast<T*>(std::malloc(size_t(bytes)));
+    if (memoria == nullptr) return kSinMemoria;
+  }
+  const bool en_sitio = centrar_en_sitio != 0;
+  // Unsigned comparison: the general start needs at least nine pairs.
+  const bool general = aprox_general != 0 && n >= 9u;
+
+  // 2. Centroids: six sums, then one reciprocal (sum·(1/n) can differ from sum/n in the last
+  // place, and the results are compared bit for bit).
+  T suma_o[3] = {T(0), T(0), T(0)}, suma_d[3] = {T(0), T(0), T(0)};
+  for (uint32_t k = 0; k < n; ++k) {
+    const T* o = pares[2 * size_t(k)];
+    const T* d = pares[2 * size_t(k) + 1];
+    for (int c = 0; c < 3; ++c) {
+      suma_o[c] = suma_o[c] + o[c];
+      suma_d[c] = suma_d[c] + d[c];
+    }
+  }
+  const T f = T(1) / T(n);
+  T centro_o[3], centro_d[3];
+  for (int c = 0; c < 3; ++c) {
+    centro_o[c] = suma_o[c] * f;
+    centro_d[c] = suma_d[c] * f;
+  }
+
+  // Where the centred pair k lives: in the caller's points, or in scratch record k.
+  auto centrado_origen = [&](uint32_t k) -> T* {
+    return en_sitio ? pares[2 * size_t(k)] : memoria + 6 * size_t(k);
+  };
+  auto centrado_destino = [&](uint32_t k) -> T* {
+    return en_sitio ? pares[2 * size_t(k) + 1] : memoria + 6 * size_t(k) + 3;
+  };
+
+  // 3. Centring and moments in one pass. In place, each point is read as it stands now, so a
+  // point shared by several pairs is reduced once per reference.
+  T sa = T(0), sb = T(0);
+  T m[9] = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0)};  // M[i][j] = Σ b_i·a_j
+  T nn[9] = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0)};  // upper triangle of Σ a·aᵀ
+  for (uint32_t k = 0; k < n; ++k) {
+    const T* o = pares[2 * size_t(k)];
+    const T* d = pares[2 * size_t(k) + 1];
+    const T a[3] = {o[0] - centro_o[0], o[1] - centro_o[1], o[2] - centro_o[2]};
+    const T b[3] = {d[0] - centro_d[0], d[1] - centro_d[1], d[2] - centro_d[2]};
+    T* ao = centrado_origen(k);
+    T* bd = centrado_destino(k);
+    for (int c = 0; c < 3; ++c) ao[c] = a[c];
+    for (int c = 0; c < 3; ++c) bd[c] = b[c];
+
+    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
+    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
+    m[0] = m[0] + b[0] * a[0];
+    m[1] = m[1] + b[0] * a[1];
+    m[3] = m[3] + b[1] * a[0];
+    m[4] = m[4] + b[1] * a[1];
+    if (general) {
+      m[2] = m[2] + b[0] * a[2];
+      m[5] = m[5] + b[1] * a[2];
+      m[6] = m[6] + b[2] * a[0];
+      m[7] = m[7] + b[2] * a[1];
+      m[8] = m[8] + b[2] * a[2];
+      nn[0] = nn[0] + a[0] * a[0];
+      nn[1] = nn[1] + a[0] * a[1];
+      nn[2] = nn[2] + a[0] * a[2];
+      nn[4] = nn[4] + a[1] * a[1];
+      nn[5] = nn[5] + a[1] * a[2];
+      nn[8] = nn[8] + a[2] * a[2];
+    }
+  }
+
+  // 4. Scale: ratio of the root-mean-square spreads; it takes no part in the rotation.
+  const T escala = std::sqrt(sb / sa);
+
+  // 5. Starting rotation.
+  T r[9];
+  if (general) {
+    // L = M·N⁻¹, the unconstrained least-squares linear map a → b, made orthonormal. N⁻¹ is
+    // symmetric, so row j of it serves as column j.
+    inversa_simetrica<T>(nn);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        r[3 * i + j] = (m[3 * i] * nn[3 * j] + m[3 * i + 1] * nn[3 * j + 1]) +
+                       m[3 * i + 2] * nn[3 * j + 2];
+    convierte_en_rotacion<T>(r);
+  } else {
+    // The rotation about z that best carries (a0, a1) onto (b0, b1): its cosine and sine are
+    // proportional to the trace and the antisymmetric part of the upper-left 2×2 block of M.
+    const T c = m[0] + m[4];
+    const T s = m[3] - m[1];
+    const T h = T(1) / std::sqrt(s * s + c * c);
+    const T rz[9] = {h * c, -h * s, T(0), h * s, h * c, T(0), T(0), T(0), T(1)};
+    std::memcpy(r, rz, sizeof r);
+  }
+
+  // 6. Newton steps maximising Σ b·(R·a) over rotations R ← D·R. Gradient and Newton matrix are
+  // single precision in both twins; only r = R·a, D and R carry T's precision.
+  float kinv[9];
+  float q = 0.0f;
+  bool detenida = false;
+  bool definida = false;
+  for (int paso = 0; paso < kMaxPasosNewton && !detenida; ++paso) {
+    float g[3] = {0.0f, 0.0f, 0.0f};
+    float kk[9] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};  // upper triangle
+    for (uint32_t k = 0; k < n; ++k) {
+      const T* a = centrado_origen(k);
+      const T* b = centrado_destino(k);
+      T ra[3];
+      for (int i = 0; i < 3; ++i)
+        ra[i] = (r[3 * i] * a[0] + r[3 * i + 1] * a[1]) + r[3 * i + 2] * a[2];
+      // g += r × b; in the double twin each difference is formed in double, then rounded.
+      g[0] = g[0] + static_cast<float>(ra[1] * b[2] - ra[2] * b[1]);
+      g[1] = g[1] + static_cast<float>(ra[2] * b[0] - ra[0] * b[2]);
+      g[2] = g[2] + static_cast<float>(ra[0] * b[1] - ra[1] * b[0]);
+      const float rf[3] = {static_cast<float>(ra[0]), static_cast<float>(ra[1]),
+                           static_cast<float>(ra[2])};
+      const float bf[3] = {static_cast<float>(b[0]), static_cast<float>(b[1]),
+                           static_cast<float>(b[2])};
+      kk[0] = kk[0] + (rf[1] * bf[1] + rf[2] * bf[2]);
+      kk[4] = kk[4] + (rf[0] * bf[0] + rf[2] * bf[2]);
+      kk[8] = kk[8] + (rf[0] * bf[0] + rf[1] * bf[1]);
+      kk[1] = kk[1] + (rf[1] * bf[0] + rf[0] * bf[1]);
+      kk[2] = kk[2] + (rf[2] * bf[0] + rf[0] * bf[2]);
+      kk[5] = kk[5] + (rf[2] * bf[1] + rf[1] * bf[2]);
+    }
+    // K = (Σ r·b)·I − ½·Σ(r·bᵀ + b·rᵀ): the negated Hessian of the objective for a small
+    // rotation vector applied on the left of R.
+    kk[1] = kk[1] * -0.5f;
+    kk[2] = kk[2] * -0.5f;
+    kk[5] = kk[5] * -0.5f;
+    // At the best rotation K is positive definite; a step that ends elsewhere (a saddle, or
+    // still on its way) is reported, not hidden. Judged before the inverse overwrites K.
+    definida = pivotes_positivos(kk);
+    std::memcpy(kinv, kk, sizeof kinv);
+    inversa_simetrica<float>(kinv);
+
+    float x[3];
+    for (int i = 0; i < 3; ++i)
+      x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
+    T d[9];
+    q = matriz_delta(x, d);
+
+    T nueva[9];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        nueva[3 * i + j] = ((d[3 * i] * r[j]) + d[3 * i + 1] * r[3 + j]) + d[3 * i + 2] * r[6 + j];
+    std::memcpy(r, nueva, sizeof r);
+    // The test follows the update, so the last, small step is always applied. A NaN q stops too.
+    detenida = !(q >= kUmbralPaso);
+  }
+
+  // 7. Output.
+  for (int c = 0; c < 3; ++c) hel->centro_origen[c] = centro_o[c];
+  for (int c = 0; c < 3; ++c) hel->centro_destino[c] = centro_d[c];
+  hel->escala = escala;
+  for (int e = 0; e < 9; ++e) hel->rotacion[e] = r[e];
+  if (inversa_normal != nullptr) std::memcpy(inversa_normal, kinv, sizeof kinv);
+
+  std::free(memoria);
+
+  // The last K⁻¹ is judged whether or not the caller asked for it, so that the status does not
+  // depend on the optional output.
+  const bool finito = todos_finitos(centro_o, 3) && todos_finitos(centro_d, 3) &&
+                      std::isfinite(escala) && todos_finitos(r, 9) && todos_finitos(kinv, 9);
+  if (!finito) return kEstimaNoFinita;
+  if (!detenida || !definida) return kEstimaNoOptima;
+  return kEstimaHecha;
+}
+
+}  // namespace orienta::interno
+
+#endif

@@ -1,0 +1,134 @@
+// 2D similarity: the estimator, written once for both precisions and all six memory layouts, and the
+// conversion of its centred record to the plain form. Every value is of the scalar type T.
+#ifndef ORIENTA_PLANO_HEL2D_HPP
+#define ORIENTA_PLANO_HEL2D_HPP
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "orienta.h"
+
+namespace orienta::interno {
+
+template <class T>
+using RegistroHel2Dg = std::conditional_t<std::is_same_v<T, double>, Hel2Dg_dbl, Hel2Dg_fl>;
+template <class T>
+using RegistroHel2D = std::conditional_t<std::is_same_v<T, double>, Hel2D_dbl, Hel2D_fl>;
+
+// Layouts differ only in where pair i lives; that is all an accessor knows. Indices are widened
+// before they are multiplied: 2·i and 4·i overflow 32 bits past 2^31 and 2^30 pairs.
+
+template <class T>
+struct CapaPtr {  // 2n pointers: source, target, source, ...
+  const T* const* p;
+  const T* origen(uint32_t i) const { return p[2 * size_t(i)]; }
+  const T* destino(uint32_t i) const { return p[2 * size_t(i) + 1]; }
+};
+
+template <class T>
+struct CapaP {  // n packed records of four scalars: source x, source y, target x, target y
+  const T* a;
+  const T* origen(uint32_t i) const { return a + 4 * size_t(i); }
+  const T* destino(uint32_t i) const { return a + 4 * size_t(i) + 2; }
+};
+
+template <class T>
+struct CapaPP {  // two packed point arrays
+  const T *s, *t;
+  const T* origen(uint32_t i) const { return s + 2 * size_t(i); }
+  const T* destino(uint32_t i) const { return t + 2 * size_t(i); }
+};
+
+// Strides count bytes and are signed: a negative stride walks an array backwards from the pointer
+// given. Only the two scalars at the start of an entry are read.
+template <class T>
+struct CapaG {  // one strided array, source and target entries alternating
+  const unsigned char* b;
+  int64_t d;
+  const T* origen(uint32_t i) const { return reinterpret_cast<const T*>(b + 2 * int64_t(i) * d); }
+  const T* destino(uint32_t i) const {
+    return reinterpret_cast<const T*>(b + (2 * int64_t(i) + 1) * d);
+  }
+};
+
+template <class T>
+struct CapaMixed {  // two strided arrays with their own strides (gg passes the same stride twice)
+  const unsigned char *s, *t;
+  int64_t ds, dt;
+  const T* origen(uint32_t i) const { return reinterpret_cast<const T*>(s + int64_t(i) * ds); }
+  const T* destino(uint32_t i) const { return reinterpret_cast<const T*>(t + int64_t(i) * dt); }
+};
+
+template <class T>
+const unsigned char* bytes(const T* p) {
+  return reinterpret_cast<const unsigned char*>(p);
+}
+
+// The only copy of the arithmetic. Two passes: centroids first, then the spreads and the dot and
+// cross sums from coordinates already centred (raw moments of one pass would cancel badly far from
+// the origin). Every sum is one accumulator running in array order, and each point's term is
+// formed in full before it is added, so the six layouts agree to the last bit.
+template <class T, class Capa>
+RegistroHel2Dg<T> estima_hel2dg(const Capa& pares, uint32_t n) {
+  T sxo = T(0), syo = T(0), sxd = T(0), syd = T(0);
+  for (uint32_t i = 0; i < n; ++i) {
+    const T* o = pares.origen(i);
+    const T* d = pares.destino(i);
+    sxo += o[0];
+    syo += o[1];
+    sxd += d[0];
+    syd += d[1];
+  }
+  // One reciprocal, then sum·r: sum/n can differ from sum·(1/n) in the last place (5/3 against
+  // 5·(1/3)), and results are compared bit for bit. The float twin converts the count to float.
+  const T r = T(1) / T(n);
+  RegistroHel2Dg<T> g;
+  g.xc_origen = sxo * r;
+  g.yc_origen = syo * r;
+  g.xc_destino = sxd * r;
+  g.yc_destino = syd * r;
+
+  T qo = T(0), qd = T(0), p = T(0), v = T(0);
+  for (uint32_t i = 0; i < n; ++i) {
+    const T* o = pares.origen(i);
+    const T* d = pares.destino(i);
+    const T dxo = o[0] - g.xc_origen;
+    const T dyo = o[1] - g.yc_origen;
+    const T dxd = d[0] - g.xc_destino;
+    const T dyd = d[1] - g.yc_destino;
+    qo += dxo * dxo + dyo * dyo;
+    qd += dxd * dxd + dyd * dyd;
+    p += dxo * dxd + dyo * dyd;
+    v += dxo * dyd - dyo * dxd;
+  }
+  // Ratio of the root-sum-square spreads, not the least-squares scale √(P²+V²)/Qo: the quotient
+  // first, then one root.
+  g.escala = std::sqrt(qd / qo);
+  // (P, V) normalised is the least-squares rotation; no angle is ever formed.
+  const T k = T(1) / std::sqrt(p * p + v * v);
+  g.cos_giro = k * p;
+  g.sen_giro = k * v;
+  return g;
+}
+
+// tx, ty = source centroid − (1/escala)·Rᵀ·target centroid, with the groupings below fixed for
+// reproducibility. c′ and s′ are products with the reciprocal, not quotients by escala.
+template <class T>
+RegistroHel2D<T> hel2d_de_hel2dg(const RegistroHel2Dg<T>& g) {
+  const T u = T(1) / g.escala;
+  const T c = u * g.cos_giro;
+  const T s = u * g.sen_giro;
+  RegistroHel2D<T> h;
+  h.tx = (g.xc_origen - g.xc_destino * c) - g.yc_destino * s;
+  h.ty = (g.xc_destino * s + g.yc_origen) - g.yc_destino * c;
+  h.escala = g.escala;
+  h.cos_giro = g.cos_giro;
+  h.sen_giro = g.sen_giro;
+  return h;
+}
+
+}  // namespace orienta::interno
+
+#endif

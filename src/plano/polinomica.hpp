@@ -1,0 +1,195 @@
+// 2D polynomial transformations: evaluation of one point and least-squares estimation from point
+// pairs, each written once for both precisions. Every value is of the scalar type T.
+#ifndef ORIENTA_PLANO_POLINOMICA_HPP
+#define ORIENTA_PLANO_POLINOMICA_HPP
+
+#include <cstdint>
+
+#include "diradodavid.h"
+#include "orienta.h"
+#include "plano/hel2d.hpp"
+
+namespace orienta::interno {
+
+// Registro is Trans_Polinomica2D_dbl or _fl, whose scalars are T. tipo is compared unsigned:
+// below 6 only the linear terms count, 6 adds the quadratic ones, 7 and anything larger all nine.
+// The powers are formed once, only as far as the kind needs, and serve both coordinates. Each group
+// (linear, quadratic, cubic) is summed on its own in term order before it joins the result, and the
+// destination is added last, so that the centroid maps exactly onto (x0_destino, y0_destino).
+template <class T, class Registro>
+void transforma_punto(const Registro& t, T* punto) {
+  const T* cx = t.coef_x;
+  const T* cy = t.coef_y;
+  const T dx = punto[0] - t.xc_origen;
+  const T dy = punto[1] - t.yc_origen;
+  T x = cx[0] * dx + cx[1] * dy;
+  T y = cy[0] * dx + cy[1] * dy;
+  if (t.tipo >= 6) {
+    const T dx2 = dx * dx, dxdy = dx * dy, dy2 = dy * dy;
+    x = x + ((cx[2] * dx2 + cx[3] * dxdy) + cx[4] * dy2);
+    y = y + ((cy[2] * dx2 + cy[3] * dxdy) + cy[4] * dy2);
+    if (t.tipo >= 7) {
+      const T dx3 = dx2 * dx, dx2dy = dxdy * dx, dxdy2 = dy2 * dx, dy3 = dy * dy2;
+      x = x + (((cx[5] * dx3 + cx[6] * dx2dy) + cx[7] * dxdy2) + cx[8] * dy3);
+      y = y + (((cy[5] * dx3 + cy[6] * dx2dy) + cy[7] * dxdy2) + cy[8] * dy3);
+    }
+  }
+  punto[0] = x + t.x0_destino;
+  punto[1] = y + t.y0_destino;
+}
+
+inline int32_t resuelve_normales(double* N, double* rx, double* ry, int32_t u) {
+  return resuelve_sistema_sim_t_2_dbl(N, rx, ry, u);
+}
+inline int32_t resuelve_normales(float* N, float* rx, float* ry, int32_t u) {
+  return resuelve_sistema_sim_t_2_fl(N, rx, ry, u);
+}
+
+// Products of the scaled cosine c and sine s, each formed once and shared by both coordinates.
+template <class T>
+struct Potencias {
+  T c2, s2, sc;        // c², s², s·c
+  T c3, s3, s2c, sc2;  // c²·c, s²·s, s²·c, (s·c)·c
+};
+
+// The correction's terms in X′, Y′ rewritten in dx, dy, for one output coordinate (a holds the
+// solution for that coordinate). The groupings are fixed: results are reproduced bit for bit.
+template <class T>
+void pliega_orden_dos(const Potencias<T>& p, const T* a, T* coef) {
+  const T dos_sc = p.sc + p.sc;
+  coef[2] = (a[3] * p.c2 + a[4] * p.sc) + a[5] * p.s2;
+  coef[3] = (a[5] - a[3]) * dos_sc + (p.c2 - p.s2) * a[4];
+  coef[4] = (a[3] * p.s2 - a[4] * p.sc) + a[5] * p.c2;
+}
+
+template <class T>
+void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
+  const T c3_menos = p.c3 - (p.s2c + p.s2c);     // c³ − 2·s²·c
+  const T sc2_menos = (p.sc2 + p.sc2) - p.s3;    // 2·s·c² − s³
+  const T tres_sc2 = p.sc2 * T(3), tres_s2c = p.s2c * T(3);
+  coef[5] = ((a[6] * p.c3 + a[7] * p.sc2) + a[8] * p.s2c) + a[9] * p.s3;
+  coef[6] = ((a[7] * c3_menos - tres_sc2 * a[6]) + a[8] * sc2_menos) + tres_s2c * a[9];
+  coef[7] = ((tres_s2c * a[6] - a[7] * sc2_menos) + a[8] * c3_menos) + tres_sc2 * a[9];
+  coef[8] = ((a[7] * p.s2c - a[6] * p.s3) - a[8] * p.sc2) + a[9] * p.c3;
+}
+
+// Fills t for the kind in t.tipo from n pairs in the pointer layout. The polynomial kinds carry
+// each source point through the similarity of the same pairs, fit a correction by least squares in
+// the carried coordinates and fold both into the record. The work area is a fixed block on this
+// frame; sums run in array order, one accumulator each.
+template <class T, class Registro>
+void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
+  if (t.tipo > 7) t.tipo = 7;
+  for (int k = 0; k < 9; ++k) t.coef_x[k] = t.coef_y[k] = T(0);
+
+  if (t.tipo == 0) {
+    const CapaPtr<T> pares{P};
+    T sxo = T(0), syo = T(0), sxd = T(0), syd = T(0);
+    for (uint32_t i = 0; i < n; ++i) {
+      sxo += pares.origen(i)[0];
+      syo += pares.origen(i)[1];
+      sxd += pares.destino(i)[0];
+      syd += pares.destino(i)[1];
+    }
+    const T r = T(1) / T(n);  // one reciprocal, then sum·r, as for the similarity's centroids
+    t.xc_origen = sxo * r;
+    t.yc_origen = syo * r;
+    t.x0_destino = sxd * r;
+    t.y0_destino = syd * r;
+    return;
+  }
+
+  const RegistroHel2Dg<T> g = estima_hel2dg<T>(CapaPtr<T>{P}, n);
+  t.xc_origen = g.xc_origen;
+  t.yc_origen = g.yc_origen;
+  t.x0_destino = g.xc_destino;
+  t.y0_destino = g.yc_destino;
+  T c = g.cos_giro, s = g.sen_giro;
+  if (t.tipo != 1) {  // the rigid kind drops the scale
+    c = c * g.escala;
+    s = s * g.escala;
+  }
+  if (t.tipo <= 2) {
+    t.coef_x[0] = c;
+    t.coef_x[1] = -s;
+    t.coef_y[0] = s;
+    t.coef_y[1] = c;
+    return;
+  }
+
+  // 3, 4 and 5 fit the affine correction (1, X′, Y′): 4 and 5 have no kind of their own and are
+  // evaluated as affine, so an affine fit is what their record can express.
+  const uint32_t u = t.tipo == 7 ? 10 : t.tipo == 6 ? 6 : 3;
+  T m[10];
+  T N[55];
+  T rx[10], ry[10];
+  for (T& v : N) v = T(0);
+  for (int j = 0; j < 10; ++j) rx[j] = ry[j] = T(0);
+
+  // The normal equations are formed in the coordinates the similarity carries the source points
+  // to, unscaled apart from that: only the lower triangle of N, packed by rows.
+  for (uint32_t i = 0; i < n; ++i) {
+    const T* o = P[2 * size_t(i)];
+    const T* d = P[2 * size_t(i) + 1];
+    const T dx = o[0] - g.xc_origen;
+    const T dy = o[1] - g.yc_origen;
+    const T xp = dx * c - dy * s;
+    const T yp = dx * s + dy * c;
+    const T ex = (d[0] - g.xc_destino) - xp;
+    const T ey = (d[1] - g.yc_destino) - yp;
+    m[0] = T(1);
+    m[1] = xp;
+    m[2] = yp;
+    m[3] = xp * xp;
+    m[4] = xp * yp;
+    m[5] = yp * yp;
+    if (t.tipo == 7) {
+      m[6] = m[3] * xp;
+      m[7] = xp * m[4];
+      m[8] = yp * m[4];
+      m[9] = m[5] * yp;
+    }
+    for (uint32_t j = 0; j < u; ++j) {
+      T* fila = N + j * (j + 1) / 2;
+      for (uint32_t k = 0; k <= j; ++k) fila[k] += m[j] * m[k];
+      rx[j] += m[j] * ex;
+      ry[j] += m[j] * ey;
+    }
+  }
+
+  // A singular system leaves NaN in rx and ry, so a degenerate fit yields a NaN record rather than
+  // noise; the status adds nothing the record does not already show.
+  resuelve_normales(N, rx, ry, int32_t(u));
+  const T* a = rx;
+  const T* b = ry;
+
+  t.x0_destino = g.xc_destino + a[0];
+  t.y0_destino = g.yc_destino + b[0];
+  // X′ = c·dx − s·dy and Y′ = s·dx + c·dy carry a unit coefficient of their own: it joins a1 in x
+  // and b2 in y.
+  const T a1 = a[1] + T(1), b2 = b[2] + T(1);
+  t.coef_x[0] = a1 * c + a[2] * s;
+  t.coef_x[1] = a[2] * c - a1 * s;
+  t.coef_y[0] = b[1] * c + b2 * s;
+  t.coef_y[1] = b2 * c - b[1] * s;
+  if (t.tipo < 6) return;
+
+  Potencias<T> p;
+  p.c2 = c * c;
+  p.s2 = s * s;
+  p.sc = s * c;
+  pliega_orden_dos(p, a, t.coef_x);
+  pliega_orden_dos(p, b, t.coef_y);
+  if (t.tipo < 7) return;
+
+  p.c3 = p.c2 * c;
+  p.s3 = p.s2 * s;
+  p.s2c = p.s2 * c;
+  p.sc2 = p.sc * c;
+  pliega_orden_tres(p, a, t.coef_x);
+  pliega_orden_tres(p, b, t.coef_y);
+}
+
+}  // namespace orienta::interno
+
+#endif
