@@ -55,6 +55,135 @@ bool todos_finitos(const T* v, int cuantos) {
   return true;
 }
 
+// Where the centred pairs live between the centring pass and the Newton steps. Each step reads
+// every pair once, so this is the hot loop of the estimator; the two stores below differ only in
+// where pair k is found, never in the arithmetic done on it.
+//
+// The scratch copy keeps the six coordinates as six contiguous arrays of n (the same 6·n scalars
+// as n records of six): consecutive pairs then sit side by side, and the compiler can form the
+// terms of several pairs at once in vector lanes, one lane per pair, while each running sum still
+// takes the terms one by one in array order.
+template <class T>
+struct CentradosCopia {
+  T* c[6];  // a0, a1, a2, b0, b1, b2
+  CentradosCopia(T* memoria, uint32_t n) {  // memoria is null when centring in place
+    for (int e = 0; e < 6; ++e) c[e] = memoria != nullptr ? memoria + size_t(e) * n : nullptr;
+  }
+  void guarda(uint32_t k, const T a[3], const T b[3]) const {
+    for (int e = 0; e < 3; ++e) c[e][k] = a[e];
+    for (int e = 0; e < 3; ++e) c[3 + e][k] = b[e];
+  }
+  void lee(uint32_t k, T a[3], T b[3]) const {
+    for (int e = 0; e < 3; ++e) a[e] = c[e][k];
+    for (int e = 0; e < 3; ++e) b[e] = c[3 + e][k];
+  }
+};
+
+// In place: the caller's points, reached through the pair array.
+template <class T>
+struct CentradosSitio {
+  T* const* pares;
+  void guarda(uint32_t k, const T a[3], const T b[3]) const {
+    T* o = pares[2 * size_t(k)];
+    T* d = pares[2 * size_t(k) + 1];
+    for (int e = 0; e < 3; ++e) o[e] = a[e];
+    for (int e = 0; e < 3; ++e) d[e] = b[e];
+  }
+  void lee(uint32_t k, T a[3], T b[3]) const {
+    const T* o = pares[2 * size_t(k)];
+    const T* d = pares[2 * size_t(k) + 1];
+    for (int e = 0; e < 3; ++e) a[e] = o[e];
+    for (int e = 0; e < 3; ++e) b[e] = d[e];
+  }
+};
+
+// Sums of the centring pass: Sa, Sb, M (by rows) and the upper triangle of N.
+template <class T>
+struct Momentos {
+  T sa, sb, m[9], nn[9];
+};
+
+// Centres every pair, stores it where the Newton steps will read it, and sums the moments. In
+// place, each point is read as it stands now, so a point shared by several pairs is reduced once
+// per reference. The sums are locals of their own, so that no store of a centred point can be
+// taken to alias one of them.
+template <class T, bool kGeneral, class Centrados>
+Momentos<T> centra_y_suma(T* const* pares, uint32_t n, const T centro_o[3], const T centro_d[3],
+                          const Centrados& destino) {
+  const T co0 = centro_o[0], co1 = centro_o[1], co2 = centro_o[2];
+  const T cd0 = centro_d[0], cd1 = centro_d[1], cd2 = centro_d[2];
+  T sa = T(0), sb = T(0);
+  T m0 = T(0), m1 = T(0), m2 = T(0), m3 = T(0), m4 = T(0), m5 = T(0), m6 = T(0), m7 = T(0),
+    m8 = T(0);
+  T n0 = T(0), n1 = T(0), n2 = T(0), n4 = T(0), n5 = T(0), n8 = T(0);
+  for (uint32_t k = 0; k < n; ++k) {
+    const T* o = pares[2 * size_t(k)];
+    const T* d = pares[2 * size_t(k) + 1];
+    const T a[3] = {o[0] - co0, o[1] - co1, o[2] - co2};
+    const T b[3] = {d[0] - cd0, d[1] - cd1, d[2] - cd2};
+    destino.guarda(k, a, b);
+
+    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
+    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
+    m0 = m0 + b[0] * a[0];
+    m1 = m1 + b[0] * a[1];
+    m3 = m3 + b[1] * a[0];
+    m4 = m4 + b[1] * a[1];
+    if constexpr (kGeneral) {
+      m2 = m2 + b[0] * a[2];
+      m5 = m5 + b[1] * a[2];
+      m6 = m6 + b[2] * a[0];
+      m7 = m7 + b[2] * a[1];
+      m8 = m8 + b[2] * a[2];
+      n0 = n0 + a[0] * a[0];
+      n1 = n1 + a[0] * a[1];
+      n2 = n2 + a[0] * a[2];
+      n4 = n4 + a[1] * a[1];
+      n5 = n5 + a[1] * a[2];
+      n8 = n8 + a[2] * a[2];
+    }
+  }
+  return {sa, sb, {m0, m1, m2, m3, m4, m5, m6, m7, m8}, {n0, n1, n2, T(0), n4, n5, T(0), T(0), n8}};
+}
+
+// One pass of a Newton step: the gradient g (three floats) and the upper triangle of the Newton
+// matrix kk, before its off-diagonal entries are halved. The nine sums are scalars of their own
+// and the rotation is held in locals, so nothing is reloaded per pair.
+template <class T, class Centrados>
+void acumula_newton(const Centrados& centrados, uint32_t n, const T r[9], float g[3],
+                    float kk[9]) {
+  const T r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3], r4 = r[4], r5 = r[5], r6 = r[6], r7 = r[7],
+          r8 = r[8];
+  float g0 = 0.0f, g1 = 0.0f, g2 = 0.0f;
+  float k0 = 0.0f, k1 = 0.0f, k2 = 0.0f, k4 = 0.0f, k5 = 0.0f, k8 = 0.0f;
+  for (uint32_t k = 0; k < n; ++k) {
+    T a[3], b[3];
+    centrados.lee(k, a, b);
+    const T ra0 = (r0 * a[0] + r1 * a[1]) + r2 * a[2];
+    const T ra1 = (r3 * a[0] + r4 * a[1]) + r5 * a[2];
+    const T ra2 = (r6 * a[0] + r7 * a[1]) + r8 * a[2];
+    // g += r × b; in the double twin each difference is formed in double, then rounded.
+    g0 = g0 + static_cast<float>(ra1 * b[2] - ra2 * b[1]);
+    g1 = g1 + static_cast<float>(ra2 * b[0] - ra0 * b[2]);
+    g2 = g2 + static_cast<float>(ra0 * b[1] - ra1 * b[0]);
+    const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1),
+                rf2 = static_cast<float>(ra2);
+    const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]),
+                bf2 = static_cast<float>(b[2]);
+    k0 = k0 + (rf1 * bf1 + rf2 * bf2);
+    k4 = k4 + (rf0 * bf0 + rf2 * bf2);
+    k8 = k8 + (rf0 * bf0 + rf1 * bf1);
+    k1 = k1 + (rf1 * bf0 + rf0 * bf1);
+    k2 = k2 + (rf2 * bf0 + rf0 * bf2);
+    k5 = k5 + (rf2 * bf1 + rf1 * bf2);
+  }
+  g[0] = g0;
+  g[1] = g1;
+  g[2] = g2;
+  const float triangulo[9] = {k0, k1, k2, 0.0f, k4, k5, 0.0f, 0.0f, k8};
+  std::memcpy(kk, triangulo, sizeof triangulo);
+}
+
 // Statuses, as documented in the header.
 inline constexpr int32_t kEstimaHecha = 0;
 inline constexpr int32_t kEstimaNoOptima = 1;
@@ -98,49 +227,19 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     centro_d[c] = suma_d[c] * f;
   }
 
-  // Where the centred pair k lives: in the caller's points, or in scratch record k.
-  auto centrado_origen = [&](uint32_t k) -> T* {
-    return en_sitio ? pares[2 * size_t(k)] : memoria + 6 * size_t(k);
-  };
-  auto centrado_destino = [&](uint32_t k) -> T* {
-    return en_sitio ? pares[2 * size_t(k) + 1] : memoria + 6 * size_t(k) + 3;
-  };
-
-  // 3. Centring and moments in one pass. In place, each point is read as it stands now, so a
-  // point shared by several pairs is reduced once per reference.
-  T sa = T(0), sb = T(0);
-  T m[9] = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0)};  // M[i][j] = Σ b_i·a_j
-  T nn[9] = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0)};  // upper triangle of Σ a·aᵀ
-  for (uint32_t k = 0; k < n; ++k) {
-    const T* o = pares[2 * size_t(k)];
-    const T* d = pares[2 * size_t(k) + 1];
-    const T a[3] = {o[0] - centro_o[0], o[1] - centro_o[1], o[2] - centro_o[2]};
-    const T b[3] = {d[0] - centro_d[0], d[1] - centro_d[1], d[2] - centro_d[2]};
-    T* ao = centrado_origen(k);
-    T* bd = centrado_destino(k);
-    for (int c = 0; c < 3; ++c) ao[c] = a[c];
-    for (int c = 0; c < 3; ++c) bd[c] = b[c];
-
-    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
-    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
-    m[0] = m[0] + b[0] * a[0];
-    m[1] = m[1] + b[0] * a[1];
-    m[3] = m[3] + b[1] * a[0];
-    m[4] = m[4] + b[1] * a[1];
-    if (general) {
-      m[2] = m[2] + b[0] * a[2];
-      m[5] = m[5] + b[1] * a[2];
-      m[6] = m[6] + b[2] * a[0];
-      m[7] = m[7] + b[2] * a[1];
-      m[8] = m[8] + b[2] * a[2];
-      nn[0] = nn[0] + a[0] * a[0];
-      nn[1] = nn[1] + a[0] * a[1];
-      nn[2] = nn[2] + a[0] * a[2];
-      nn[4] = nn[4] + a[1] * a[1];
-      nn[5] = nn[5] + a[1] * a[2];
-      nn[8] = nn[8] + a[2] * a[2];
-    }
-  }
+  // 3. Centring and moments in one pass, the centred pairs kept in the caller's points or in the
+  // scratch area for the Newton steps.
+  const CentradosSitio<T> en_los_puntos{pares};
+  const CentradosCopia<T> en_la_copia(memoria, n);
+  const Momentos<T> mom =
+      en_sitio ? (general ? centra_y_suma<T, true>(pares, n, centro_o, centro_d, en_los_puntos)
+                          : centra_y_suma<T, false>(pares, n, centro_o, centro_d, en_los_puntos))
+               : (general ? centra_y_suma<T, true>(pares, n, centro_o, centro_d, en_la_copia)
+                          : centra_y_suma<T, false>(pares, n, centro_o, centro_d, en_la_copia));
+  const T sa = mom.sa, sb = mom.sb;
+  const T* m = mom.m;
+  T nn[9];
+  std::memcpy(nn, mom.nn, sizeof nn);
 
   // 4. Scale: ratio of the root-mean-square spreads; it takes no part in the rotation.
   const T escala = std::sqrt(sb / sa);
@@ -173,29 +272,12 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   bool detenida = false;
   bool definida = false;
   for (int paso = 0; paso < kMaxPasosNewton && !detenida; ++paso) {
-    float g[3] = {0.0f, 0.0f, 0.0f};
-    float kk[9] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};  // upper triangle
-    for (uint32_t k = 0; k < n; ++k) {
-      const T* a = centrado_origen(k);
-      const T* b = centrado_destino(k);
-      T ra[3];
-      for (int i = 0; i < 3; ++i)
-        ra[i] = (r[3 * i] * a[0] + r[3 * i + 1] * a[1]) + r[3 * i + 2] * a[2];
-      // g += r × b; in the double twin each difference is formed in double, then rounded.
-      g[0] = g[0] + static_cast<float>(ra[1] * b[2] - ra[2] * b[1]);
-      g[1] = g[1] + static_cast<float>(ra[2] * b[0] - ra[0] * b[2]);
-      g[2] = g[2] + static_cast<float>(ra[0] * b[1] - ra[1] * b[0]);
-      const float rf[3] = {static_cast<float>(ra[0]), static_cast<float>(ra[1]),
-                           static_cast<float>(ra[2])};
-      const float bf[3] = {static_cast<float>(b[0]), static_cast<float>(b[1]),
-                           static_cast<float>(b[2])};
-      kk[0] = kk[0] + (rf[1] * bf[1] + rf[2] * bf[2]);
-      kk[4] = kk[4] + (rf[0] * bf[0] + rf[2] * bf[2]);
-      kk[8] = kk[8] + (rf[0] * bf[0] + rf[1] * bf[1]);
-      kk[1] = kk[1] + (rf[1] * bf[0] + rf[0] * bf[1]);
-      kk[2] = kk[2] + (rf[2] * bf[0] + rf[0] * bf[2]);
-      kk[5] = kk[5] + (rf[2] * bf[1] + rf[1] * bf[2]);
-    }
+    float g[3];
+    float kk[9];  // upper triangle
+    if (en_sitio)
+      acumula_newton<T>(en_los_puntos, n, r, g, kk);
+    else
+      acumula_newton<T>(en_la_copia, n, r, g, kk);
     // K = (Σ r·b)·I − ½·Σ(r·bᵀ + b·rᵀ): the negated Hessian of the objective for a small
     // rotation vector applied on the left of R.
     kk[1] = kk[1] * -0.5f;

@@ -73,6 +73,48 @@ void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
   coef[8] = ((a[7] * p.s2c - a[6] * p.s3) - a[8] * p.sc2) + a[9] * p.c3;
 }
 
+// Forms the normal equations of the correction: N (lower triangle of m·mᵀ, packed by rows), rx
+// (m·ex) and ry (m·ey) summed over the pairs in array order, every entry its own running sum. U,
+// the number of monomials, is a constant here so that the loops over j and k unroll completely:
+// the entries of a row are then independent sums at fixed places, which the compiler may update
+// side by side in vector lanes, each lane still one entry taking the pairs in order.
+template <class T, uint32_t U>
+void suma_normales(const T* const* P, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N,
+                   T* rx, T* ry) {
+  const T xco = g.xc_origen, yco = g.yc_origen, xcd = g.xc_destino, ycd = g.yc_destino;
+  for (uint32_t i = 0; i < n; ++i) {
+    const T* o = P[2 * size_t(i)];
+    const T* d = P[2 * size_t(i) + 1];
+    const T dx = o[0] - xco;
+    const T dy = o[1] - yco;
+    const T xp = dx * c - dy * s;
+    const T yp = dx * s + dy * c;
+    const T ex = (d[0] - xcd) - xp;
+    const T ey = (d[1] - ycd) - yp;
+    T m[10];
+    m[0] = T(1);
+    m[1] = xp;
+    m[2] = yp;
+    m[3] = xp * xp;
+    m[4] = xp * yp;
+    m[5] = yp * yp;
+    if constexpr (U == 10) {
+      m[6] = m[3] * xp;
+      m[7] = xp * m[4];
+      m[8] = yp * m[4];
+      m[9] = m[5] * yp;
+    }
+#pragma GCC unroll 10
+    for (uint32_t j = 0; j < U; ++j) {
+      T* fila = N + j * (j + 1) / 2;
+#pragma GCC unroll 10
+      for (uint32_t k = 0; k <= j; ++k) fila[k] += m[j] * m[k];
+      rx[j] += m[j] * ex;
+      ry[j] += m[j] * ey;
+    }
+  }
+}
+
 // Fills t for the kind in t.tipo from n pairs in the pointer layout. The polynomial kinds carry
 // each source point through the similarity of the same pairs, fit a correction by least squares in
 // the carried coordinates and fold both into the record. The work area is a fixed block on this
@@ -120,7 +162,6 @@ void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
   // 3, 4 and 5 fit the affine correction (1, X′, Y′): 4 and 5 have no kind of their own and are
   // evaluated as affine, so an affine fit is what their record can express.
   const uint32_t u = t.tipo == 7 ? 10 : t.tipo == 6 ? 6 : 3;
-  T m[10];
   T N[55];
   T rx[10], ry[10];
   for (T& v : N) v = T(0);
@@ -128,34 +169,12 @@ void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
 
   // The normal equations are formed in the coordinates the similarity carries the source points
   // to, unscaled apart from that: only the lower triangle of N, packed by rows.
-  for (uint32_t i = 0; i < n; ++i) {
-    const T* o = P[2 * size_t(i)];
-    const T* d = P[2 * size_t(i) + 1];
-    const T dx = o[0] - g.xc_origen;
-    const T dy = o[1] - g.yc_origen;
-    const T xp = dx * c - dy * s;
-    const T yp = dx * s + dy * c;
-    const T ex = (d[0] - g.xc_destino) - xp;
-    const T ey = (d[1] - g.yc_destino) - yp;
-    m[0] = T(1);
-    m[1] = xp;
-    m[2] = yp;
-    m[3] = xp * xp;
-    m[4] = xp * yp;
-    m[5] = yp * yp;
-    if (t.tipo == 7) {
-      m[6] = m[3] * xp;
-      m[7] = xp * m[4];
-      m[8] = yp * m[4];
-      m[9] = m[5] * yp;
-    }
-    for (uint32_t j = 0; j < u; ++j) {
-      T* fila = N + j * (j + 1) / 2;
-      for (uint32_t k = 0; k <= j; ++k) fila[k] += m[j] * m[k];
-      rx[j] += m[j] * ex;
-      ry[j] += m[j] * ey;
-    }
-  }
+  if (u == 10)
+    suma_normales<T, 10>(P, n, g, c, s, N, rx, ry);
+  else if (u == 6)
+    suma_normales<T, 6>(P, n, g, c, s, N, rx, ry);
+  else
+    suma_normales<T, 3>(P, n, g, c, s, N, rx, ry);
 
   // A singular system leaves NaN in rx and ry, so a degenerate fit yields a NaN record rather than
   // noise; the status adds nothing the record does not already show.
