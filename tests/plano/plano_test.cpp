@@ -23,36 +23,29 @@ GEMELOS(mixed, Hel2Dg___mixed_dbl, Hel2Dg___mixed_fl)
 GEMELOS(plano, Hel2D___Hel2Dg_dbl, Hel2D___Hel2Dg_fl)
 GEMELOS(punto, transforma_punto2D_dbl, transforma_punto2D_fl)
 GEMELOS(estima, Trans_Polinomica2D___puntosxy_dbl, Trans_Polinomica2D___puntosxy_fl)
-template <class T>
-using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
-template <class T>
-using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
+template <class T> using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
+template <class T> using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
 
-template <class T>
-class PlanoTest : public ::testing::Test {};
+template <class T> class PlanoTest : public ::testing::Test {};
 TYPED_TEST_SUITE(PlanoTest, Escalares);
 
 // Pairs are held as (source x, source y, target x, target y) and passed in the pointer layout.
-template <class T>
-std::vector<const T*> punteros(const std::vector<T>& a) {
+template <class T> std::vector<const T*> punteros(const std::vector<T>& a) {
   std::vector<const T*> P;
   for (size_t i = 0; i < a.size(); i += 4) P.insert(P.end(), {&a[i], &a[i + 2]});
   return P;
 }
-template <class T>
-Hel2Dg<T> hel2d(const std::vector<T>& a) {
+template <class T> Hel2Dg<T> hel2d(const std::vector<T>& a) {
   return ptr(punteros(a).data(), uint32_t(a.size() / 4));
 }
-template <class T>
-Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
+template <class T> Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
   Polinomica<T> t;
   std::memset(&t, 0x7F, sizeof t);  // garbage: huge finite values in every field
   t.tipo = tipo;
   estima(&t, punteros(a).data(), uint32_t(a.size() / 4));
   return t;
 }
-template <class T>
-std::array<T, 2> aplica(const Polinomica<T>& t, T x, T y) {
+template <class T> std::array<T, 2> aplica(const Polinomica<T>& t, T x, T y) {
   std::array<T, 2> p = {x, y};
   punto(&t, p.data());
   return p;
@@ -93,11 +86,7 @@ TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
 TYPED_TEST(PlanoTest, PlainFormWorkedExamples) {
   using T = TypeParam;
   const bool doble = std::is_same_v<T, double>;
-  struct Caso {
-    const char* nombre;
-    Hel2Dg<T> g;
-    T tx, ty, tol_ty;
-  };
+  struct Caso { const char* nombre; Hel2Dg<T> g; T tx, ty, tol_ty; };
   const Caso casos[] = {
       {"identity", {5, -3, 5, -3, 1, 1, 0}, 0, 0, 0},
       {"translation", {1, 2, 11, 22, 1, 1, 0}, -10, -20, 0},
@@ -227,10 +216,7 @@ TEST(PlanoFloatTest, EvaluationStaysInSinglePrecision) {
 
 TYPED_TEST(PlanoTest, ExactPolynomialsAreReproduced) {
   using T = TypeParam;
-  struct Mapa {
-    uint32_t tipo_minimo;
-    double x0, y0, cx[9], cy[9];
-  };
+  struct Mapa { uint32_t tipo_minimo; double x0, y0, cx[9], cy[9]; };
   const Mapa mapas[] = {
       {3, 10, -20, {1.2, 0.3}, {-0.4, 0.9}},
       {6, 1, 2, {1.1, -0.2, 0.05, 0.02, -0.03}, {0.1, 0.95, -0.01, 0.04, 0.02}},

@@ -12,19 +12,15 @@ namespace {
 
 using namespace prueba;
 
-void invierte(double* m) { Orvinvsim3_dbl(m); }
-void invierte(float* m) { Orvinvsim3_fl(m); }
-int32_t ortonormaliza(double* m) { return convierte_en_R_dbl(m); }
-int32_t ortonormaliza(float* m) { return convierte_en_R_fl(m); }
+GEMELOS(invierte, Orvinvsim3_dbl, Orvinvsim3_fl)
+GEMELOS(ortonormaliza, convierte_en_R_dbl, convierte_en_R_fl)
 
-template <class T>
-class UtilidadesTest : public ::testing::Test {};
+template <class T> class UtilidadesTest : public ::testing::Test {};
 TYPED_TEST_SUITE(UtilidadesTest, Escalares);
 
 TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
   using T = TypeParam;
   const T nan = std::numeric_limits<T>::quiet_NaN(), eps = std::numeric_limits<T>::epsilon();
-  const M3<T> unidad = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   M3<T> diagonal = {4, 0, 0, 0, 0.5, 0, 0, 0, -8};
   invierte(diagonal.data());
   EXPECT_EQ(diagonal, (M3<T>{0.25, 0, 0, 0, 2, 0, 0, 0, -0.125}));  // −0 compares equal
@@ -39,7 +35,7 @@ TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
     M3<T> inversa = a;
     inversa[3] = inversa[6] = inversa[7] = nan;  // never read
     invierte(inversa.data());
-    ASSERT_LT(desvio(producto(a, inversa).data(), unidad.data()), 2000 * eps);
+    ASSERT_LT(desvio(producto(a, inversa).data(), kIdentidad<T>.data()), 2000 * eps);
   }
   T singular[9] = {0, 0, 0, 0, 1, 0, 0, 0, 1};
   invierte(singular);
@@ -49,12 +45,7 @@ TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
 TYPED_TEST(UtilidadesTest, ReorthonormalisationCases) {
   using T = TypeParam;
   const T eps = std::numeric_limits<T>::epsilon(), r5 = T(1) / std::sqrt(T(5)), nan = std::numeric_limits<T>::quiet_NaN();
-  struct Caso {
-    const char* nombre;
-    M3<T> m, esperada;
-    int32_t reconstruida;
-    T tol;
-  };
+  struct Caso { const char* nombre; M3<T> m, esperada; int32_t reconstruida; T tol; };
   const Caso casos[] = {
       {"identity takes the column path", {1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, 0, 0},
       {"reflection becomes proper", {1, 0, 0, 0, 1, 0, 0, 0, -1}, {-1, 0, 0, 0, 1, 0, 0, 0, -1}, 0, 0},
@@ -96,8 +87,7 @@ TYPED_TEST(UtilidadesTest, RotationsScaledAndNoisyComeBackAsRotations) {
     for (int v = 0; v < 3; ++v) {
       SCOPED_TRACE(v);
       EXPECT_TRUE(ortonormaliza(m[v].data()) >= 0);
-      const M3<T> unidad = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-      EXPECT_LT(desvio(producto(m[v], traspuesta(m[v])).data(), unidad.data()), 16 * eps);
+      EXPECT_LT(desvio(producto(m[v], traspuesta(m[v])).data(), kIdentidad<T>.data()), 16 * eps);
       EXPECT_NEAR(determinante(m[v].data()), T(1), 16 * eps);
       EXPECT_LT(desvio(m[v].data(), r.data()), tolerancia_a_r[v]);
     }
