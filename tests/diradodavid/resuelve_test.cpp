@@ -1,3 +1,4 @@
+// The packed Cholesky solver, both precisions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,78 +6,64 @@
 #include <random>
 #include <vector>
 
+#include "comun.hpp"
 #include "diradodavid.h"
 
 namespace {
 
-int32_t resuelve(double* N, double* rx, double* ry, int32_t u) { return resuelve_sistema_sim_t_2_dbl(N, rx, ry, u); }
-int32_t resuelve(float* N, float* rx, float* ry, int32_t u) { return resuelve_sistema_sim_t_2_fl(N, rx, ry, u); }
+GEMELOS(resuelve, resuelve_sistema_sim_t_2_dbl, resuelve_sistema_sim_t_2_fl)
 
-template <class T>
-class ResuelveTest : public ::testing::Test {};
-using Escalares = ::testing::Types<double, float>;
-TYPED_TEST_SUITE(ResuelveTest, Escalares);
+template <class T> class ResuelveTest : public ::testing::Test {};
+TYPED_TEST_SUITE(ResuelveTest, prueba::Escalares);
 
-// Full symmetric matrix (row-major u×u) to the packed lower triangle by rows.
-template <class T>
-std::vector<T> empaqueta(const std::vector<double>& A, int u) {
+// Full symmetric u×u matrix (by rows) to the packed lower triangle by rows.
+template <class T> std::vector<T> empaqueta(const std::vector<double>& A, int u) {
   std::vector<T> N;
   for (int j = 0; j < u; ++j)
     for (int k = 0; k <= j; ++k) N.push_back(T(A[j * u + k]));
   return N;
 }
 
-// A = D·(BᵀB + u·I)·D: well conditioned before the diagonal scaling D, whose entries grow by
+// A = D·(BᵀB + u·I)·D: well conditioned before the diagonal scaling D, whose entries change by
 // `paso` per row so that the diagonal spans many orders of magnitude, as in unscaled normal
-// equations. Cholesky is invariant under such scaling, so the scaled residual stays tight.
-template <class T>
-void comprueba_spd(int u, double paso) {
-  std::mt19937 gen(u);
-  std::uniform_real_distribution<double> d(-1, 1);
-  std::vector<double> B(u * u), A(u * u), D(u), x(u), y(u);
-  for (double& v : B) v = d(gen);
-  for (int i = 0; i < u; ++i) D[i] = std::pow(paso, i);
-  for (int i = 0; i < u; ++i)
-    for (int j = 0; j < u; ++j) {
-      double s = i == j ? u : 0;
-      for (int k = 0; k < u; ++k) s += B[k * u + i] * B[k * u + j];
-      A[i * u + j] = D[i] * s * D[j];
-    }
-  std::vector<T> N = empaqueta<T>(A, u), rx(u), ry(u);
-  for (int i = 0; i < u; ++i) {
-    rx[i] = T(d(gen) * D[i]);
-    ry[i] = T(d(gen) * D[i]);
-  }
-  const std::vector<T> bx = rx, by = ry;
-  ASSERT_EQ(resuelve(N.data(), rx.data(), ry.data(), u), 0);
-  // Backward stable: residual row i within a modest multiple of u·ε of |A|·|x| in that row.
-  const std::vector<T>* sol[2] = {&rx, &ry};
-  const std::vector<T>* rhs[2] = {&bx, &by};
-  for (int r = 0; r < 2; ++r)
-    for (int i = 0; i < u; ++i) {
-      double res = -double((*rhs[r])[i]), escala = std::abs(double((*rhs[r])[i]));
-      for (int j = 0; j < u; ++j) {
-        // The matrix as the solver saw it, rounded to T.
-        const double a = double(T(A[i * u + j]));
-        res += a * double((*sol[r])[j]);
-        escala += std::abs(a * double((*sol[r])[j]));
-      }
-      EXPECT_LE(std::abs(res), 8 * u * std::numeric_limits<T>::epsilon() * escala) << r << " " << i;
-    }
-}
-
-TYPED_TEST(ResuelveTest, SistemasDefinidosPositivos) {
-  for (int u : {1, 3, 6, 10}) {
-    SCOPED_TRACE(u);
-    comprueba_spd<TypeParam>(u, 1.0);
-    // Diagonal from 1 to ~10²⁴ (double) or ~10⁹ (float): a pivot test against the largest
-    // diagonal entry would reject these.
-    comprueba_spd<TypeParam>(u, std::is_same_v<TypeParam, double> ? 400.0 : 10.0);
-  }
-}
-
-TYPED_TEST(ResuelveTest, SingularDaNaNYEstado) {
+// equations, growing or shrinking. Cholesky is invariant under such scaling, so the solution is
+// backward stable row by row: each residual within 8·u·ε of |A|·|x| + |b| in that row.
+TYPED_TEST(ResuelveTest, PositiveDefiniteSystemsAcrossScales) {
   using T = TypeParam;
+  const double paso = std::is_same_v<T, double> ? 400.0 : 10.0;  // diagonal up to 10²⁴ or 10⁹
+  for (int u : {1, 3, 6, 10})
+    for (double p : {1.0, paso, 1 / paso}) {
+      SCOPED_TRACE(::testing::Message() << u << " by " << p);
+      std::mt19937 gen(u);
+      std::uniform_real_distribution<double> d(-1, 1);
+      std::vector<double> B(u * u), A(u * u);
+      for (double& v : B) v = d(gen);
+      for (int i = 0; i < u; ++i)
+        for (int j = 0; j < u; ++j) {
+          double s = i == j ? u : 0;
+          for (int k = 0; k < u; ++k) s += B[k * u + i] * B[k * u + j];
+          A[i * u + j] = std::pow(p, i) * s * std::pow(p, j);
+        }
+      std::vector<T> N = empaqueta<T>(A, u), r[2] = {std::vector<T>(u), std::vector<T>(u)};
+      for (int i = 0; i < u; ++i) r[0][i] = T(d(gen) * std::pow(p, i)), r[1][i] = T(d(gen) * std::pow(p, i));
+      const std::vector<T> b[2] = {r[0], r[1]};
+      ASSERT_EQ(resuelve(N.data(), r[0].data(), r[1].data(), u), 0);
+      for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < u; ++i) {
+          double res = -double(b[k][i]), escala = std::abs(double(b[k][i]));
+          for (int j = 0; j < u; ++j) {
+            const double a = double(T(A[i * u + j]));  // the matrix as the solver saw it
+            res += a * double(r[k][j]);
+            escala += std::abs(a * double(r[k][j]));
+          }
+          EXPECT_LE(std::abs(res), 8 * u * std::numeric_limits<T>::epsilon() * escala) << k << " " << i;
+        }
+    }
+}
+
+TYPED_TEST(ResuelveTest, RefusedSystemsGiveNaNAndTheFailingRow) {
+  using T = TypeParam;
+  const double eps = std::numeric_limits<T>::epsilon();
   struct Caso {
     const char* nombre;
     int u;
@@ -85,11 +72,13 @@ TYPED_TEST(ResuelveTest, SingularDaNaNYEstado) {
   };
   const Caso casos[] = {
       // Row 2 is row 0 plus row 1; elimination on small integers is exact and leaves pivot 0.
-      {"rango 2", 3, {1, 1, 2, 1, 2, 3, 2, 3, 5}, 3},
-      {"indefinida", 2, {1, 2, 2, 1}, 2},
-      {"cero", 3, {0, 0, 0, 0, 0, 0, 0, 0, 0}, 1},
-      {"diagonal negativa", 1, {-4}, 1},
+      {"rank 2", 3, {1, 1, 2, 1, 2, 3, 2, 3, 5}, 3},
+      {"indefinite", 2, {1, 2, 2, 1}, 2},
+      {"zero", 3, {0, 0, 0, 0, 0, 0, 0, 0, 0}, 1},
+      {"negative diagonal", 1, {-4}, 1},
       {"NaN", 2, {4, 0, 0, std::nan("")}, 2},
+      // Pivot ε: positive, but not above 2·ε times its own diagonal entry 1 + ε.
+      {"pivot below u eps of its diagonal", 2, {1, 1, 1, 1 + eps}, 2},
   };
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);

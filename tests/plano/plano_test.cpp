@@ -1,0 +1,270 @@
+// 2D similarity (six layouts, plain form) and 2D polynomial transformations, both twins.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "comun.hpp"
+#include "orienta.h"
+
+namespace {
+
+using namespace prueba;
+
+GEMELOS(ptr, Hel2Dg___ptr_dbl, Hel2Dg___ptr_fl)
+GEMELOS(p, Hel2Dg___p_dbl, Hel2Dg___p_fl)
+GEMELOS(pp, Hel2Dg___pp_dbl, Hel2Dg___pp_fl)
+GEMELOS(g, Hel2Dg___g_dbl, Hel2Dg___g_fl)
+GEMELOS(gg, Hel2Dg___gg_dbl, Hel2Dg___gg_fl)
+GEMELOS(mixed, Hel2Dg___mixed_dbl, Hel2Dg___mixed_fl)
+GEMELOS(plano, Hel2D___Hel2Dg_dbl, Hel2D___Hel2Dg_fl)
+GEMELOS(punto, transforma_punto2D_dbl, transforma_punto2D_fl)
+GEMELOS(estima, Trans_Polinomica2D___puntosxy_dbl, Trans_Polinomica2D___puntosxy_fl)
+template <class T> using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
+template <class T> using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
+
+template <class T> class PlanoTest : public ::testing::Test {};
+TYPED_TEST_SUITE(PlanoTest, Escalares);
+
+// Pairs are held as (source x, source y, target x, target y) and passed in the pointer layout.
+template <class T> std::vector<const T*> punteros(const std::vector<T>& a) {
+  std::vector<const T*> P;
+  for (size_t i = 0; i < a.size(); i += 4) P.insert(P.end(), {&a[i], &a[i + 2]});
+  return P;
+}
+template <class T> Hel2Dg<T> hel2d(const std::vector<T>& a) {
+  return ptr(punteros(a).data(), uint32_t(a.size() / 4));
+}
+template <class T> Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
+  Polinomica<T> t;
+  std::memset(&t, 0x7F, sizeof t);  // garbage: huge finite values in every field
+  t.tipo = tipo;
+  estima(&t, punteros(a).data(), uint32_t(a.size() / 4));
+  return t;
+}
+template <class T> std::array<T, 2> aplica(const Polinomica<T>& t, T x, T y) {
+  std::array<T, 2> p = {x, y};
+  punto(&t, p.data());
+  return p;
+}
+
+TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
+  using T = TypeParam;
+  const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
+  const T tercio = T(1) / T(3);
+  struct Caso {
+    const char* nombre;
+    std::vector<T> pares;
+    T esperado[7];  // centroids, escala, cos, sin; NaN stands for "is NaN"
+  };
+  const Caso casos[] = {
+      {"no pairs, nothing read", {}, {nan, nan, nan, nan, nan, nan, nan}},
+      {"one pair", {3, -4, 7, 8}, {3, -4, 7, 8, nan, nan, nan}},
+      // Qo = 0 with Qd > 0; the centroid 1.8, 2.2 is 9·(1/5), 11·(1/5).
+      {"repeated source", {3, 4, 1, 2, 3, 4, 2, 2, 3, 4, 0, 1, 3, 4, 5, 5, 3, 4, 1, 1},
+       {3, 4, T(9) * (T(1) / T(5)), T(11) * (T(1) / T(5)), inf, nan, nan}},
+      {"everything repeated", {3, 4, 1, 2, 3, 4, 1, 2}, {3, 4, 1, 2, nan, nan, nan}},
+      // A mirror image is fitted as a rotation (a quarter turn here, P = 0, V > 0).
+      {"mirror", {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 0, -1}, {tercio, tercio, tercio, -tercio, 1, 0, 1}},
+      // The least-squares scale would be 2; the ratio of spreads is √(13/3).
+      {"ratio of spreads", {-1, 0, -2, 0, 1, 0, 2, 0, 0, 0, 0, 1}, {0, 0, 0, tercio, std::sqrt(T(13) / T(3)), 1, 0}},
+      // 5·(1/3), one unit in the last place below 5/3 in double: the mean is not a quotient.
+      {"sum times 1/n", {1, 0, 1, 0, 2, 0, 2, 0, 2, 1, 2, 1}, {5 * tercio, tercio, 5 * tercio, tercio, 1, 1, 0}},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    const auto g = hel2d(c.pares);
+    const T obtenido[7] = {g.xc_origen, g.yc_origen, g.xc_destino, g.yc_destino, g.escala, g.cos_giro, g.sen_giro};
+    for (int k = 0; k < 7; ++k)
+      EXPECT_TRUE(std::isnan(c.esperado[k]) ? std::isnan(obtenido[k]) : obtenido[k] == c.esperado[k]) << k;
+  }
+}
+
+TYPED_TEST(PlanoTest, PlainFormWorkedExamples) {
+  using T = TypeParam;
+  const bool doble = std::is_same_v<T, double>;
+  struct Caso { const char* nombre; Hel2Dg<T> g; T tx, ty, tol_ty; };
+  const Caso casos[] = {
+      {"identity", {5, -3, 5, -3, 1, 1, 0}, 0, 0, 0},
+      {"translation", {1, 2, 11, 22, 1, 1, 0}, -10, -20, 0},
+      {"quarter turn and scale 2", {1, 2, 4, 6, 2, 0, 1}, -2, 4, 0},
+      // ty = (3·0.4 + 1) − 4·0.3 with rounded 0.3 and 0.4 lands on 1 + 2⁻⁵² in double; the float
+      // twin rounds on its own, within two units of 1.
+      {"0.6, 0.8", {1, 1, 3, 4, 2, T(0.6), T(0.8)}, T(-1.5), doble ? T(1 + 0x1p-52) : T(1),
+       doble ? T(0) : 2 * std::numeric_limits<T>::epsilon()},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    const auto h = plano(&c.g);
+    EXPECT_EQ(h.tx, c.tx);
+    EXPECT_NEAR(h.ty, c.ty, c.tol_ty);
+  }
+}
+
+TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
+  using T = TypeParam;
+  // Targets are rounded to T once, so the fit is exact to a few dozen ε, relative to the
+  // coordinates (up to ~400) where points are mapped.
+  const double tol = 64 * std::numeric_limits<T>::epsilon();
+  std::mt19937 gen(7);
+  std::uniform_real_distribution<double> u(-100, 100);
+  for (const double giro : {0.0, 0.3, kMedioPi, 2.5, -3.0}) {
+    SCOPED_TRACE(giro);
+    const double escala = 0.5 + std::abs(u(gen)) / 50, tx = u(gen), ty = u(gen);
+    const double c = escala * std::cos(giro), s = escala * std::sin(giro);
+    std::vector<T> a;
+    for (int i = 0; i < 20; ++i) {
+      const double x = u(gen), y = u(gen);
+      a.insert(a.end(), {T(x), T(y), T(tx + (c * x - s * y)), T(ty + (s * x + c * y))});
+    }
+    const auto g = hel2d(a);
+    EXPECT_NEAR(g.escala, escala, tol * escala);
+    EXPECT_NEAR(g.cos_giro, std::cos(giro), tol);
+    EXPECT_NEAR(g.sen_giro, std::sin(giro), tol);
+    const auto h = plano(&g);  // escala, cos, sin copied; (tx, ty) carried to the origin
+    EXPECT_TRUE(mismos_bits(h.escala, g.escala) && mismos_bits(h.cos_giro, g.cos_giro) &&
+                mismos_bits(h.sen_giro, g.sen_giro));
+    for (size_t i = 0; i < a.size(); i += 4) {
+      const double dx = a[i] - h.tx, dy = a[i + 1] - h.ty;
+      EXPECT_NEAR(h.escala * (h.cos_giro * dx - h.sen_giro * dy), a[i + 2], tol * 400);
+      EXPECT_NEAR(h.escala * (h.sen_giro * dx + h.cos_giro * dy), a[i + 3], tol * 400);
+    }
+    // Kinds 0, 1 and 2 keep the centroids, the rotation and the similarity of the same sums, and
+    // clear every other coefficient.
+    const T gc = g.cos_giro * g.escala, gs = g.sen_giro * g.escala;
+    const std::array<T, 4> lineal[3] = {{0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
+    for (uint32_t tipo = 0; tipo < 3; ++tipo) {
+      const auto t = ajusta<T>(tipo, a);
+      EXPECT_TRUE(t.xc_origen == g.xc_origen && t.y0_destino == g.yc_destino) << tipo;
+      EXPECT_EQ((std::array<T, 4>{t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]}), lineal[tipo]);
+      for (int k = 2; k < 9; ++k) EXPECT_TRUE(t.coef_x[k] == 0 && t.coef_y[k] == 0) << tipo << " " << k;
+    }
+    // The polynomial kinds find nothing to correct: the similarity again, to within the rounding
+    // of unscaled normal equations. 4 and 5 are fitted exactly as 3 and keep their code; kinds
+    // above 7 are lowered to 7.
+    const auto t3 = ajusta<T>(3, a);
+    for (uint32_t tipo : {4u, 5u, 6u, 9u}) {
+      auto t = ajusta<T>(tipo, a);
+      EXPECT_EQ(t.tipo, std::min(tipo, 7u));
+      const T lin[4] = {t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]};
+      EXPECT_LT(desvio(lin, lineal[2].data(), 4), 4 * tol) << tipo;
+      t.tipo = 3;
+      EXPECT_TRUE(tipo >= 6 || mismos_bits(t, t3)) << tipo;
+    }
+  }
+}
+
+// The pairs copied into the five other layouts, with entries wider than a point and NaN in the
+// bytes between: every layout returns the pointer layout's record bit for bit.
+TYPED_TEST(PlanoTest, SixLayoutsAgreeBitForBit) {
+  using T = TypeParam;
+  constexpr uint32_t n = 37;
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<double> u(-1e3, 1e3);
+  std::vector<T> pts(4 * n - 8);
+  for (T& v : pts) v = T(u(gen));
+  // The pointer layout may share points: pair n−2 reuses pair 0's source and pair 5's target,
+  // pair n−1 takes pair 3's source as its target.
+  std::vector<const T*> P = punteros(pts);
+  P.insert(P.end(), {&pts[0], &pts[22], &pts[6], &pts[12]});
+  const auto referencia = ptr(P.data(), n);
+  ASSERT_FALSE(std::isnan(referencia.escala));
+  // A: packed records; S, D: packed points; B: entries of 5 scalars, source and target
+  // alternating; V: sources in entries of 3 scalars, last pair first.
+  const T nan = std::numeric_limits<T>::quiet_NaN();
+  std::vector<T> A, S, D, B(10 * n, nan), V(3 * n, nan);
+  for (uint32_t i = 0; i < n; ++i) {
+    const T *o = P[2 * i], *d = P[2 * i + 1];
+    A.insert(A.end(), {o[0], o[1], d[0], d[1]});
+    S.insert(S.end(), {o[0], o[1]});
+    D.insert(D.end(), {d[0], d[1]});
+    B[10 * i] = o[0], B[10 * i + 1] = o[1], B[10 * i + 5] = d[0], B[10 * i + 6] = d[1];
+    V[3 * (n - 1 - i)] = o[0], V[3 * (n - 1 - i) + 1] = o[1];
+  }
+  const int64_t e = 5 * sizeof(T), t = 2 * sizeof(T);
+  EXPECT_TRUE(mismos_bits(p(A.data(), n), referencia));
+  EXPECT_TRUE(mismos_bits(pp(S.data(), D.data(), n), referencia));
+  EXPECT_TRUE(mismos_bits(g(B.data(), e, n), referencia));
+  EXPECT_TRUE(mismos_bits(gg(B.data(), B.data() + 5, 2 * e, n), referencia));
+  EXPECT_TRUE(mismos_bits(mixed(B.data(), 2 * e, D.data(), t, n), referencia));
+  EXPECT_TRUE(mismos_bits(mixed(V.data() + 3 * (n - 1), -int64_t(3 * sizeof(T)), B.data() + 5, 2 * e, n), referencia));
+}
+
+TYPED_TEST(PlanoTest, EvaluationByKind) {
+  using T = TypeParam;
+  // dx = 1, dy = 2, every coefficient 1: the linear group gives 3, the quadratic 1 + 2 + 4, the
+  // cubic 1 + 2 + 4 + 8, then the destination (100, −100) is added. The source centroid maps
+  // exactly onto the destination whatever the kind.
+  const std::pair<uint32_t, T> casos[] = {{0, 103}, {2, 103}, {5, 103}, {6, 110}, {7, 125}, {0xFFFFFFFFu, 125}};
+  for (const auto& [tipo, x] : casos) {
+    SCOPED_TRACE(tipo);
+    Polinomica<T> t = {tipo, 5, 6, 100, -100, {1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1, 1}};
+    EXPECT_EQ(aplica<T>(t, 6, 8), (std::array<T, 2>{x, x - 200}));
+    EXPECT_EQ(aplica<T>(t, 5, 6), (std::array<T, 2>{100, -100}));
+  }
+}
+
+TEST(PlanoFloatTest, EvaluationStaysInSinglePrecision) {
+  // dx = 1, dy = 2⁻²⁴: 1 + 2⁻²⁴ rounds to 1 in float, and adding x0 = 2⁻²⁴ rounds back to 1. One
+  // widened evaluation would give 1 + 2⁻²³.
+  const Trans_Polinomica2D_fl t = {3, 0, 0, 0x1p-24f, 0, {1, 1}, {0, 1}};
+  EXPECT_EQ(aplica<float>(t, 1, 0x1p-24f)[0], 1.0f);
+}
+
+TYPED_TEST(PlanoTest, ExactPolynomialsAreReproduced) {
+  using T = TypeParam;
+  struct Mapa { uint32_t tipo_minimo; double x0, y0, cx[9], cy[9]; };
+  const Mapa mapas[] = {
+      {3, 10, -20, {1.2, 0.3}, {-0.4, 0.9}},
+      {6, 1, 2, {1.1, -0.2, 0.05, 0.02, -0.03}, {0.1, 0.95, -0.01, 0.04, 0.02}},
+      {7, -5, 7, {0.9, 0.1, 0.01, -0.02, 0.03, 0.004, -0.002, 0.001, 0.003},
+       {-0.2, 1.05, 0.02, 0.01, -0.01, -0.001, 0.002, 0.003, -0.004}},
+  };
+  // Targets are rounded to T once and the symmetric grid (centroid exactly 0) keeps the normal
+  // equations well conditioned: coefficients within a few dozen ε (observed: 2 ε), the
+  // destination within a few dozen ε of its size (up to 20).
+  const double tol = 64 * std::numeric_limits<T>::epsilon();
+  for (const Mapa& m : mapas) {
+    std::vector<T> a;
+    for (int i = -3; i <= 3; ++i)
+      for (int j = -3; j <= 3; ++j) {
+        const double x = T(1.5 * i), y = T(1.25 * j + 0.5 * i);
+        const double t[9] = {x, y, x * x, x * y, y * y, x * x * x, x * x * y, x * y * y, y * y * y};
+        double px = m.x0, py = m.y0;
+        for (int k = 0; k < 9; ++k) px += m.cx[k] * t[k], py += m.cy[k] * t[k];
+        a.insert(a.end(), {T(x), T(y), T(px), T(py)});
+      }
+    for (uint32_t tipo = m.tipo_minimo; tipo <= 7; ++tipo) {
+      SCOPED_TRACE(::testing::Message() << "map " << m.tipo_minimo << ", kind " << tipo);
+      const auto r = ajusta<T>(tipo, a);
+      EXPECT_EQ(r.tipo, tipo);
+      EXPECT_NEAR(r.x0_destino, m.x0, tol * 20);
+      EXPECT_NEAR(r.y0_destino, m.y0, tol * 20);
+      const int usados = tipo >= 7 ? 9 : tipo == 6 ? 5 : 2;  // the rest are cleared, not garbage
+      for (int k = 0; k < 9; ++k) {
+        EXPECT_NEAR(r.coef_x[k], k < usados ? m.cx[k] : 0, k < usados ? tol : 0) << k;
+        EXPECT_NEAR(r.coef_y[k], k < usados ? m.cy[k] : 0, k < usados ? tol : 0) << k;
+      }
+    }
+  }
+}
+
+TYPED_TEST(PlanoTest, DegenerateFitsGiveNaN) {
+  using T = TypeParam;
+  // Every source on y = 0: the similarity leaves Y′ exactly 0, the normal matrix has a zero row
+  // and the solver refuses it. With no pairs nothing is read and everything is NaN.
+  const std::vector<T> a = {0, 0, 5, 7, 1, 0, 7, 7, 2, 0, 9, 7, 3, 0, 11, 7};
+  for (uint32_t tipo : {3u, 6u, 7u}) {
+    SCOPED_TRACE(tipo);
+    const auto t = ajusta<T>(tipo, a), vacio = ajusta<T>(tipo, std::vector<T>{});
+    EXPECT_TRUE(std::isnan(t.x0_destino) && std::isnan(t.y0_destino) && std::isnan(t.coef_x[0]) &&
+                std::isnan(t.coef_y[1]));
+    EXPECT_EQ(t.xc_origen, T(1.5));
+    EXPECT_TRUE(std::isnan(vacio.xc_origen) && std::isnan(vacio.coef_x[0]) && std::isnan(vacio.y0_destino));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Rotation matrices from Euler angles and from rotation vectors, against references written here.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+
+#include "comun.hpp"
+#include "orienta.h"
+
+namespace {
+
+using namespace prueba;
+
+M3<double> rx(double t) { return {1, 0, 0, 0, std::cos(t), -std::sin(t), 0, std::sin(t), std::cos(t)}; }
+M3<double> ry(double t) { return {std::cos(t), 0, std::sin(t), 0, 1, 0, -std::sin(t), 0, std::cos(t)}; }
+M3<double> rz(double t) { return {std::cos(t), -std::sin(t), 0, std::sin(t), std::cos(t), 0, 0, 0, 1}; }
+
+SenosCosenos senos_cosenos(double a0, double a1, double a2) {
+  return {{std::sin(a0), std::cos(a0), std::sin(a1), std::cos(a1), std::sin(a2), std::cos(a2)}};
+}
+
+TEST(EulerTest, BuildersAreProductsOfElementaryRotations) {
+  // Entries are sums of up to three rounded products, like those of the reference product:
+  // 4 ulp of 1 covers both. Zero angles multiply only ones and zeros: exact.
+  const std::array<double, 4> casos[] = {{0, 0, 0, 0},          {0.3, -0.7, 2.1, 1e-15},
+                                         {-1.2, 1.5, -3.0, 1e-15}, {kMedioPi, -kMedioPi, kPi, 1e-15},
+                                         {7.5, -4.0, 12.0, 1e-15}};
+  for (const auto& [o, p, k, tol] : casos) {
+    SCOPED_TRACE(::testing::Message() << o << ", " << p << ", " << k);
+    SenosCosenos sc = senos_cosenos(o, p, k);
+    double angulos[3] = {o, p, k}, opk[9], kwk[9], kop[9], kop_angulos[9];
+    MatrizRotGT_ωφκ(&sc, opk);
+    MatrizRotGT_κwκ(&sc, kwk);  // slots read as (κ₁, w, κ₂)
+    MatrizRotGT_κωφ(&sc, kop);
+    MatrizRot_κωφ(angulos, kop_angulos);
+    EXPECT_LE(desvio(opk, producto(producto(rz(k), ry(p)), rx(o)).data()), tol);
+    EXPECT_LE(desvio(kwk, producto(producto(rz(k), rx(p)), rz(o)).data()), tol);
+    EXPECT_LE(desvio(kop, producto(producto(ry(p), rx(o)), rz(k)).data()), tol);
+    EXPECT_LE(desvio(kop_angulos, kop), tol);
+    // Both κ-ω-φ builders leave their input reordered to (κ, ω, φ).
+    EXPECT_TRUE(mismos_bits(sc, senos_cosenos(k, o, p)));
+    EXPECT_TRUE(mismos_bits(angulos, std::array<double, 3>{k, o, p}));
+  }
+}
+
+TEST(VectoresTest, EveryTypeBuildsTheRotationOfItsVector) {
+  // Up to half a turn, the range every type can express. Each entry (magnitude ≤ 1) is a handful
+  // of rounded operations on top of sin and cos, in the library and in the reference: a few
+  // dozen ulp of 1. The float builders carry a handful of float roundings instead.
+  const std::pair<std::array<double, 3>, double> giros[] = {
+      {{1, 2, 3}, 1e-4}, {{1, 0, 0}, 0.3},  {{-0.4, 0.7, 0.2}, 1.0},
+      {{-1, -1, -1}, 2.0}, {{0, 0.6, -0.8}, 3.0}, {{0.3, -0.5, 0.9}, kPi - 1e-3}};
+  for (const auto& [eje, theta] : giros) {
+    SCOPED_TRACE(theta);
+    const M3<double> R = rotacion(eje, theta);
+    const double l = std::sqrt(eje[0] * eje[0] + eje[1] * eje[1] + eje[2] * eje[2]);
+    const double n[3] = {eje[0] / l, eje[1] / l, eje[2] / l}, h = std::sin(theta / 2), t = std::tan(theta / 2);
+    double p[4][3], seno[3], M[9], Md[9];
+    float pd[3], pf[3], Mf[9];
+    for (int i = 0; i < 3; ++i) {
+      p[0][i] = theta * n[i], p[1][i] = 2 * h * n[i], p[2][i] = 2 * t * n[i], p[3][i] = 2 * std::asin(h * n[i]);
+      seno[i] = std::sin(theta) * n[i];  // what types 20, 24, 26 leave in the vector
+      pd[i] = pf[i] = float(p[2][i]);
+    }
+    void (*const tipos[3])(double*, double*) = {MatrizRot_20, MatrizRot_24, MatrizRot_26};
+    for (int k = 0; k < 3; ++k) {
+      tipos[k](p[k], M);
+      EXPECT_LT(desvio(M, R.data()), 1e-14) << "type " << k;
+      EXPECT_LT(desvio(p[k], seno, 3), 1e-14) << "type " << k;
+    }
+    MatrizRot_28(p[3], M);
+    EXPECT_LT(desvio(M, R.data()), 1e-14);
+    // The float type-26 builders: each entry is one operation (1 − a or a ± b) on floats, so the
+    // double twin's entry rounded to float is the float twin's entry, bit for bit.
+    const float nd = MatrizDeltafl_dbl(pd, Md), nf = MatrizDeltafl_fl(pf, Mf);
+    EXPECT_TRUE(mismos_bits(nd, nf) && mismos_bits(pd, pf));
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(float(Md[k]), Mf[k]) << k;
+    EXPECT_NEAR(nd, 4 * t * t, 16 * FLT_EPSILON * 4 * t * t);
+    EXPECT_LT(desvio(Md, R.data()), 16 * FLT_EPSILON);
+    EXPECT_LT(desvio(pd, seno, 3), 16 * FLT_EPSILON);
+  }
+}
+
+TEST(VectoresTest, WorkedExamplesComeBackExactly) {
+  struct Exacto {
+    const char* nombre;
+    void (*construye)(double*, double*);
+    double p[3], M[9], s[3];  // compared with ==, so +0 and −0 both match a 0
+  };
+  const Exacto casos[] = {
+      {"type 24 half turn about x", MatrizRot_24, {2, 0, 0}, {1, 0, 0, 0, -1, 0, 0, 0, -1}, {0, 0, 0}},
+      {"type 26 quarter turn about z", MatrizRot_26, {0, 0, 2}, {0, -1, 0, 1, 0, 0, 0, 0, 1}, {0, 0, 1}},
+      {"type 26 zero vector", MatrizRot_26, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
+      {"type 24 zero vector", MatrizRot_24, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
+      // θ = 0 takes the limits sin θ/θ = 1 and (1 − cos θ)/θ² = 1/2 instead of 0/0; squares that
+      // underflow to 0 take them too and keep the first-order rotation I + [p]×.
+      {"type 20 zero vector", MatrizRot_20, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
+      {"type 20 underflowing squares", MatrizRot_20, {1e-200, -2e-200, 3e-200},
+       {1, -3e-200, -2e-200, 3e-200, 1, -1e-200, 2e-200, 1e-200, 1}, {1e-200, -2e-200, 3e-200}},
+  };
+  for (const Exacto& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    double p[3] = {c.p[0], c.p[1], c.p[2]}, M[9];
+    c.construye(p, M);
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(M[k], c.M[k]) << k;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(p[i], c.s[i]) << i;
+  }
+}
+
+TEST(VectoresTest, OutOfRangeGivesNaNOffTheDiagonal) {
+  double p24[3] = {3, 0, 0}, p28[3] = {3, 3, 3}, M24[9], M28[9];
+  MatrizRot_24(p24, M24);
+  MatrizRot_28(p28, M28);
+  EXPECT_TRUE(std::isnan(p24[0]));
+  for (int k = 0; k < 9; ++k) EXPECT_TRUE(std::isnan(M24[k]) == (k % 4 != 0) && std::isnan(M28[k]) == (k % 4 != 0)) << k;
+}
+
+}  // namespace
