@@ -244,9 +244,10 @@ typedef struct {
 
 /* The twelve estimators below compute the same record from the same pairs and differ only in
  * where they find pair i. A point is x then y; only those two scalars are read. Strides are signed
- * byte counts (a negative stride walks backwards from the pointer given). Points are read twice and
- * must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates and NaN for
- * escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror image is
+ * byte counts (a negative stride walks backwards from the pointer given); a stride must keep every
+ * point aligned for its scalar type (a multiple of 8 bytes for double, 4 for float). Points are read
+ * twice and must not change during the call. n = 0 yields all NaN; n = 1 the pair's coordinates
+ * and NaN for escala, cos_giro and sen_giro; all source points equal give escala = +∞. A mirror is
  * fitted as a rotation. For the same pairs all six layouts of one precision return bit-identical
  * records. Two passes: centroids as sum·(1/n), then Qo, Qd, P = Σ(dxs·dxt + dys·dyt) and
  * V = Σ(dxs·dyt − dys·dxt) from centred coordinates; escala = √(Qd/Qo) (the ratio of the spreads,
