@@ -11,13 +11,7 @@
 #include <cstring>
 #include <type_traits>
 
-// One overloaded name for an exported double/float twin pair, chosen by the argument types, so
-// that a typed test calls nombre(...) whatever its scalar.
-#define GEMELOS(nombre, dbl, fl)                                                            \
-  template <class... A>                                                                     \
-  auto nombre(A... a)->decltype(dbl(a...)) { return dbl(a...); }                            \
-  template <class... A>                                                                     \
-  auto nombre(A... a)->decltype(fl(a...)) { return fl(a...); }
+#include "gemelos.hpp"
 
 namespace prueba {
 
@@ -29,9 +23,6 @@ template <class A, class B> bool mismos_bits(const A& a, const B& b) {
   static_assert(sizeof(A) == sizeof(B), "objects of one size");
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
-
-template <class T, class Doble, class Simple>
-using Segun = std::conditional_t<std::is_same_v<T, double>, Doble, Simple>;  // the record of T's twin
 
 template <class T> using M3 = std::array<T, 9>;  // by rows, element 3·i + j
 template <class T> const M3<T> kIdentidad = {1, 0, 0, 0, 1, 0, 0, 0, 1};

@@ -15,7 +15,6 @@ namespace {
 using namespace prueba;
 using Real = long double;
 
-GEMELOS(hel3d, Hel3Dg___ptr_dbl, Hel3Dg___ptr_fl)
 template <class T> using Registro = Segun<T, Hel3Dg_dbl, Hel3Dg_fl>;
 
 // Pairs held as two arrays of points; each call takes fresh pointers into them.

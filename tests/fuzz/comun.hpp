@@ -1,5 +1,6 @@
 // What every fuzz target shares: a reader that turns the fuzzer's bytes into arguments, guarded
-// buffers sized exactly to what a function may touch, and the check that stops the run.
+// buffers sized exactly to what a function may touch, and the check that stops the run. The twin
+// names (GEMELOS, Segun) come from the header the unit tests use.
 #ifndef ORIENTA_FUZZ_COMUN_HPP
 #define ORIENTA_FUZZ_COMUN_HPP
 
@@ -14,7 +15,8 @@
 #include <limits>
 #include <vector>
 
-#include "debiles.hpp"
+#include "gemelos.hpp"
+#include "orienta.h"
 
 namespace orienta::fuzz {
 

@@ -13,26 +13,14 @@
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
+using namespace prueba;
 
 namespace {
 
 template <class T>
-struct Funciones;
-template <>
-struct Funciones<double> {
-  using Registro = Hel3Dg_dbl;
-  static auto estima() { return Hel3Dg___ptr_dbl; }
-};
-template <>
-struct Funciones<float> {
-  using Registro = Hel3Dg_fl;
-  static auto estima() { return Hel3Dg___ptr_fl; }
-};
-
-template <class T>
 struct Resultado {
   int32_t estado;
-  typename Funciones<T>::Registro hel;
+  Hel3Dg<T> hel;
   float inversa[9];
   std::vector<T> puntos;  // every distinct point afterwards, three scalars each
 };
@@ -49,7 +37,6 @@ struct Caso {
 // pattern `relleno`.
 template <class T>
 Resultado<T> llama(const Caso<T>& caso, int32_t general, int32_t en_sitio, bool con_inversa, int relleno) {
-  using Registro = typename Funciones<T>::Registro;
   const size_t distintos = caso.puntos.size() / 3;
   std::vector<std::unique_ptr<Zona>> puntos;
   for (size_t k = 0; k < distintos; ++k) {
@@ -59,8 +46,8 @@ Resultado<T> llama(const Caso<T>& caso, int32_t general, int32_t en_sitio, bool 
   Zona pares(2 * size_t(caso.n) * sizeof(T*));
   T** P = pares.como<T*>();
   for (uint32_t j = 0; j < 2 * caso.n; ++j) P[j] = puntos[caso.indice[j]]->template como<T>();
-  Zona hel(sizeof(Registro));
-  rellena(hel.bytes(), sizeof(Registro), relleno);
+  Zona hel(sizeof(Hel3Dg<T>));
+  rellena(hel.bytes(), sizeof(Hel3Dg<T>), relleno);
   std::unique_ptr<Zona> inversa;
   if (con_inversa) {
     inversa = std::make_unique<Zona>(9 * sizeof(float));
@@ -68,9 +55,9 @@ Resultado<T> llama(const Caso<T>& caso, int32_t general, int32_t en_sitio, bool 
   }
 
   Resultado<T> r;
-  r.estado = Funciones<T>::estima()(P, caso.n, hel.como<Registro>(), general, en_sitio,
-                                     con_inversa ? inversa->como<float>() : nullptr);
-  std::memcpy(&r.hel, hel.bytes(), sizeof(Registro));
+  r.estado = hel3d(P, caso.n, hel.como<Hel3Dg<T>>(), general, en_sitio,
+                   con_inversa ? inversa->como<float>() : nullptr);
+  std::memcpy(&r.hel, hel.bytes(), sizeof(Hel3Dg<T>));
   if (con_inversa)
     std::memcpy(r.inversa, inversa->bytes(), sizeof r.inversa);
   else
@@ -88,8 +75,7 @@ bool misma_estimacion(const Resultado<T>& a, const Resultado<T>& b, bool con_inv
 }
 
 template <class T>
-void prueba(Lector& lector) {
-  if (Funciones<T>::estima() == nullptr) return;
+void comprueba(Lector& lector) {
   Caso<T> caso;
   caso.n = lector.cuenta(24);
   const uint8_t forma = lector.byte();
@@ -109,7 +95,7 @@ void prueba(Lector& lector) {
 
   // Half the unshared inputs make the targets a true similarity of the sources (a rotation from
   // three angles, a scale and a shift), with a little noise: the case the method is made for.
-  if (!caso.compartidos && forma % 2 == 1 && ORIENTA_PRESENTE(MatrizRot_κωφ)) {
+  if (!caso.compartidos && forma % 2 == 1) {
     double angulos[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
     double R[9];
     MatrizRot_κωφ(angulos, R);
@@ -174,8 +160,8 @@ void prueba(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   if (lector.byte() % 2 == 0)
-    prueba<double>(lector);
+    comprueba<double>(lector);
   else
-    prueba<float>(lector);
+    comprueba<float>(lector);
   return 0;
 }

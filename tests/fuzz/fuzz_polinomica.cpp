@@ -10,27 +10,9 @@
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
+using namespace prueba;
 
 namespace {
-
-template <class T>
-struct Funciones;
-template <>
-struct Funciones<double> {
-  using Registro = Trans_Polinomica2D_dbl;
-  using Similitud = Hel2Dg_dbl;
-  static auto estima() { return Trans_Polinomica2D___puntosxy_dbl; }
-  static auto evalua() { return transforma_punto2D_dbl; }
-  static auto similitud() { return Hel2Dg___ptr_dbl; }
-};
-template <>
-struct Funciones<float> {
-  using Registro = Trans_Polinomica2D_fl;
-  using Similitud = Hel2Dg_fl;
-  static auto estima() { return Trans_Polinomica2D___puntosxy_fl; }
-  static auto evalua() { return transforma_punto2D_fl; }
-  static auto similitud() { return Hel2Dg___ptr_fl; }
-};
 
 // The fields after tipo, which both variants keep contiguous; the padding after tipo is no output.
 template <class Registro>
@@ -49,11 +31,7 @@ uint32_t lee_tipo(Lector& lector) {
 }
 
 template <class T>
-void estima(Lector& lector) {
-  using F = Funciones<T>;
-  using Registro = typename F::Registro;
-  const auto estimador = F::estima();
-  if (estimador == nullptr) return;
+void estimacion(Lector& lector) {
   const uint32_t tipo = lee_tipo(lector);
   const uint32_t n = lector.cuenta(32);
 
@@ -63,34 +41,33 @@ void estima(Lector& lector) {
   T** P = punteros.como<T*>();
   for (uint32_t i = 0; i < 2 * n; ++i) {
     puntos.push_back(std::make_unique<Zona>(2 * sizeof(T)));
-    T* punto = puntos.back()->como<T>();
-    punto[0] = originales[2 * i] = lector.escalar<T>();
-    punto[1] = originales[2 * i + 1] = lector.escalar<T>();
-    P[i] = punto;
+    T* q = puntos.back()->como<T>();
+    q[0] = originales[2 * i] = lector.escalar<T>();
+    q[1] = originales[2 * i + 1] = lector.escalar<T>();
+    P[i] = q;
   }
 
-  Registro r[2];
+  Polinomica<T> r[2];
   for (int vez = 0; vez < 2; ++vez) {
-    Zona zona(sizeof(Registro));
-    rellena(zona.bytes(), sizeof(Registro), vez);
-    Registro* t = zona.como<Registro>();
+    Zona zona(sizeof(Polinomica<T>));
+    rellena(zona.bytes(), sizeof(Polinomica<T>), vez);
+    Polinomica<T>* t = zona.como<Polinomica<T>>();
     t->tipo = tipo;
-    estimador(t, P, n);
-    std::memcpy(&r[vez], t, sizeof(Registro));
+    estima(t, P, n);
+    std::memcpy(&r[vez], t, sizeof(Polinomica<T>));
   }
   for (uint32_t i = 0; i < 2 * n; ++i) EXIGE(std::memcmp(P[i], &originales[2 * i], 2 * sizeof(T)) == 0);
   EXIGE(r[0].tipo == r[1].tipo);
-  EXIGE(std::memcmp(campos(r[0]), campos(r[1]), bytes_campos<Registro>()) == 0);
+  EXIGE(std::memcmp(campos(r[0]), campos(r[1]), bytes_campos<Polinomica<T>>()) == 0);
 
-  const Registro& t = r[0];
+  const Polinomica<T>& t = r[0];
   EXIGE(t.tipo == (tipo > 7 ? 7u : tipo));
   // Terms the kind leaves out keep an exact +0.
   const int usados = t.tipo == 0 ? 0 : t.tipo < 6 ? 2 : t.tipo == 6 ? 5 : 9;
   for (int k = usados; k < 9; ++k) EXIGE(mismos_bits(t.coef_x[k], T(0)) && mismos_bits(t.coef_y[k], T(0)));
 
-  const auto similitud = F::similitud();
-  if (t.tipo != 0 && similitud != nullptr) {
-    const typename F::Similitud h = similitud(const_cast<const T* const*>(P), n);
+  if (t.tipo != 0) {
+    const auto h = ptr(P, n);
     EXIGE(mismos_bits(t.xc_origen, h.xc_origen) && mismos_bits(t.yc_origen, h.yc_origen));
     if (t.tipo <= 2) {
       // Rigid keeps the unit rotation, similarity scales it; the target centroid is the image.
@@ -104,12 +81,8 @@ void estima(Lector& lector) {
 }
 
 template <class T>
-void evalua(Lector& lector) {
-  using F = Funciones<T>;
-  using Registro = typename F::Registro;
-  const auto evaluador = F::evalua();
-  if (evaluador == nullptr) return;
-  Registro r;
+void evaluacion(Lector& lector) {
+  Polinomica<T> r;
   std::memset(&r, 0, sizeof r);
   r.tipo = lee_tipo(lector);
   r.xc_origen = lector.escalar<T>();
@@ -120,10 +93,10 @@ void evalua(Lector& lector) {
     r.coef_x[k] = lector.escalar<T>();
     r.coef_y[k] = lector.escalar<T>();
   }
-  const T punto[2] = {lector.escalar<T>(), lector.escalar<T>()};
+  const T en[2] = {lector.escalar<T>(), lector.escalar<T>()};
 
   // The same record with the coefficients of terms its kind does not evaluate replaced.
-  Registro otro = r;
+  Polinomica<T> otro = r;
   const int evaluados = r.tipo < 6 ? 2 : r.tipo == 6 ? 5 : 9;
   for (int k = evaluados; k < 9; ++k) {
     otro.coef_x[k] = lector.escalar<T>();
@@ -131,14 +104,14 @@ void evalua(Lector& lector) {
   }
 
   T imagen[2][2];
-  const Registro* registros[2] = {&r, &otro};
+  const Polinomica<T>* registros[2] = {&r, &otro};
   for (int vez = 0; vez < 2; ++vez) {
-    Zona zona_registro(sizeof(Registro)), zona_punto(sizeof punto);
-    std::memcpy(zona_registro.bytes(), registros[vez], sizeof(Registro));
-    std::memcpy(zona_punto.bytes(), punto, sizeof punto);
-    evaluador(zona_registro.como<Registro>(), zona_punto.como<T>());
-    EXIGE(std::memcmp(zona_registro.bytes(), registros[vez], sizeof(Registro)) == 0);
-    std::memcpy(imagen[vez], zona_punto.bytes(), sizeof punto);
+    Zona zona_registro(sizeof(Polinomica<T>)), zona_punto(sizeof en);
+    std::memcpy(zona_registro.bytes(), registros[vez], sizeof(Polinomica<T>));
+    std::memcpy(zona_punto.bytes(), en, sizeof en);
+    punto(zona_registro.como<Polinomica<T>>(), zona_punto.como<T>());
+    EXIGE(std::memcmp(zona_registro.bytes(), registros[vez], sizeof(Polinomica<T>)) == 0);
+    std::memcpy(imagen[vez], zona_punto.bytes(), sizeof en);
   }
   EXIGE(std::memcmp(imagen[0], imagen[1], sizeof imagen[0]) == 0);
 }
@@ -148,10 +121,10 @@ void evalua(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 4) {
-    case 0: estima<double>(lector); break;
-    case 1: estima<float>(lector); break;
-    case 2: evalua<double>(lector); break;
-    default: evalua<float>(lector); break;
+    case 0: estimacion<double>(lector); break;
+    case 1: estimacion<float>(lector); break;
+    case 2: evaluacion<double>(lector); break;
+    default: evaluacion<float>(lector); break;
   }
   return 0;
 }

@@ -9,12 +9,12 @@
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
+using namespace prueba;
 
 namespace {
 
 template <class T>
-void inversa(Lector& lector, void (*invierte)(T*)) {
-  if (invierte == nullptr) return;
+void inversa(Lector& lector) {
   T m[9];
   for (T& v : m) v = lector.escalar<T>();
   T basura[3];
@@ -39,8 +39,7 @@ void inversa(Lector& lector, void (*invierte)(T*)) {
 }
 
 template <class T>
-void rotacion(Lector& lector, int32_t (*convierte)(T*)) {
-  if (convierte == nullptr) return;
+void rotacion(Lector& lector) {
   T m[9];
   for (T& v : m) v = lector.escalar<T>();
   T resultado[2][9];
@@ -48,7 +47,7 @@ void rotacion(Lector& lector, int32_t (*convierte)(T*)) {
   for (int vez = 0; vez < 2; ++vez) {
     Zona zona(sizeof m);
     std::memcpy(zona.bytes(), m, sizeof m);
-    linea[vez] = convierte(zona.como<T>());
+    linea[vez] = ortonormaliza(zona.como<T>());
     std::memcpy(resultado[vez], zona.bytes(), sizeof m);
   }
   EXIGE(linea[0] == linea[1]);
@@ -92,7 +91,7 @@ bool misma_terna(const Terna& a, const Terna& b) { return std::memcmp(&a, &b, si
 
 void recupera(Lector& lector) {
   double m[9];
-  if (lector.byte() % 2 == 0 || !ORIENTA_PRESENTE(MatrizRot_κωφ)) {
+  if (lector.byte() % 2 == 0) {
     for (double& v : m) v = lector.escalar<double>();
   } else {
     // A true rotation, so that the recovery branches meant for rotations are reached often.
@@ -104,25 +103,16 @@ void recupera(Lector& lector) {
   std::memcpy(zona.bytes(), m, sizeof m);
   const double* z = zona.como<double>();
 
-  if (ORIENTA_PRESENTE(Gmatriz_ωφκ_seg)) {
-    const Terna a = Gmatriz_ωφκ_seg(z);
-    EXIGE(misma_terna(a, Gmatriz_ωφκ_seg(z)));
-  }
-  if (ORIENTA_PRESENTE(Gmatriz_24_seg)) {
-    const Terna a = Gmatriz_24_seg(z);
-    EXIGE(misma_terna(a, Gmatriz_24_seg(z)));
-  }
+  EXIGE(misma_terna(Gmatriz_ωφκ_seg(z), Gmatriz_ωφκ_seg(z)));
+  EXIGE(misma_terna(Gmatriz_24_seg(z), Gmatriz_24_seg(z)));
   EXIGE(std::memcmp(z, m, sizeof m) == 0);
-  if (!ORIENTA_PRESENTE(Getoffset_matriz)) return;
 
   // The quarter turn is taken out when m1·m3 + m0·m4 < 0; a NaN sum may go either way.
   const double s = m[1] * m[3] + m[0] * m[4];
-  const FuncGmatriz recuperadores[4] = {
-      ORIENTA_PRESENTE(Gmatriz_ωφκ_seg) ? Gmatriz_ωφκ_seg : nullptr,
-      ORIENTA_PRESENTE(Gmatriz_24_seg) ? Gmatriz_24_seg : nullptr, recuperador_propio, nullptr};
+  // The last one is none at all.
+  const FuncGmatriz recuperadores[4] = {Gmatriz_ωφκ_seg, Gmatriz_24_seg, recuperador_propio, nullptr};
   for (int cual = 0; cual < 4; ++cual) {
     const FuncGmatriz f = recuperadores[cual];
-    if (f == nullptr && cual != 3) continue;
     Zona zona_codigo(sizeof(uint32_t));
     uint32_t* codigo = zona_codigo.como<uint32_t>();
     *codigo = lector.u32();  // never read: any value in it must do
@@ -169,10 +159,10 @@ void recupera(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 5) {
-    case 0: inversa<double>(lector, Orvinvsim3_dbl); break;
-    case 1: inversa<float>(lector, Orvinvsim3_fl); break;
-    case 2: rotacion<double>(lector, convierte_en_R_dbl); break;
-    case 3: rotacion<float>(lector, convierte_en_R_fl); break;
+    case 0: inversa<double>(lector); break;
+    case 1: inversa<float>(lector); break;
+    case 2: rotacion<double>(lector); break;
+    case 3: rotacion<float>(lector); break;
     default: recupera(lector); break;
   }
   return 0;

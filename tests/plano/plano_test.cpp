@@ -14,18 +14,6 @@ namespace {
 
 using namespace prueba;
 
-GEMELOS(ptr, Hel2Dg___ptr_dbl, Hel2Dg___ptr_fl)
-GEMELOS(p, Hel2Dg___p_dbl, Hel2Dg___p_fl)
-GEMELOS(pp, Hel2Dg___pp_dbl, Hel2Dg___pp_fl)
-GEMELOS(g, Hel2Dg___g_dbl, Hel2Dg___g_fl)
-GEMELOS(gg, Hel2Dg___gg_dbl, Hel2Dg___gg_fl)
-GEMELOS(mixed, Hel2Dg___mixed_dbl, Hel2Dg___mixed_fl)
-GEMELOS(plano, Hel2D___Hel2Dg_dbl, Hel2D___Hel2Dg_fl)
-GEMELOS(punto, transforma_punto2D_dbl, transforma_punto2D_fl)
-GEMELOS(estima, Trans_Polinomica2D___puntosxy_dbl, Trans_Polinomica2D___puntosxy_fl)
-template <class T> using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
-template <class T> using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
-
 template <class T> class PlanoTest : public ::testing::Test {};
 TYPED_TEST_SUITE(PlanoTest, Escalares);
 

@@ -12,9 +12,6 @@ namespace {
 
 using namespace prueba;
 
-GEMELOS(invierte, Orvinvsim3_dbl, Orvinvsim3_fl)
-GEMELOS(ortonormaliza, convierte_en_R_dbl, convierte_en_R_fl)
-
 template <class T> class UtilidadesTest : public ::testing::Test {};
 TYPED_TEST_SUITE(UtilidadesTest, Escalares);
 
