@@ -90,44 +90,41 @@ def main():
                   for (que, cota, n), c in resumen.items() if c[2]]
         cumple.append((texto, not fallos and not faltan, "; ".join(fallos + faltan)))
 
+    def similitudes(variantes, nuestro, par, lectura, rotulo, cota_par, cota_lectura):
+        """Rows of ours / peer · ours / one read for every precision, variant and data set; the
+        double rows at n ≥ 10³ are checked against the two bounds."""
+        filas, pruebas = [], []
+        for s in ("dbl", "fl"):
+            for var in variantes:
+                for datos in ("exactos", "ruido"):
+                    celdas = []
+                    for n in TAMANOS:
+                        este = nuestro.format(s=s, v=var, d=datos, n=n)
+                        rp = cociente(m, este, par.format(s=s, d=datos, n=n))
+                        rl = cociente(m, este, lectura.format(s=s, v=var, n=n))
+                        celdas.append(f"{f(rp)} · {f(rl, 1)}")
+                        if s == "dbl" and n >= 1000:
+                            pruebas.append(("/ peer", n, rp, cota_par))
+                            pruebas.append(("/ read", n, rl, cota_lectura))
+                    filas.append((rotulo(s, var, datos), celdas))
+        return filas, pruebas
+
     # ---- 2D similarity
-    filas = []
-    pruebas_2d = []
-    for s in ("dbl", "fl"):
-        for capa in ("ptr", "p", "pp", "g", "gg", "mixed"):
-            for datos in ("exactos", "ruido"):
-                celdas = []
-                for n in TAMANOS:
-                    nuestro = f"Hel2Dg___{capa}_{s}/{datos}/n:{n}"
-                    rp = cociente(m, nuestro, f"eigen_umeyama2D_{s}/{datos}/n:{n}")
-                    rl = cociente(m, nuestro, f"lectura/Hel2Dg___{capa}_{s}/n:{n}")
-                    celdas.append(f"{f(rp)} · {f(rl, 1)}")
-                    if s == "dbl" and n >= 1000:
-                        pruebas_2d.append(("/ peer", n, rp, 0.5))
-                        pruebas_2d.append(("/ read", n, rl, 2.5))
-                filas.append((f"`Hel2Dg___{capa}_{s}` {datos}", celdas))
-    objetivo("`Hel2Dg___*_dbl` ≤ 0.5 × Eigen::umeyama and ≤ 2.5 × one read, n ≥ 10³", pruebas_2d)
+    filas, pruebas = similitudes(
+        ("ptr", "p", "pp", "g", "gg", "mixed"), "Hel2Dg___{v}_{s}/{d}/n:{n}",
+        "eigen_umeyama2D_{s}/{d}/n:{n}", "lectura/Hel2Dg___{v}_{s}/n:{n}",
+        lambda s, var, datos: f"`Hel2Dg___{var}_{s}` {datos}", 0.5, 2.5)
+    objetivo("`Hel2Dg___*_dbl` ≤ 0.5 × Eigen::umeyama and ≤ 2.5 × one read, n ≥ 10³", pruebas)
     lineas += ["## 2D similarity", "",
                "Each cell: ours / `Eigen::umeyama` (2D, same points as two packed 2×n matrices) · ours / one read of the layout's buffers.", ""]
     lineas += tabla("estimator, data", filas, [n_col(n) for n in TAMANOS]) + [""]
 
     # ---- 3D similarity
-    filas = []
-    pruebas_3d = []
-    for s in ("dbl", "fl"):
-        for var in ("plano_copia", "plano_sitio", "general_copia", "general_sitio"):
-            for datos in ("exactos", "ruido"):
-                celdas = []
-                for n in TAMANOS:
-                    nuestro = f"Hel3Dg___ptr_{s}/{var}/{datos}/n:{n}"
-                    rp = cociente(m, nuestro, f"eigen_umeyama3D_{s}/{datos}/n:{n}")
-                    rl = cociente(m, nuestro, f"lectura/Hel3Dg___ptr_{s}/n:{n}")
-                    celdas.append(f"{f(rp)} · {f(rl, 1)}")
-                    if s == "dbl" and n >= 1000:
-                        pruebas_3d.append(("/ peer", n, rp, 1.0))
-                        pruebas_3d.append(("/ read", n, rl, 4.0))
-                filas.append((f"`Hel3Dg___ptr_{s}` {var.replace('_', ', ')}, {datos}", celdas))
-    objetivo("`Hel3Dg___ptr_dbl` ≤ 1 × Eigen::umeyama and ≤ 4 × one read, n ≥ 10³", pruebas_3d)
+    filas, pruebas = similitudes(
+        ("plano_copia", "plano_sitio", "general_copia", "general_sitio"), "Hel3Dg___ptr_{s}/{v}/{d}/n:{n}",
+        "eigen_umeyama3D_{s}/{d}/n:{n}", "lectura/Hel3Dg___ptr_{s}/n:{n}",
+        lambda s, var, datos: f"`Hel3Dg___ptr_{s}` {var.replace('_', ', ')}, {datos}", 1.0, 4.0)
+    objetivo("`Hel3Dg___ptr_dbl` ≤ 1 × Eigen::umeyama and ≤ 4 × one read, n ≥ 10³", pruebas)
     lineas += ["## 3D similarity", "",
                "Each cell: ours / `Eigen::umeyama` (3D, same points as two packed 3×n matrices) · ours / one read of the pointer array and the points. "
                "*plano*/*general*: planar or general start; *copia*/*sitio*: scratch copy or centring in place.", ""]
