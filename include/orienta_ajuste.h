@@ -1,0 +1,162 @@
+/*
+ * orienta adjustment: rigorous least-squares estimation of transformations between point sets,
+ * with the statistics of the fit, data snooping, and application forward and inverse.
+ *
+ * Every export here starts with orienta_; the estimators declared in orienta.h are unchanged.
+ * Double precision only. No global state: every function is reentrant and thread-safe on distinct
+ * records. orienta_ajusta takes one scratch area from the heap per call (released before it
+ * returns); nothing else allocates.
+ *
+ * Model: target = T + s·R·source + e for the similarities (source error-free, e the target error),
+ * target = T + A·source + e for the affine, and the centred polynomial of Trans_Polinomica2D_dbl for
+ * the polynomials. Residuals are v = transformed source − target. R = Rz(κ)·Ry(φ)·Rx(ω), radians,
+ * matrices by rows acting on column vectors, as everywhere in orienta.h.
+ */
+#ifndef ORIENTA_AJUSTE_H
+#define ORIENTA_AJUSTE_H
+
+#include <stdint.h>
+
+#ifndef ORIENTA_API
+#  if defined(__GNUC__)
+#    define ORIENTA_API __attribute__((visibility("default")))
+#  else
+#    define ORIENTA_API
+#  endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Models (the `modelo` argument and field). Parameters u: 7, 4, 6, 12, 20. */
+enum {
+  ORIENTA_HELMERT3D = 1, /**< 3D similarity: T (3), ω φ κ, s */
+  ORIENTA_HELMERT2D = 2, /**< 2D similarity: T (2), α, s */
+  ORIENTA_AFIN2D = 3,    /**< 2D affine: T (2), A (2×2) */
+  ORIENTA_POLI2D_2 = 4,  /**< 2D polynomial of order 2 */
+  ORIENTA_POLI2D_3 = 5   /**< 2D polynomial of order 3 */
+};
+
+/** Statuses. Zero is success; every negative status leaves every output untouched. */
+enum {
+  ORIENTA_OK = 0,
+  ORIENTA_E_ARGUMENTO = -1,    /**< null pointer where one is required, unknown model, bad option */
+  ORIENTA_E_POCOS = -2,        /**< fewer pairs than the model needs (3D: 3, 2D similarity: 2,
+                                    affine: 3, order 2: 6, order 3: 10) */
+  ORIENTA_E_NO_FINITO = -3,    /**< a coordinate or σ is not finite, or a σ is not positive */
+  ORIENTA_E_COINCIDENTES = -4, /**< all source points (or all target points) coincide */
+  ORIENTA_E_COLINEALES = -5,   /**< source points on one line (3D similarity, affine, polynomials) */
+  ORIENTA_E_RANGO = -6,        /**< the polynomial design matrix loses rank */
+  ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square */
+  ORIENTA_E_MEMORIA = -8,      /**< the scratch area was refused */
+  ORIENTA_E_NO_CONVERGE = -9   /**< Gauss–Newton did not converge (anisotropic weights only) */
+};
+
+/** Maximum number of parameters of any model (order 3 polynomial). */
+#define ORIENTA_MAX_PARAMETROS 20
+
+/** A fitted transformation, complete and lossless: store every field at full precision (17
+ *  significant digits) and the transformation is rebuilt exactly.
+ *  Forward: p′ = centro_destino + matriz·(p − centro_origen) (+ for polynomials the terms of
+ *  order 2 and 3, with dx, dy = p − centro_origen, in the term order of Trans_Polinomica2D_dbl).
+ *  In 2D only the first two entries of the centres and the upper-left 2×2 block of the 3×3
+ *  matrices are used; the rest hold 0 (centres) and the identity (matrices). */
+typedef struct {
+  int32_t modelo;            /**< ORIENTA_HELMERT3D … ORIENTA_POLI2D_3 */
+  int32_t dim;               /**< 3 for ORIENTA_HELMERT3D, 2 otherwise */
+  double centro_origen[3];   /**< c_o: the (weighted) source centroid */
+  double centro_destino[3];  /**< c_d: the image of c_o */
+  double matriz[9];          /**< linear part by rows: s·R for the similarities, A for the affine,
+                                  the first-order coefficients for the polynomials */
+  double escala;             /**< s for the similarities; NaN for the affine and polynomials */
+  double rotacion[9];        /**< R by rows for the similarities (a proper rotation); the identity
+                                  for the others */
+  double angulos[3];         /**< 3D: ω, φ, κ of R (φ in [−π/2, π/2]); 2D similarity: α in
+                                  angulos[0] (R = [cos α −sin α; sin α cos α]); 0 otherwise */
+  double coef_x[9];          /**< polynomials: coefficients of dx, dy, dx², dx·dy, dy², dx³,
+                                  dx²·dy, dx·dy², dy³ for x′ (unused terms 0); 0 otherwise */
+  double coef_y[9];          /**< the same for y′ */
+} orienta_transformacion;
+
+/** The pairs to fit. Source point k is the dim doubles at (const char*)origen + k·paso_origen,
+ *  target point k likewise; strides are signed byte counts, multiples of 8 (dim·8 for packed
+ *  points). Points are only read. */
+typedef struct {
+  const double* origen;
+  int64_t paso_origen;
+  const double* destino;
+  int64_t paso_destino;
+  uint32_t n;
+  /** A priori standard deviations, packed, sigmas_por_par per pair; null: unit weights. */
+  const double* sigma;
+  /** 1: one σ for every coordinate of the pair; 2 (3D only): plan σ (x, y), height σ (z). */
+  int32_t sigmas_por_par;
+  /** Data snooping threshold on |w|; 0 turns snooping off (3.29 is the usual choice). */
+  double umbral;
+} orienta_pares;
+
+/** Statistics of a fit. Parameter order: 3D Tx Ty Tz ω φ κ s; 2D similarity Tx Ty α s (of
+ *  target = T + s·R·source); affine Tx Ty a11 a12 a21 a22 (target = T + A·source); polynomials
+ *  x0 y0 (centro_destino) then coef_x and coef_y of the terms the order uses (dx, dy, dx², dx·dy,
+ *  dy² [, dx³, dx²·dy, dx·dy², dy³]). Angles in radians, s unitless. */
+typedef struct {
+  uint32_t usados;           /**< pairs in the final fit */
+  uint32_t excluidos;        /**< pairs excluded by data snooping */
+  int32_t num_parametros;    /**< u */
+  int32_t redundancia;       /**< r = dim·usados − u */
+  double vtpv;               /**< vᵀPv of the final fit */
+  double sigma0;             /**< √(vᵀPv / r); NaN when r = 0 */
+  int32_t con_sigma;         /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
+  int32_t reflejo;           /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
+                                  input); the rotation returned is still proper */
+  int32_t iteraciones;       /**< Gauss–Newton iterations (0 when the closed form is the optimum) */
+  int32_t tau_inalcanzable;  /**< 1 when without σ the threshold exceeds √r, the largest τ can be */
+  double condicion;          /**< 2-norm condition number of the centred, scaled design */
+  double chi2;               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold */
+  double chi2_p;             /**< its upper-tail probability; NaN without σ */
+  double parametros[ORIENTA_MAX_PARAMETROS];
+  double desv[ORIENTA_MAX_PARAMETROS];  /**< standard deviations, √ of the covariance diagonal */
+  double covarianza[ORIENTA_MAX_PARAMETROS * ORIENTA_MAX_PARAMETROS]; /**< σ0²·(AᵀPA)⁻¹, u×u by
+                                                                           rows (row stride u) */
+} orienta_estadisticas;
+
+/** Per-observation results, n·dim doubles each in pair order (x, y[, z] of pair k at dim·k);
+ *  every pointer may be null. Excluded pairs get v and w against the final fit and q_vv, r of NaN. */
+typedef struct {
+  double* v;         /**< residuals, transformed source − target */
+  double* w;         /**< standardized residuals v/(σ̂·√q_vv): σ̂ = 1 with σ given, σ0 without */
+  double* qvv;       /**< cofactors of the residuals (diagonal of Q_vv) */
+  double* r;         /**< redundancy numbers q_vv·p */
+  uint8_t* excluido; /**< n flags: 1 for a pair excluded by data snooping */
+} orienta_observaciones;
+
+/** Fits model to the pairs. The 3D similarity is the closed-form weighted optimum (exact for any
+ *  rotation from 3 non-collinear pairs), refined by Gauss–Newton when plan and height σ differ.
+ *  t, e and obs may each be null when not wanted. Returns ORIENTA_OK or a negative status; on a
+ *  negative status nothing is written. */
+ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, orienta_transformacion* t,
+                                   orienta_estadisticas* e, const orienta_observaciones* obs);
+
+/** Carries n points through t (inversa = 0) or its inverse (inversa ≠ 0). Point k is read at
+ *  (const char*)entrada + k·paso_entrada and written at (char*)salida + k·paso_salida (t->dim
+ *  doubles each); entrada == salida with equal strides works in place. Similarities and the affine
+ *  invert exactly in closed form; polynomials point by point by Newton iteration. fallo, if not
+ *  null, receives n flags: 1 where the inverse did not converge (that point is written as NaN).
+ *  Returns the number of such points (0 = all done) or ORIENTA_E_ARGUMENTO. */
+ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inversa, const double* entrada,
+                                   int64_t paso_entrada, double* salida, int64_t paso_salida, uint64_t n,
+                                   uint8_t* fallo);
+
+/** The inverse of a similarity or an affine as a record of the same model (inv may equal t).
+ *  Returns ORIENTA_OK, or ORIENTA_E_ARGUMENTO for polynomials, a singular matrix or null pointers. */
+ORIENTA_API int32_t orienta_invierte(const orienta_transformacion* t, orienta_transformacion* inv);
+
+/** A short English description of a status (a static string; never null). */
+ORIENTA_API const char* orienta_estado_texto(int32_t estado);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORIENTA_AJUSTE_H */
