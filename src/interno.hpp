@@ -2,6 +2,9 @@
 #ifndef ORIENTA_INTERNO_HPP
 #define ORIENTA_INTERNO_HPP
 
+#include <cstddef>
+#include <cstdint>
+
 namespace orienta::interno {
 
 // The doubles nearest to π and π/2.
@@ -12,6 +15,38 @@ inline constexpr double kMedioPi = 1.5707963267948966;
 // (6.283185307179586): results of the angle functions are reproduced bit for bit, so the larger
 // value is kept. A wrapped π therefore lands just below −π.
 inline constexpr double kVuelta = 6.283185307179597;
+
+// The pointer-pair layout shared by the plane and space estimators: 2n pointers, source, target,
+// source, ... Punto is const T where the points are only read and T where they are written in
+// place. The index is widened before it is doubled: 2·i overflows 32 bits past 2^31 pairs.
+template <class T, class Punto = const T>
+struct CapaPtr {
+  Punto* const* p;
+  Punto* origen(uint32_t i) const { return p[2 * size_t(i)]; }
+  Punto* destino(uint32_t i) const { return p[2 * size_t(i) + 1]; }
+};
+
+// Centroids of the D-coordinate source and target points of n pairs, read through any accessor
+// with origen(i) and destino(i). Each coordinate is one running sum in array order seeded with
+// +0, then multiplied by one reciprocal of the count: sum/n can differ from sum·(1/n) in the last
+// place (5/3 against 5·(1/3)), and results are compared bit for bit. The float twins convert the
+// count to float.
+template <int D, class T, class Capa>
+void centroides(const Capa& pares, uint32_t n, T (&origen)[D], T (&destino)[D]) {
+  T so[D], sd[D];
+  for (int c = 0; c < D; ++c) so[c] = sd[c] = T(0);
+  for (uint32_t i = 0; i < n; ++i) {
+    const T* o = pares.origen(i);
+    const T* d = pares.destino(i);
+    for (int c = 0; c < D; ++c) so[c] += o[c];
+    for (int c = 0; c < D; ++c) sd[c] += d[c];
+  }
+  const T r = T(1) / T(n);
+  for (int c = 0; c < D; ++c) {
+    origen[c] = so[c] * r;
+    destino[c] = sd[c] * r;
+  }
+}
 
 }  // namespace orienta::interno
 

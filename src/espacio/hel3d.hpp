@@ -16,37 +16,16 @@
 #include <cstring>
 #include <limits>
 
+#include "interno.hpp"
 #include "orienta.h"
 #include "rotacion/utilidades.hpp"
+#include "rotacion/vectores.hpp"
 
 namespace orienta::interno {
-
-// The update matrix of a Newton step, from the float step vector x: the Cayley rotation of x/2,
-// whose products are single precision and whose sums are of T's precision. Returns |x|².
-// [in,out] x is overwritten (with 4·x/(4 + |x|²)); the caller no longer needs it.
-inline float matriz_delta(float x[3], double D[9]) { return MatrizDeltafl_dbl(x, D); }
-inline float matriz_delta(float x[3], float D[9]) { return MatrizDeltafl_fl(x, D); }
 
 // Stop once the squared step falls below this (the float nearest 1e-5, about 0.18° of turn).
 inline constexpr float kUmbralPaso = 1e-5f;
 inline constexpr int kMaxPasosNewton = 4;
-
-// True when the three pivots that inversa_simetrica<float> divides by are all positive, i.e. the
-// symmetric matrix (upper triangle of k) is positive definite as that elimination sees it. The
-// pivots are formed with exactly the inverse's operations, so this verdict and the inverse the
-// step used come from the same roundings. A NaN pivot is not positive.
-inline bool pivotes_positivos(const float k[9]) {
-  const float a00 = k[0], a01 = k[1], a02 = k[2], a11 = k[4], a12 = k[5], a22 = k[8];
-  const float p = 1.0f / a00;
-  const float u = -(a01 * p);
-  const float v = -(a02 * p);
-  const float pivote1 = u * a01 + a11;
-  const float e = 1.0f / pivote1;
-  const float w = v * a01 + a12;
-  const float h = -(w * e);
-  const float pivote2 = (v * a02 + a22) + h * w;
-  return a00 > 0.0f && pivote1 > 0.0f && pivote2 > 0.0f;
-}
 
 template <class T>
 bool todos_finitos(const T* v, int cuantos) {
@@ -82,16 +61,16 @@ struct CentradosCopia {
 // In place: the caller's points, reached through the pair array.
 template <class T>
 struct CentradosSitio {
-  T* const* pares;
+  CapaPtr<T, T> pares;
   void guarda(uint32_t k, const T a[3], const T b[3]) const {
-    T* o = pares[2 * size_t(k)];
-    T* d = pares[2 * size_t(k) + 1];
+    T* o = pares.origen(k);
+    T* d = pares.destino(k);
     for (int e = 0; e < 3; ++e) o[e] = a[e];
     for (int e = 0; e < 3; ++e) d[e] = b[e];
   }
   void lee(uint32_t k, T a[3], T b[3]) const {
-    const T* o = pares[2 * size_t(k)];
-    const T* d = pares[2 * size_t(k) + 1];
+    const T* o = pares.origen(k);
+    const T* d = pares.destino(k);
     for (int e = 0; e < 3; ++e) a[e] = o[e];
     for (int e = 0; e < 3; ++e) b[e] = d[e];
   }
@@ -108,8 +87,8 @@ struct Momentos {
 // per reference. The sums are locals of their own, so that no store of a centred point can be
 // taken to alias one of them.
 template <class T, bool kGeneral, class Centrados>
-Momentos<T> centra_y_suma(T* const* pares, uint32_t n, const T centro_o[3], const T centro_d[3],
-                          const Centrados& destino) {
+Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro_o[3],
+                          const T centro_d[3], const Centrados& destino) {
   const T co0 = centro_o[0], co1 = centro_o[1], co2 = centro_o[2];
   const T cd0 = centro_d[0], cd1 = centro_d[1], cd2 = centro_d[2];
   T sa = T(0), sb = T(0);
@@ -117,8 +96,8 @@ Momentos<T> centra_y_suma(T* const* pares, uint32_t n, const T centro_o[3], cons
     m8 = T(0);
   T n0 = T(0), n1 = T(0), n2 = T(0), n4 = T(0), n5 = T(0), n8 = T(0);
   for (uint32_t k = 0; k < n; ++k) {
-    const T* o = pares[2 * size_t(k)];
-    const T* d = pares[2 * size_t(k) + 1];
+    const T* o = pares.origen(k);
+    const T* d = pares.destino(k);
     const T a[3] = {o[0] - co0, o[1] - co1, o[2] - co2};
     const T b[3] = {d[0] - cd0, d[1] - cd1, d[2] - cd2};
     destino.guarda(k, a, b);
@@ -209,33 +188,20 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   // Unsigned comparison: the general start needs at least nine pairs.
   const bool general = aprox_general != 0 && n >= 9u;
 
-  // 2. Centroids: six sums, then one reciprocal (sum·(1/n) can differ from sum/n in the last
-  // place, and the results are compared bit for bit).
-  T suma_o[3] = {T(0), T(0), T(0)}, suma_d[3] = {T(0), T(0), T(0)};
-  for (uint32_t k = 0; k < n; ++k) {
-    const T* o = pares[2 * size_t(k)];
-    const T* d = pares[2 * size_t(k) + 1];
-    for (int c = 0; c < 3; ++c) {
-      suma_o[c] = suma_o[c] + o[c];
-      suma_d[c] = suma_d[c] + d[c];
-    }
-  }
-  const T f = T(1) / T(n);
+  // 2. Centroids.
+  const CapaPtr<T, T> puntos{pares};
   T centro_o[3], centro_d[3];
-  for (int c = 0; c < 3; ++c) {
-    centro_o[c] = suma_o[c] * f;
-    centro_d[c] = suma_d[c] * f;
-  }
+  centroides<3>(puntos, n, centro_o, centro_d);
 
   // 3. Centring and moments in one pass, the centred pairs kept in the caller's points or in the
   // scratch area for the Newton steps.
-  const CentradosSitio<T> en_los_puntos{pares};
+  const CentradosSitio<T> en_los_puntos{puntos};
   const CentradosCopia<T> en_la_copia(memoria, n);
   const Momentos<T> mom =
-      en_sitio ? (general ? centra_y_suma<T, true>(pares, n, centro_o, centro_d, en_los_puntos)
-                          : centra_y_suma<T, false>(pares, n, centro_o, centro_d, en_los_puntos))
-               : (general ? centra_y_suma<T, true>(pares, n, centro_o, centro_d, en_la_copia)
-                          : centra_y_suma<T, false>(pares, n, centro_o, centro_d, en_la_copia));
+      en_sitio ? (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_los_puntos)
+                          : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_los_puntos))
+               : (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_la_copia)
+                          : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_la_copia));
   const T sa = mom.sa, sb = mom.sb;
   const T* m = mom.m;
   T nn[9];
@@ -284,16 +250,17 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     kk[2] = kk[2] * -0.5f;
     kk[5] = kk[5] * -0.5f;
     // At the best rotation K is positive definite; a step that ends elsewhere (a saddle, or
-    // still on its way) is reported, not hidden. Judged before the inverse overwrites K.
-    definida = pivotes_positivos(kk);
+    // still on its way) is reported, not hidden. The verdict comes from the inverse's own pivots.
     std::memcpy(kinv, kk, sizeof kinv);
-    inversa_simetrica<float>(kinv);
+    definida = inversa_simetrica<float>(kinv);
 
     float x[3];
     for (int i = 0; i < 3; ++i)
       x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
     T d[9];
-    q = matriz_delta(x, d);
+    // The update is the Cayley rotation of x/2 (type 26), its products in single precision and
+    // its sums in T's; x is overwritten, and no longer needed.
+    q = matriz_rodrigues<Tipo26, float, T>(x, d);
 
     T nueva[9];
     for (int i = 0; i < 3; ++i)

@@ -6,26 +6,16 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
+#include "gemelos.hpp"
+#include "interno.hpp"
 #include "orienta.h"
 
 namespace orienta::interno {
 
-template <class T>
-using RegistroHel2Dg = std::conditional_t<std::is_same_v<T, double>, Hel2Dg_dbl, Hel2Dg_fl>;
-template <class T>
-using RegistroHel2D = std::conditional_t<std::is_same_v<T, double>, Hel2D_dbl, Hel2D_fl>;
-
-// Layouts differ only in where pair i lives; that is all an accessor knows. Indices are widened
-// before they are multiplied: 2·i and 4·i overflow 32 bits past 2^31 and 2^30 pairs.
-
-template <class T>
-struct CapaPtr {  // 2n pointers: source, target, source, ...
-  const T* const* p;
-  const T* origen(uint32_t i) const { return p[2 * size_t(i)]; }
-  const T* destino(uint32_t i) const { return p[2 * size_t(i) + 1]; }
-};
+// Layouts differ only in where pair i lives; that is all an accessor knows (the pointer layout,
+// CapaPtr, is shared with the other estimators). Indices are widened before they are multiplied:
+// 2·i and 4·i overflow 32 bits past 2^31 and 2^30 pairs.
 
 template <class T>
 struct CapaP {  // n packed records of four scalars: source x, source y, target x, target y
@@ -72,23 +62,13 @@ const unsigned char* bytes(const T* p) {
 // formed in full before it is added, so the six layouts agree to the last bit.
 template <class T, class Capa>
 RegistroHel2Dg<T> estima_hel2dg(const Capa& pares, uint32_t n) {
-  T sxo = T(0), syo = T(0), sxd = T(0), syd = T(0);
-  for (uint32_t i = 0; i < n; ++i) {
-    const T* o = pares.origen(i);
-    const T* d = pares.destino(i);
-    sxo += o[0];
-    syo += o[1];
-    sxd += d[0];
-    syd += d[1];
-  }
-  // One reciprocal, then sum·r: sum/n can differ from sum·(1/n) in the last place (5/3 against
-  // 5·(1/3)), and results are compared bit for bit. The float twin converts the count to float.
-  const T r = T(1) / T(n);
+  T centro_o[2], centro_d[2];
+  centroides<2>(pares, n, centro_o, centro_d);
   RegistroHel2Dg<T> g;
-  g.xc_origen = sxo * r;
-  g.yc_origen = syo * r;
-  g.xc_destino = sxd * r;
-  g.yc_destino = syd * r;
+  g.xc_origen = centro_o[0];
+  g.yc_origen = centro_o[1];
+  g.xc_destino = centro_d[0];
+  g.yc_destino = centro_d[1];
 
   T qo = T(0), qd = T(0), p = T(0), v = T(0);
   for (uint32_t i = 0; i < n; ++i) {

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "diradodavid.h"
+#include "gemelos.hpp"
+#include "interno.hpp"
 #include "orienta.h"
 #include "plano/hel2d.hpp"
 
@@ -36,13 +37,6 @@ void transforma_punto(const Registro& t, T* punto) {
   }
   punto[0] = x + t.x0_destino;
   punto[1] = y + t.y0_destino;
-}
-
-inline int32_t resuelve_normales(double* N, double* rx, double* ry, int32_t u) {
-  return resuelve_sistema_sim_t_2_dbl(N, rx, ry, u);
-}
-inline int32_t resuelve_normales(float* N, float* rx, float* ry, int32_t u) {
-  return resuelve_sistema_sim_t_2_fl(N, rx, ry, u);
 }
 
 // Products of the scaled cosine c and sine s, each formed once and shared by both coordinates.
@@ -79,12 +73,12 @@ void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
 // the entries of a row are then independent sums at fixed places, which the compiler may update
 // side by side in vector lanes, each lane still one entry taking the pairs in order.
 template <class T, uint32_t U>
-void suma_normales(const T* const* P, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N,
-                   T* rx, T* ry) {
+void suma_normales(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s,
+                   T* N, T* rx, T* ry) {
   const T xco = g.xc_origen, yco = g.yc_origen, xcd = g.xc_destino, ycd = g.yc_destino;
   for (uint32_t i = 0; i < n; ++i) {
-    const T* o = P[2 * size_t(i)];
-    const T* d = P[2 * size_t(i) + 1];
+    const T* o = pares.origen(i);
+    const T* d = pares.destino(i);
     const T dx = o[0] - xco;
     const T dy = o[1] - yco;
     const T xp = dx * c - dy * s;
@@ -124,24 +118,18 @@ void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
   if (t.tipo > 7) t.tipo = 7;
   for (int k = 0; k < 9; ++k) t.coef_x[k] = t.coef_y[k] = T(0);
 
+  const CapaPtr<T> pares{P};
   if (t.tipo == 0) {
-    const CapaPtr<T> pares{P};
-    T sxo = T(0), syo = T(0), sxd = T(0), syd = T(0);
-    for (uint32_t i = 0; i < n; ++i) {
-      sxo += pares.origen(i)[0];
-      syo += pares.origen(i)[1];
-      sxd += pares.destino(i)[0];
-      syd += pares.destino(i)[1];
-    }
-    const T r = T(1) / T(n);  // one reciprocal, then sum·r, as for the similarity's centroids
-    t.xc_origen = sxo * r;
-    t.yc_origen = syo * r;
-    t.x0_destino = sxd * r;
-    t.y0_destino = syd * r;
+    T centro_o[2], centro_d[2];
+    centroides<2>(pares, n, centro_o, centro_d);
+    t.xc_origen = centro_o[0];
+    t.yc_origen = centro_o[1];
+    t.x0_destino = centro_d[0];
+    t.y0_destino = centro_d[1];
     return;
   }
 
-  const RegistroHel2Dg<T> g = estima_hel2dg<T>(CapaPtr<T>{P}, n);
+  const RegistroHel2Dg<T> g = estima_hel2dg<T>(pares, n);
   t.xc_origen = g.xc_origen;
   t.yc_origen = g.yc_origen;
   t.x0_destino = g.xc_destino;
@@ -170,15 +158,15 @@ void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
   // The normal equations are formed in the coordinates the similarity carries the source points
   // to, unscaled apart from that: only the lower triangle of N, packed by rows.
   if (u == 10)
-    suma_normales<T, 10>(P, n, g, c, s, N, rx, ry);
+    suma_normales<T, 10>(pares, n, g, c, s, N, rx, ry);
   else if (u == 6)
-    suma_normales<T, 6>(P, n, g, c, s, N, rx, ry);
+    suma_normales<T, 6>(pares, n, g, c, s, N, rx, ry);
   else
-    suma_normales<T, 3>(P, n, g, c, s, N, rx, ry);
+    suma_normales<T, 3>(pares, n, g, c, s, N, rx, ry);
 
   // A singular system leaves NaN in rx and ry, so a degenerate fit yields a NaN record rather than
   // noise; the status adds nothing the record does not already show.
-  resuelve_normales(N, rx, ry, int32_t(u));
+  Gemelo<T>::resuelve_normales(N, rx, ry, int32_t(u));
   const T* a = rx;
   const T* b = ry;
 

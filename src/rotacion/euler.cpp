@@ -1,82 +1,15 @@
-// Rotation matrices from Euler angles (ω-φ-κ, κ-ω-φ, κ-w-κ). Every product is evaluated left to
-// right as written and every sum in the order shown: matrices are compared bit for bit.
-#include "orienta.h"
+#include "orienta.h"  // first, so a drifting signature is a compile error, not a mangled overload
 
-#include <cmath>
+#include "rotacion/euler.hpp"
 
-namespace {
-
-// M = Rz(κ)·Ry(φ)·Rx(ω) from the sines and cosines of ω, φ, κ.
-void rellena_omega_phi_kappa(double so, double co, double sp, double cp, double sk, double ck,
-                             double* M) {
-  M[0] = cp * ck;
-  M[1] = sp * so * ck - sk * co;
-  M[2] = so * sk + sp * co * ck;
-  M[3] = cp * sk;
-  M[4] = sp * so * sk + ck * co;
-  M[5] = sp * co * sk - so * ck;
-  M[6] = -sp;
-  M[7] = cp * so;
-  M[8] = cp * co;
-}
-
-}  // namespace
+using namespace orienta::interno;
 
 extern "C" void MatrizRotGT_ωφκ(const SenosCosenos* sc, Matriz3x3 M) {
   const double* v = sc->v;
-  rellena_omega_phi_kappa(v[0], v[1], v[2], v[3], v[4], v[5], M);
+  matriz_omega_phi_kappa(v[0], v[1], v[2], v[3], v[4], v[5], M);
 }
-
-extern "C" void MatrizRotGT_κωφ(SenosCosenos* sc, Matriz3x3 M) {
-  // The caller sees its pairs reordered from (ω, φ, κ) to (κ, ω, φ); the matrix is then read
-  // off the reordered array.
-  double* v = sc->v;
-  const double viejo[6] = {v[0], v[1], v[2], v[3], v[4], v[5]};
-  v[0] = viejo[4];
-  v[1] = viejo[5];
-  v[2] = viejo[0];
-  v[3] = viejo[1];
-  v[4] = viejo[2];
-  v[5] = viejo[3];
-  const double sk = v[0], ck = v[1], so = v[2], co = v[3], sp = v[4], cp = v[5];
-  // M = Ry(φ)·Rx(ω)·Rz(κ)
-  M[0] = ck * cp + sp * sk * so;
-  M[1] = sp * ck * so - sk * cp;
-  M[2] = sp * co;
-  M[3] = sk * co;
-  M[4] = ck * co;
-  M[5] = -so;
-  M[6] = sk * so * cp - ck * sp;
-  M[7] = sk * sp + ck * so * cp;
-  M[8] = co * cp;
-}
-
-extern "C" void MatrizRotGT_κwκ(const SenosCosenos* sc, Matriz3x3 M) {
-  const double* v = sc->v;
-  const double s1 = v[0], c1 = v[1], sw = v[2], cw = v[3], s2 = v[4], c2 = v[5];
-  // M = Rz(κ₂)·Rx(w)·Rz(κ₁)
-  M[0] = c2 * c1 - cw * s1 * s2;
-  M[1] = -c2 * s1 - cw * c1 * s2;
-  M[2] = sw * s2;
-  M[3] = cw * s1 * c2 + c1 * s2;
-  M[4] = cw * c1 * c2 - s1 * s2;
-  M[5] = -c2 * sw;
-  M[6] = sw * s1;
-  M[7] = sw * c1;
-  M[8] = cw;
-}
-
+extern "C" void MatrizRotGT_κωφ(SenosCosenos* sc, Matriz3x3 M) { matriz_kappa_omega_phi(sc->v, M); }
+extern "C" void MatrizRotGT_κwκ(const SenosCosenos* sc, Matriz3x3 M) { matriz_kappa_w_kappa(sc->v, M); }
 extern "C" void MatrizRot_κωφ(double angulos[3], Matriz3x3 M) {
-  const double omega = angulos[0], phi = angulos[1], kappa = angulos[2];
-  angulos[0] = kappa;
-  angulos[1] = omega;
-  angulos[2] = phi;
-  // Rz(φ)·Ry(ω)·Rx(κ) by the ω-φ-κ formulas with (κ, ω, φ) in the (ω, φ, κ) slots, then the
-  // cyclic relabelling x→z, y→x, z→y of rows and columns turns it into Ry(φ)·Rx(ω)·Rz(κ).
-  double A[9];
-  rellena_omega_phi_kappa(std::sin(kappa), std::cos(kappa), std::sin(omega), std::cos(omega),
-                          std::sin(phi), std::cos(phi), A);
-  // New entry (i, j) = old entry ((i + 1) mod 3, (j + 1) mod 3).
-  static constexpr int kCiclo[9] = {4, 5, 3, 7, 8, 6, 1, 2, 0};
-  for (int k = 0; k < 9; ++k) M[k] = A[kCiclo[k]];
+  matriz_kappa_omega_phi_angulos(angulos, M);
 }

@@ -11,16 +11,21 @@ namespace orienta::interno {
 // Symmetric elimination without pivoting. Reads the upper triangle (elements 0, 1, 2, 4, 5, 8) and
 // writes the full symmetric inverse. The operations and their order are fixed: the 3D similarity
 // solves its Newton system with this and its results are compared bit for bit.
+// Returns true when the three pivots it divides by (a00 and the two below) are all positive, i.e.
+// the matrix is positive definite as this elimination sees it; a NaN pivot is not positive. The
+// verdict thus comes from the very roundings of the inverse.
 template <class T>
-void inversa_simetrica(T* m) {
+bool inversa_simetrica(T* m) {
   const T a00 = m[0], a01 = m[1], a02 = m[2], a11 = m[4], a12 = m[5], a22 = m[8];
   const T p = T(1) / a00;
   const T u = -(a01 * p);
   const T v = -(a02 * p);
-  const T e = T(1) / (u * a01 + a11);
+  const T pivote1 = u * a01 + a11;
+  const T e = T(1) / pivote1;
   const T w = v * a01 + a12;
   const T h = -(w * e);
-  const T f = T(1) / ((v * a02 + a22) + h * w);
+  const T pivote2 = (v * a02 + a22) + h * w;
+  const T f = T(1) / pivote2;
   m[8] = f;
   const T y = f * h;
   m[5] = y;
@@ -34,6 +39,7 @@ void inversa_simetrica(T* m) {
   m[1] = o;
   m[3] = o;
   m[0] = (o * u + t * v) + p;
+  return a00 > T(0) && pivote1 > T(0) && pivote2 > T(0);
 }
 
 // Orders three squared lengths descending, ties to the higher index. Only strict > is used, so a
