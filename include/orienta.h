@@ -252,7 +252,10 @@ typedef struct {
  * records. Two passes: centroids as sum·(1/n), then Qo, Qd, P = Σ(dxs·dxt + dys·dyt) and
  * V = Σ(dxs·dyt − dys·dxt) from centred coordinates; escala = √(Qd/Qo) (the ratio of the spreads,
  * never below the least-squares scale; the two agree for an exact similarity), (cos_giro, sen_giro)
- * = (P, V)/√(P² + V²). The _fl twins work in single precision throughout, the count included. */
+ * = (P, V)/√(P² + V²). When P and V are finite, not both 0, and P² + V² overflows to +∞ or
+ * underflows to 0 (spreads beyond about 1e77 or below 1e-81 in double, 1e9 and 1e-11 in float),
+ * P and V are first divided by max(|P|, |V|), so the turn survives at both ends of the range. The
+ * _fl twins work in single precision throughout, the count included. */
 
 /** P: 2n pointers, P[2i] → source point i, P[2i+1] → target point i. */
 ORIENTA_API Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n);

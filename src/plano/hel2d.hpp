@@ -3,9 +3,11 @@
 #ifndef ORIENTA_PLANO_HEL2D_HPP
 #define ORIENTA_PLANO_HEL2D_HPP
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "gemelos.hpp"
 #include "interno.hpp"
@@ -56,6 +58,35 @@ const unsigned char* bytes(const T* p) {
   return reinterpret_cast<const unsigned char*>(p);
 }
 
+// The turn when P² + V² has left the range (+∞ or 0). If P and V are finite and not both 0, k
+// would be 0 (or ∞) and the turn lost: they are first divided by their larger magnitude, which
+// keeps the direction and brings the squares back into range. Anything else keeps the plain
+// formula. Out of line and cold, so that the estimator's loops compile as if it were not there
+// (GCC otherwise keeps P and V in two forms through the second pass).
+template <class T>
+[[gnu::noinline, gnu::cold]] void giro_fuera_de_rango(T p, T v, T pv, T& coseno, T& seno) {
+  if (std::isfinite(p) && std::isfinite(v) && !(p == T(0) && v == T(0))) {
+    const T m = std::max(std::fabs(p), std::fabs(v));
+    p = p / m;
+    v = v / m;
+    pv = p * p + v * v;
+  }
+  const T k = T(1) / std::sqrt(pv);
+  coseno = k * p;
+  seno = k * v;
+}
+
+// (cos, sin) = k·(P, V), k = 1/√(P² + V²): the least-squares rotation; no angle is ever formed.
+template <class T>
+void giro_unitario(T p, T v, T& coseno, T& seno) {
+  const T pv = p * p + v * v;
+  if (pv == std::numeric_limits<T>::infinity() || pv == T(0))
+    return giro_fuera_de_rango(p, v, pv, coseno, seno);
+  const T k = T(1) / std::sqrt(pv);
+  coseno = k * p;
+  seno = k * v;
+}
+
 // The only copy of the arithmetic. Two passes: centroids first, then the spreads and the dot and
 // cross sums from coordinates already centred (raw moments of one pass would cancel badly far from
 // the origin). Every sum is one accumulator running in array order, and each point's term is
@@ -86,10 +117,7 @@ RegistroHel2Dg<T> estima_hel2dg(const Capa& pares, uint32_t n) {
   // Ratio of the root-sum-square spreads, not the least-squares scale √(P²+V²)/Qo: the quotient
   // first, then one root.
   g.escala = std::sqrt(qd / qo);
-  // (P, V) normalised is the least-squares rotation; no angle is ever formed.
-  const T k = T(1) / std::sqrt(p * p + v * v);
-  g.cos_giro = k * p;
-  g.sen_giro = k * v;
+  giro_unitario(p, v, g.cos_giro, g.sen_giro);
   return g;
 }
 
