@@ -159,9 +159,10 @@ ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, o
  *  doubles each); entrada == salida with equal strides works in place. Similarities and the affine
  *  invert exactly in closed form; polynomials point by point by Newton iteration from the inverse
  *  of their linear part, to the rounding of the point (at most 100 steps). fallo, if not null,
- *  receives n flags: 1 where the inverse did not converge, or where a point has no preimage (a
- *  fold of the polynomial, a singular matrix, a non-finite input); that point is written as NaN.
- *  The forward direction never fails: non-finite input gives non-finite output.
+ *  receives n flags: 1 where a polynomial's inverse did not converge (no preimage past a fold of
+ *  the map, a non-finite point), and on every point when the linear part of a similarity or affine
+ *  is singular; those points are written as NaN. Otherwise non-finite input gives non-finite
+ *  output, unflagged, in both directions.
  *  Returns the number of such points (0 = all done) or ORIENTA_E_ARGUMENTO (t null or not a valid
  *  record: unknown modelo or wrong dim; entrada or salida null with n > 0; a pointer or stride
  *  not aligned to 8 bytes). */
