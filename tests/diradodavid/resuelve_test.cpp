@@ -77,8 +77,9 @@ TYPED_TEST(ResuelveTest, RefusedSystemsGiveNaNAndTheFailingRow) {
       {"zero", 3, {0, 0, 0, 0, 0, 0, 0, 0, 0}, 1},
       {"negative diagonal", 1, {-4}, 1},
       {"NaN", 2, {4, 0, 0, std::nan("")}, 2},
-      // Pivot ε: positive, but not above 2·ε times its own diagonal entry 1 + ε.
-      {"pivot below u eps of its diagonal", 2, {1, 1, 1, 1 + eps}, 2},
+      // Pivot 2ε: positive and above ε times its own diagonal entry 1 + 2ε, but not above u·ε
+      // times it (u = 3): the test scales with the order.
+      {"pivot between eps and u eps of its diagonal", 3, {1, 0, 1, 0, 1, 0, 1, 0, 1 + 2 * eps}, 3},
   };
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);

@@ -4,7 +4,7 @@
 //
 // For every input: the symmetric inverse ignores the lower triangle it is given and returns a
 // symmetric matrix; a near-rotation, scaled and perturbed, comes back a rotation; finite angles
-// lie in their documented ranges; the matrix is only read; Getoffset_matriz writes a code of two
+// lie in their ranges; the matrix is only read; Getoffset_matriz writes a code of two
 // bits without reading it first and calls the recovery function once (none: NaN, quarter bit only).
 #include "comun.hpp"
 
@@ -63,8 +63,9 @@ void recupera(Lector& lector) {
   }
   const auto [leida, t] = dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_ωφκ_seg(e.data()); });
   EXIGE(mismos_bits(leida, m));
-  // ω and κ within [π − full turn, π] (a wrap may land just below −π), φ within [−π/2, π/2].
-  for (int i : {0, 2}) EXIGE(!std::isfinite(t.v[i]) || (t.v[i] >= kPi - kVuelta && t.v[i] <= kPi));
+  // ω and κ within one wrap by the full turn of [−π, π] (it is 12 ulp longer than 2π, so a wrap
+  // may land just past either end), φ within [−π/2, π/2].
+  for (int i : {0, 2}) EXIGE(!std::isfinite(t.v[i]) || (t.v[i] >= kPi - kVuelta && t.v[i] <= kVuelta - kPi));
   EXIGE(!std::isfinite(t.v[1]) || std::fabs(t.v[1]) <= kMedioPi);
   EXIGE(mismos_bits(dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); }).first, m));
 
