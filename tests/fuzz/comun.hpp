@@ -75,8 +75,32 @@ template <class T> bool es_rotacion(const T* r, double tol) {
   return std::fabs(det - 1) <= tol;
 }
 
+// The rotation in the plane of n pairs is (P, V)/√(P² + V²), P = Σ(xs·xt + ys·yt) and
+// V = Σ(xs·yt − ys·xt) over centred coordinates: the 2D similarity's rotation, and the 3D
+// estimator's start about z. Given par(i) = {xs, ys, xt, yt} centred on the library's centroids,
+// returns an interval that holds |(P, V)| as the library sums it in T: the sums here are in long
+// double, and the library's lie within a few roundings per term of them. Where P² + V² falls
+// below T's normal range the squares keep only a few bits; above it they overflow.
+template <class T, class Par> std::pair<long double, long double> intervalo_pv(uint32_t n, Par par) {
+  long double P = 0, V = 0, absoluta = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const auto [xs, ys, xt, yt] = par(i);
+    P += xs * xt + ys * yt;
+    V += xs * yt - ys * xt;
+    absoluta += std::fabs(xs * xt) + std::fabs(ys * yt) + std::fabs(xs * yt) + std::fabs(ys * xt);
+  }
+  const long double cota = 8 * (n + 2.0L) * std::numeric_limits<T>::epsilon() * absoluta;
+  return {std::hypot(P, V) - cota, std::hypot(P, V) + cota};
+}
+template <class T> bool cuadrados_normales(std::pair<long double, long double> pv) {
+  return pv.first > 4 * std::sqrt((long double)std::numeric_limits<T>::min()) &&
+         pv.second < std::sqrt((long double)std::numeric_limits<T>::max()) / 4;
+}
+
 // Reads arguments off the input; past its end every read yields zero, so any prefix of an input
-// is itself a valid input.
+// is itself a valid input. Two reads never share one expression but in a braced list: the order
+// in which a call's arguments, or an operator's operands, are evaluated differs between compilers,
+// and the replay must read an input as the fuzzer did.
 class Lector {
  public:
   Lector(const uint8_t* datos, size_t tamano) : p_(datos), fin_(datos + tamano) {}
@@ -105,7 +129,7 @@ class Lector {
       case 1: {
         T v;
         if constexpr (sizeof(T) == 8) {
-          const uint64_t b = uint64_t(u32()) | uint64_t(u32()) << 32;
+          const uint64_t bajo = u32(), b = bajo | uint64_t(u32()) << 32;
           std::memcpy(&v, &b, sizeof v);
         } else {
           const uint32_t b = u32();
@@ -130,7 +154,8 @@ class Lector {
       }
       case 4: return T(int8_t(byte())) * T(0.5);
       case 5: {
-        const int16_t m = int16_t(byte() | (uint16_t(byte()) << 8));
+        const uint8_t bajo = byte();
+        const int16_t m = int16_t(bajo | (uint16_t(byte()) << 8));
         return std::ldexp(T(m), int(byte() % 128) - 64);
       }
       default: return T(int32_t(u32())) * T(1.0 / 65536.0);

@@ -39,27 +39,18 @@ template <class T> int64_t lee_paso(Lector& lector) {
   return (b & 1 ? -1 : 1) * int64_t((b >> 1) % 10) * int64_t(sizeof(T));
 }
 
-// A finite (cos_giro, sen_giro) has unit length wherever P² + V² is a normal number of T (in the
-// gradual-underflow range the squares keep only a few bits). P and V are summed here in long
-// double from the record's centroids; the function's own sums lie within `cota` of them (a few
-// roundings per term, n per sum), so the check is made only where that cannot reach down there.
+// A finite (cos_giro, sen_giro) has unit length wherever P² + V² is not in T's gradual-underflow
+// range (where the squares keep only a few bits); an overflowing P² + V² is scaled down first.
 template <class T> void rotacion_unitaria(const Hel2Dg<T>& h, const std::vector<T>& pares, uint32_t n) {
   using L = long double;
-  L P = 0, V = 0, absoluta = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const L xs = L(pares[4 * i]) - h.xc_origen, ys = L(pares[4 * i + 1]) - h.yc_origen;
-    const L xd = L(pares[4 * i + 2]) - h.xc_destino, yd = L(pares[4 * i + 3]) - h.yc_destino;
-    P += xs * xd + ys * yd;
-    V += xs * yd - ys * xd;
-    absoluta += std::fabs(xs * xd) + std::fabs(ys * yd) + std::fabs(xs * yd) + std::fabs(ys * xd);
+  const auto pv = intervalo_pv<T>(n, [&](uint32_t i) {
+    return std::array<L, 4>{L(pares[4 * i]) - h.xc_origen, L(pares[4 * i + 1]) - h.yc_origen,
+                            L(pares[4 * i + 2]) - h.xc_destino, L(pares[4 * i + 3]) - h.yc_destino};
+  });
+  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) && pv.first > 4 * std::sqrt(L(std::numeric_limits<T>::min()))) {
+    const L c = h.cos_giro, s = h.sen_giro;
+    EXIGE(std::fabs(c * c + s * s - 1) <= 8 * std::numeric_limits<T>::epsilon());
   }
-  const L eps = std::numeric_limits<T>::epsilon(), cota = 4 * (L(n) + 2) * eps * absoluta;
-  const L suelo = 4 * std::sqrt(L(std::numeric_limits<T>::min()));
-  if (!std::isfinite(h.cos_giro) || !std::isfinite(h.sen_giro) || !std::isfinite(cota) ||
-      !(std::hypot(P, V) - 2 * cota > suelo))
-    return;
-  const L c = h.cos_giro, s = h.sen_giro;
-  EXIGE(std::fabs(c * c + s * s - 1) <= 8 * eps);
 }
 
 template <class T> void seis_capas(Lector& lector) {

@@ -60,7 +60,8 @@ template <class T> void comprueba(Lector& lector) {
   if (!compartidos && forma % 2 == 1) {
     double angulos[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()}, R[9];
     MatrizRot_κωφ(angulos, R);
-    const double escala = std::ldexp(1.0 + (lector.byte() / 256.0), int(lector.byte() % 16) - 8);
+    const double mantisa = 1.0 + lector.byte() / 256.0;
+    const double escala = std::ldexp(mantisa, int(lector.byte() % 16) - 8);
     const double ruido = std::ldexp(1.0, -int(lector.byte() % 40));
     for (uint32_t k = 0; k < caso.n; ++k) {
       const T* a = &caso.puntos[6 * size_t(k)];
@@ -85,10 +86,17 @@ template <class T> void comprueba(Lector& lector) {
   const bool finito = todos_finitos(&a.hel.centro_origen[0], sizeof a.hel / sizeof(T)) && todos_finitos(a.inversa, 9);
   EXIGE(finito == (a.estado >= 0));
   // Newton's update matrix carries single-precision products in both twins, each step leaving R
-  // orthonormal to a few float ε; four steps at most. Checked from the z start only: from the
-  // general one, a linear map far from a scaled rotation (one outlying target is enough) can make
-  // convierte_en_R_* return a non-rotation, which the steps keep and status 0 then reports.
-  if (a.estado == 0 && (general == 0 || caso.n < 9))
+  // orthonormal to a few float ε; four steps at most. Checked from the z start only, and only
+  // where the start's squares stay normal: from the general start, a linear map far from a scaled
+  // rotation (one outlying target is enough) can make convierte_en_R_* return a non-rotation, and
+  // an over- or underflowing start leaves one too; the steps keep it and status 0 reports it.
+  using L = long double;
+  const auto pv = intervalo_pv<T>(caso.n, [&](uint32_t i) {
+    const T *o = &caso.puntos[3 * caso.indice[2 * i]], *d = &caso.puntos[3 * caso.indice[2 * i + 1]];
+    return std::array<L, 4>{L(o[0]) - a.hel.centro_origen[0], L(o[1]) - a.hel.centro_origen[1],
+                            L(d[0]) - a.hel.centro_destino[0], L(d[1]) - a.hel.centro_destino[1]};
+  });
+  if (a.estado == 0 && (general == 0 || caso.n < 9) && cuadrados_normales<T>(pv))
     EXIGE(es_rotacion(a.hel.rotacion, 64 * double(std::numeric_limits<float>::epsilon())));
 
   if (en_sitio == 0) {

@@ -34,6 +34,10 @@ int main(int argc, char** argv) {
   std::vector<std::vector<uint8_t>> entradas;
   for (const std::string& r : rutas) {
     std::ifstream f(r, std::ios::binary);
+    if (!f) {
+      std::fprintf(stderr, "cannot read %s\n", r.c_str());
+      return 2;
+    }
     entradas.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
 
