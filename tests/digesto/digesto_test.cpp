@@ -149,9 +149,12 @@ template <class T, int Capa> void hel2d(Azar& a, Digesto& d, uint32_t n) {
   n %= 48;
   Pares<T> q(a, n, false);
   const int64_t e = 2 * sizeof(T);
-  const Hel2Dg<T> h[6] = {ptr(q.P.data(), n),       p(q.st.data(), n),
-                          pp(q.s.data(), q.t.data(), n), g(q.st.data(), e, n),
-                          gg(q.s.data(), q.t.data(), e, n), mixed(q.st.data(), 2 * e, q.t.data(), e, n)};
+  const Hel2Dg<T> h[6] = {ptr(q.P.data(), n),
+                          p(q.st.data(), n),
+                          pp(q.s.data(), q.t.data(), n),
+                          g(q.st.data(), e, n),
+                          gg(q.s.data(), q.t.data(), e, n),
+                          mixed(q.st.data(), 2 * e, q.t.data(), e, n)};
   if (Capa < 6) d.registro<T>(h[Capa]);
   if (Capa == 6) d.registro<T>(plano(&h[0]));
 }

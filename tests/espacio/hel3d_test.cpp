@@ -153,10 +153,10 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
 
 // Geocentric-like coordinates (~6.4e6 m, spread ±300 m, 1 cm noise) for the double twin; local
 // ones for the float twin, whose 24-bit significand cannot hold centimetres at 6.4e6 m. Both
-// starts end at the least-squares rotation with status 0. The bound: the gradient is summed in floats, but near the optimum each term r × b is
-// only (residual)·(spread), so its float rounding moves the maximiser by about
-// float ε · ruido/radio; 64 of those (2.5e-10) for the double twin. The float twin's data are
-// themselves rounded to float ε: 8 of those.
+// starts end at the least-squares rotation with status 0. The bound: the gradient is summed in
+// floats, but near the optimum each term r × b is only (residual)·(spread), so its float rounding
+// moves the maximiser by about float ε · ruido/radio; 64 of those (2.5e-10) for the double twin.
+// The float twin's data are themselves rounded to float ε: 8 of those.
 TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
   using T = TypeParam;
   const bool doble = sizeof(T) == 8;

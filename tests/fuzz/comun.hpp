@@ -26,14 +26,14 @@ namespace orienta::fuzz {
 inline thread_local const char* entrada_actual = nullptr;
 
 // A broken invariant is a finding: say which and abort, which libFuzzer records as a crash.
-#define EXIGE(condicion)                                                                         \
-  do {                                                                                           \
-    if (!(condicion)) {                                                                          \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s%s%s\n", __FILE__, __LINE__, #condicion,  \
+#define EXIGE(condicion)                                                                        \
+  do {                                                                                          \
+    if (!(condicion)) {                                                                         \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s%s%s\n", __FILE__, __LINE__, #condicion, \
                    ::orienta::fuzz::entrada_actual ? " on " : "",                               \
                    ::orienta::fuzz::entrada_actual ? ::orienta::fuzz::entrada_actual : "");     \
-      std::abort();                                                                              \
-    }                                                                                            \
+      std::abort();                                                                             \
+    }                                                                                           \
   } while (0)
 
 template <class T> bool mismos_bits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof(T)) == 0; }
@@ -67,10 +67,12 @@ template <class T> bool todos_finitos(const T* v, size_t n) {
 template <class T> bool es_rotacion(const T* r, double tol) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
-      const double p = double(r[3 * i]) * r[3 * j] + double(r[3 * i + 1]) * r[3 * j + 1] + double(r[3 * i + 2]) * r[3 * j + 2];
+      const double p =
+          double(r[3 * i]) * r[3 * j] + double(r[3 * i + 1]) * r[3 * j + 1] + double(r[3 * i + 2]) * r[3 * j + 2];
       if (!(std::fabs(p - (i == j)) <= tol)) return false;
     }
-  const double det = r[0] * (double(r[4]) * r[8] - double(r[5]) * r[7]) - r[1] * (double(r[3]) * r[8] - double(r[5]) * r[6]) +
+  const double det = r[0] * (double(r[4]) * r[8] - double(r[5]) * r[7]) -
+                     r[1] * (double(r[3]) * r[8] - double(r[5]) * r[6]) +
                      r[2] * (double(r[3]) * r[7] - double(r[4]) * r[6]);
   return std::fabs(det - 1) <= tol;
 }
@@ -139,26 +141,28 @@ class Lector {
       }
       case 2: {
         const T especiales[14] = {T(0), -T(0), T(1), -T(1), L::infinity(), -L::infinity(), L::quiet_NaN(),
-                                  L::denorm_min(), -L::denorm_min(), L::min(), L::max(), -L::max(), L::epsilon(),
-                                  T(3.141592653589793)};
+                                  L::denorm_min(), -L::denorm_min(), L::min(), L::max(), -L::max(),
+                                  L::epsilon(), T(3.141592653589793)};
         return especiales[byte() % 14];
       }
       case 3: {
-        static constexpr double kBases[6] = {1.0, -1.0, 1.5707963267948966, -1.5707963267948966,
-                                             3.141592653589793, -3.141592653589793};
+        static constexpr double kBases[6] = {
+            1.0, -1.0, 1.5707963267948966, -1.5707963267948966, 3.141592653589793, -3.141592653589793};
         T v = T(kBases[byte() % 6]);
         const int pasos = int(int8_t(byte())) % 8;
         for (int i = 0; i < pasos; ++i) v = std::nextafter(v, L::infinity());
         for (int i = 0; i > pasos; --i) v = std::nextafter(v, -L::infinity());
         return v;
       }
-      case 4: return T(int8_t(byte())) * T(0.5);
+      case 4:
+        return T(int8_t(byte())) * T(0.5);
       case 5: {
         const uint8_t bajo = byte();
         const int16_t m = int16_t(bajo | (uint16_t(byte()) << 8));
         return std::ldexp(T(m), int(byte() % 128) - 64);
       }
-      default: return T(int32_t(u32())) * T(1.0 / 65536.0);
+      default:
+        return T(int32_t(u32())) * T(1.0 / 65536.0);
     }
   }
 

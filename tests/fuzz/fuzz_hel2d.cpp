@@ -47,7 +47,8 @@ template <class T> void rotacion_unitaria(const Hel2Dg<T>& h, const std::vector<
     return std::array<L, 4>{L(pares[4 * i]) - h.xc_origen, L(pares[4 * i + 1]) - h.yc_origen,
                             L(pares[4 * i + 2]) - h.xc_destino, L(pares[4 * i + 3]) - h.yc_destino};
   });
-  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) && pv.first > 4 * std::sqrt(L(std::numeric_limits<T>::min()))) {
+  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) &&
+      pv.first > 4 * std::sqrt(L(std::numeric_limits<T>::min()))) {
     const L c = h.cos_giro, s = h.sen_giro;
     EXIGE(std::fabs(c * c + s * s - 1) <= 8 * std::numeric_limits<T>::epsilon());
   }
@@ -105,7 +106,8 @@ template <class T> void seis_capas(Lector& lector) {
   Hel2Dg<T> inventado;
   for (T* campo = &inventado.xc_origen; campo <= &inventado.sen_giro; ++campo) *campo = lector.escalar<T>();
   for (const Hel2Dg<T>& fuente : {r, inventado}) {
-    const auto [leido, h] = dos_rellenos<Segun<T, Hel2D_dbl, Hel2D_fl>>(fuente, [](auto& e, auto& s) { s = plano(&e); });
+    const auto [leido, h] =
+        dos_rellenos<Segun<T, Hel2D_dbl, Hel2D_fl>>(fuente, [](auto& e, auto& s) { s = plano(&e); });
     EXIGE(mismos_bits(leido, fuente));
     EXIGE(mismos_bits(h.escala, fuente.escala) && mismos_bits(h.cos_giro, fuente.cos_giro) &&
           mismos_bits(h.sen_giro, fuente.sen_giro));

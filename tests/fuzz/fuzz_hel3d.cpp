@@ -28,8 +28,8 @@ template <class T> struct Salida {
 };
 
 // One call through the two-fill runner; `despues` receives the points as the call left them.
-template <class T>
-Salida<T> llama(const Caso<T>& c, int32_t general, int32_t en_sitio, bool con_inversa, std::vector<T>* despues = nullptr) {
+template <class T> Salida<T> llama(const Caso<T>& c, int32_t general, int32_t en_sitio, bool con_inversa,
+                                   std::vector<T>* despues = nullptr) {
   auto [puntos, s] = dos_rellenos<Salida<T>>(c.puntos, [&](std::vector<T>& e, Salida<T>& s) {
     const Puntos<T> bloques(e, 3);
     const auto P = pares<T>(c.n, [&](uint32_t j) { return bloques[c.indice[j]]; });
@@ -103,7 +103,8 @@ template <class T> void comprueba(Lector& lector) {
     EXIGE(mismos_bits(despues, caso.puntos));
   } else if (!compartidos) {
     const T* centro[2] = {a.hel.centro_origen, a.hel.centro_destino};
-    for (size_t k = 0; k < despues.size(); ++k) EXIGE(mismos_bits(despues[k], T(caso.puntos[k] - centro[k / 3 % 2][k % 3])));
+    for (size_t k = 0; k < despues.size(); ++k)
+      EXIGE(mismos_bits(despues[k], T(caso.puntos[k] - centro[k / 3 % 2][k % 3])));
   }
   // The centring mode and the inverse matrix must not change the arithmetic; below nine pairs
   // neither does the start.

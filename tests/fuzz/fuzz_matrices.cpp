@@ -21,23 +21,29 @@ void euler(Lector& lector) {
   EXIGE(mismos_bits(kwk, sc) && mismos_bits(m[8], sc.v[3]));  // element 8 is cos w as given
   // Both κ-ω-φ builders reorder their input from (ω, φ, κ) to (κ, ω, φ).
   const SenosCosenos reordenado = {{sc.v[4], sc.v[5], sc.v[0], sc.v[1], sc.v[2], sc.v[3]}};
-  EXIGE(mismos_bits(dos_rellenos<M>(sc, [](SenosCosenos& e, M& s) { MatrizRotGT_κωφ(&e, s.data()); }).first, reordenado));
+  EXIGE(
+      mismos_bits(dos_rellenos<M>(sc, [](SenosCosenos& e, M& s) { MatrizRotGT_κωφ(&e, s.data()); }).first, reordenado));
   const std::array<double, 3> angulos = {sc.v[0], sc.v[1], sc.v[2]};
   const std::array<double, 3> rotados = {angulos[2], angulos[0], angulos[1]};
-  EXIGE(mismos_bits(dos_rellenos<M>(angulos, [](std::array<double, 3>& e, M& s) { MatrizRot_κωφ(e.data(), s.data()); }).first, rotados));
+  EXIGE(mismos_bits(
+      dos_rellenos<M>(angulos, [](std::array<double, 3>& e, M& s) { MatrizRot_κωφ(e.data(), s.data()); }).first,
+      rotados));
 }
 
 void vectores(Lector& lector) {
   const std::array<double, 3> p = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
   for (auto f : {MatrizRot_20, MatrizRot_24, MatrizRot_26})
     dos_rellenos<M>(p, [f](std::array<double, 3>& e, M& s) { f(e.data(), s.data()); });
-  EXIGE(mismos_bits(dos_rellenos<M>(p, [](std::array<double, 3>& e, M& s) { MatrizRot_28(e.data(), s.data()); }).first, p));
+  EXIGE(mismos_bits(dos_rellenos<M>(p, [](std::array<double, 3>& e, M& s) { MatrizRot_28(e.data(), s.data()); }).first,
+                    p));
 
   const std::array<float, 3> q = {lector.escalar<float>(), lector.escalar<float>(), lector.escalar<float>()};
   const float largo = (q[1] * q[1] + q[0] * q[0]) + q[2] * q[2];
   float l_dbl = 0, l_fl = 0;
-  const auto v_dbl = dos_rellenos<M>(q, [&](std::array<float, 3>& e, M& s) { l_dbl = MatrizDeltafl_dbl(e.data(), s.data()); }).first;
-  const auto v_fl = dos_rellenos<Mf>(q, [&](std::array<float, 3>& e, Mf& s) { l_fl = MatrizDeltafl_fl(e.data(), s.data()); }).first;
+  const auto v_dbl =
+      dos_rellenos<M>(q, [&](std::array<float, 3>& e, M& s) { l_dbl = MatrizDeltafl_dbl(e.data(), s.data()); }).first;
+  const auto v_fl =
+      dos_rellenos<Mf>(q, [&](std::array<float, 3>& e, Mf& s) { l_fl = MatrizDeltafl_fl(e.data(), s.data()); }).first;
   EXIGE(mismo_valor<float>(l_dbl, largo) && mismo_valor<float>(l_fl, largo) && mismos_bits(v_dbl, v_fl));
 }
 

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   EXIGE(mismos_bits(a.first, angulos));
   comprueba(a.second, n, en_rango, 1e-13);
   const std::pair<std::vector<double>, std::vector<float>> juntos = {angulos, pesos};
-  auto b = dos_rellenos<Terna>(juntos, [n](auto& e, Terna& s) { s = Gmedio_pesos(e.first.data(), n, e.second.data()); });
+  auto b =
+      dos_rellenos<Terna>(juntos, [n](auto& e, Terna& s) { s = Gmedio_pesos(e.first.data(), n, e.second.data()); });
   EXIGE(mismos_bits(b.first.first, angulos) && mismos_bits(b.first.second, pesos));
   comprueba(b.second, n, en_rango && positivos, 1e-5);
   return 0;

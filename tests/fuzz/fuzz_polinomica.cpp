@@ -79,10 +79,18 @@ template <class T> void evaluacion(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 4) {
-    case 0: estimacion<double>(lector); break;
-    case 1: estimacion<float>(lector); break;
-    case 2: evaluacion<double>(lector); break;
-    default: evaluacion<float>(lector); break;
+    case 0:
+      estimacion<double>(lector);
+      break;
+    case 1:
+      estimacion<float>(lector);
+      break;
+    case 2:
+      evaluacion<double>(lector);
+      break;
+    default:
+      evaluacion<float>(lector);
+      break;
   }
   return 0;
 }

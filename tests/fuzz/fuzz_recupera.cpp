@@ -3,9 +3,9 @@
 // caller's own and none.
 //
 // For every input: the symmetric inverse ignores the lower triangle it is given and returns a
-// symmetric matrix; a near-rotation, scaled and perturbed, comes back a rotation; finite angles
-// lie in their ranges; the matrix is only read; Getoffset_matriz writes a code of two
-// bits without reading it first and calls the recovery function once (none: NaN, quarter bit only).
+// symmetric matrix; a near-rotation, scaled and perturbed, comes back a rotation near it; finite
+// angles lie in their ranges; the matrix is only read; Getoffset_matriz writes a code of two bits
+// without reading it first and calls the recovery function once (none: NaN, quarter bit only).
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -28,12 +28,13 @@ template <class T> void inversa(Lector& lector) {
 
 template <class T> void hacia_rotacion(Lector& lector) {
   std::array<T, 9> m;
+  double R[9];
   const bool cercana = lector.byte() % 2 == 0;
   if (cercana) {
     // A rotation (type 26 builds one from any finite vector), scaled by 2^±30 and perturbed by
     // up to 1/16 of the scale per entry: well conditioned, so the result must be a rotation to a
     // few units of T's ε.
-    double v[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()}, R[9];
+    double v[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
     for (double& x : v) x = std::isfinite(x) ? std::fmod(x, 64.0) : 1.0;
     MatrizRot_26(v, R);
     const double escala = std::ldexp(1.0, int(lector.byte() % 61) - 30);
@@ -41,9 +42,12 @@ template <class T> void hacia_rotacion(Lector& lector) {
   } else {
     for (T& v : m) v = lector.escalar<T>();
   }
-  const auto [resultado, linea] = dos_rellenos<int32_t>(m, [](std::array<T, 9>& e, int32_t& s) { s = ortonormaliza(e.data()); });
+  const auto [resultado, linea] =
+      dos_rellenos<int32_t>(m, [](std::array<T, 9>& e, int32_t& s) { s = ortonormaliza(e.data()); });
   EXIGE(linea >= 0 && linea <= 2);
-  if (cercana) EXIGE(es_rotacion(resultado.data(), 16 * double(std::numeric_limits<T>::epsilon())));
+  if (!cercana) return;
+  EXIGE(es_rotacion(resultado.data(), 16 * double(std::numeric_limits<T>::epsilon())));
+  for (int k = 0; k < 9; ++k) EXIGE(std::fabs(resultado[k] - R[k]) < 0.5);  // the rotation it was near
 }
 
 // A recovery function of the caller's own: counts its calls and answers with three elements.
@@ -61,18 +65,22 @@ void recupera(Lector& lector) {
     double angulos[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
     MatrizRot_κωφ(angulos, m.data());
   }
-  const auto [leida, t] = dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_ωφκ_seg(e.data()); });
+  const auto [leida, t] =
+      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_ωφκ_seg(e.data()); });
   EXIGE(mismos_bits(leida, m));
   // ω and κ within one wrap by the full turn of [−π, π] (it is 12 ulp longer than 2π, so a wrap
   // may land just past either end), φ within [−π/2, π/2].
   for (int i : {0, 2}) EXIGE(!std::isfinite(t.v[i]) || (t.v[i] >= kPi - kVuelta && t.v[i] <= kVuelta - kPi));
   EXIGE(!std::isfinite(t.v[1]) || std::fabs(t.v[1]) <= kMedioPi);
-  EXIGE(mismos_bits(dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); }).first, m));
+  EXIGE(mismos_bits(
+      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); }).first, m));
 
-  for (const FuncGmatriz f : {FuncGmatriz(Gmatriz_ωφκ_seg), FuncGmatriz(Gmatriz_24_seg), recuperador_propio, FuncGmatriz(nullptr)}) {
+  for (const FuncGmatriz f :
+       {FuncGmatriz(Gmatriz_ωφκ_seg), FuncGmatriz(Gmatriz_24_seg), recuperador_propio, FuncGmatriz(nullptr)}) {
     llamadas = 0;
     const uint32_t antes = lector.u32();  // never read: any value must do
-    const auto [codigo, r] = dos_rellenos<Terna>(antes, [&](uint32_t& c, Terna& s) { s = Getoffset_matriz(m.data(), f, &c); });
+    const auto [codigo, r] =
+        dos_rellenos<Terna>(antes, [&](uint32_t& c, Terna& s) { s = Getoffset_matriz(m.data(), f, &c); });
     EXIGE(codigo <= (f ? 3u : 1u));
     EXIGE(f != recuperador_propio || llamadas == 2);  // once per run of the two-fill runner
     EXIGE(f || (std::isnan(r.v[0]) && std::isnan(r.v[1]) && std::isnan(r.v[2])));
@@ -84,11 +92,21 @@ void recupera(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 5) {
-    case 0: inversa<double>(lector); break;
-    case 1: inversa<float>(lector); break;
-    case 2: hacia_rotacion<double>(lector); break;
-    case 3: hacia_rotacion<float>(lector); break;
-    default: recupera(lector); break;
+    case 0:
+      inversa<double>(lector);
+      break;
+    case 1:
+      inversa<float>(lector);
+      break;
+    case 2:
+      hacia_rotacion<double>(lector);
+      break;
+    case 3:
+      hacia_rotacion<float>(lector);
+      break;
+    default:
+      recupera(lector);
+      break;
   }
   return 0;
 }

@@ -96,7 +96,8 @@ TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
     }
     // Kinds 1 and 2 keep the similarity's centroids and rotation, unscaled or scaled.
     const T gc = g.cos_giro * g.escala, gs = g.sen_giro * g.escala;
-    const std::array<T, 4> lineal[3] = {{0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
+    const std::array<T, 4> lineal[3] = {
+        {0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
     for (uint32_t tipo = 0; tipo < 3; ++tipo) {
       const auto t = ajusta<T>(tipo, a);
       EXPECT_TRUE(t.xc_origen == g.xc_origen && t.y0_destino == g.yc_destino) << tipo;
@@ -176,7 +177,8 @@ TYPED_TEST(PlanoTest, DegenerateFitsGiveNaN) {
   for (uint32_t tipo : {3u, 6u, 7u}) {
     SCOPED_TRACE(tipo);
     const auto t = ajusta<T>(tipo, a), vacio = ajusta<T>(tipo, std::vector<T>{});
-    EXPECT_TRUE(std::isnan(t.x0_destino) && std::isnan(t.y0_destino) && std::isnan(t.coef_x[0]) && std::isnan(t.coef_y[1]));
+    EXPECT_TRUE(std::isnan(t.x0_destino) && std::isnan(t.y0_destino) && std::isnan(t.coef_x[0]) &&
+                std::isnan(t.coef_y[1]));
     EXPECT_EQ(t.xc_origen, T(1.5));
     EXPECT_TRUE(std::isnan(vacio.xc_origen) && std::isnan(vacio.coef_x[0]) && std::isnan(vacio.y0_destino));
   }
