@@ -165,7 +165,7 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
   const std::array<Real, 3> destino = doble ? std::array<Real, 3>{4510611.0L, 812431.0L, 4409163.0L}
                                             : std::array<Real, 3>{-40, 60, 10};
   const Real radio = 300, ruido = 0.01L, eps_fl = std::numeric_limits<float>::epsilon();
-  const Real tolerancia = doble ? 64 * eps_fl * ruido / radio : 8 * eps_fl, eps = std::numeric_limits<T>::epsilon();
+  const Real tolerancia = doble ? 64 * eps_fl * ruido / radio : 8 * eps_fl;
   struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo; int32_t general; };
   const Caso casos[] = {
       {"datum-like: 0.7 rad about z, arc-second tilts", {2e-5L, -1e-5L, 1}, 0.7L, 0},
@@ -176,18 +176,9 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
     SCOPED_TRACE(caso.nombre);
     Conjunto<T> c = genera<T>(40, origen, radio, rotacion(caso.eje, caso.angulo), 1 + 3e-6L, destino, ruido, 17);
     const M3<Real> optima = rotacion_optima(c);
-    Registro<T> h[2];
-    ASSERT_EQ(c.estima(&h[0], caso.general, 1), 0);
-    EXPECT_LT(desvio(h[0].rotacion, optima.data()), tolerancia);
-    // A second in-place call sees the centred points: zero centroids to within the rounding of
-    // the coordinates, and the same fit to within rounding.
-    ASSERT_EQ(c.estima(&h[1], caso.general, 1), 0);
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_NEAR(h[1].centro_origen[i], 0, 16 * eps * (std::fabs(origen[i]) + radio));
-      EXPECT_NEAR(h[1].centro_destino[i], 0, 16 * eps * (std::fabs(destino[i]) + radio));
-    }
-    EXPECT_NEAR(h[1].escala, h[0].escala, 16 * eps);
-    EXPECT_LT(desvio(h[1].rotacion, optima.data()), tolerancia);
+    Registro<T> h;
+    ASSERT_EQ(c.estima(&h, caso.general, 1), 0);
+    EXPECT_LT(desvio(h.rotacion, optima.data()), tolerancia);
   }
 }
 
