@@ -36,7 +36,7 @@ template <class T> struct Conjunto {
   }
 };
 
-// n sources spread ±radio around centro (mt19937_64 is specified bit for bit), targets
+// n sources spread ±radio around centro (mt19937_64 gives the same numbers everywhere), targets
 // destino + escala·R·(p − centro) + noise of ±ruido per coordinate.
 template <class T>
 Conjunto<T> genera(uint32_t n, std::array<Real, 3> centro, Real radio, const M3<Real>& r, Real escala,

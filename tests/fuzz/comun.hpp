@@ -121,7 +121,7 @@ class Lector {
   }
 
   // A scalar drawn from the shapes that break numerical code: raw bit patterns (any NaN payload,
-  // subnormals, the extremes), specials, values a few ulps off ±1, ±π/2 and ±π, small halves
+  // subnormals, the extremes), zeros, infinities and NaN, values a few ulps off ±1, ±π/2 and ±π, small halves
   // (exact geometry, coincidences), 16-bit mantissas at any exponent from 2^-64 to 2^63, and
   // moderate values for ordinary surveying data.
   template <class T> T escalar() {
@@ -140,10 +140,10 @@ class Lector {
         return v;
       }
       case 2: {
-        const T especiales[14] = {T(0), -T(0), T(1), -T(1), L::infinity(), -L::infinity(), L::quiet_NaN(),
+        const T singulares[14] = {T(0), -T(0), T(1), -T(1), L::infinity(), -L::infinity(), L::quiet_NaN(),
                                   L::denorm_min(), -L::denorm_min(), L::min(), L::max(), -L::max(),
                                   L::epsilon(), T(3.141592653589793)};
-        return especiales[byte() % 14];
+        return singulares[byte() % 14];
       }
       case 3: {
         static constexpr double kBases[6] = {
