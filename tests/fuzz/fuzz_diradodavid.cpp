@@ -3,8 +3,8 @@
 //
 // For every input: an order below 1 returns −1 and touches nothing; a refusal names a row in
 // [1, u] and leaves both right-hand sides all NaN; the same input gives the same bits. A solution
-// of moderate data is backward stable: each residual within a few u·ε of Σⱼ √(N_ii·N_jj)·|x_j|,
-// the size of |L|·|Lᵀ|·|x| for the factor the elimination made.
+// is backward stable: each residual within a few u·ε of Σⱼ √(N_ii·N_jj)·|x_j|, the size of
+// |L|·|Lᵀ|·|x| for the factor the elimination made, whatever the scaling of the rows.
 #include "comun.hpp"
 #include "diradodavid.h"
 
@@ -14,9 +14,13 @@ namespace {
 
 GEMELOS(resuelve, resuelve_sistema_sim_t_2_dbl, resuelve_sistema_sim_t_2_fl)
 
+// Zero, or far from T's overflow and underflow: the residual bound below assumes neither.
 template <class T> bool moderado(const std::vector<T>& v) {
+  using L = std::numeric_limits<T>;
   for (T x : v)
-    if (!(x == 0 || (std::fabs(x) >= T(0x1p-16) && std::fabs(x) <= T(0x1p16)))) return false;
+    if (!(x == 0 || (std::fabs(x) >= std::ldexp(T(1), L::min_exponent / 2) &&
+                     std::fabs(x) <= std::ldexp(T(1), L::max_exponent / 2))))
+      return false;
   return true;
 }
 
@@ -25,17 +29,23 @@ template <class T> void comprueba(Lector& lector) {
   const size_t orden = size_t(u < 1 ? 1 : u), empaquetados = orden * (orden + 1) / 2;
   using Sistema = std::pair<std::vector<T>, std::vector<T>>;  // N packed, then rx and ry
   Sistema s = {std::vector<T>(empaquetados), std::vector<T>(2 * orden)};
+  bool definida = false;
   if (lector.byte() % 2 == 0) {
     for (T& v : s.first) v = lector.escalar<T>();
   } else {
     std::vector<T> B(orden * orden);
     for (T& v : B) v = T(int8_t(lector.byte())) * T(0.125);
     const T d = T(lector.byte() % 4) * T(0.25);
+    // With d > 0 every pivot keeps at least d/(u·16²) of its diagonal entry, far above u·ε.
+    definida = d > 0;
+    // Row and column j scaled by 2^(paso·j), as unscaled normal equations are: the diagonal
+    // spans up to 2^±44, and a sound pivot test must not take that for singularity.
+    const int paso = int(lector.byte() % 5) - 2;
     for (size_t j = 0, e = 0; j < orden; ++j)
       for (size_t k = 0; k <= j; ++k, ++e) {
         T suma = j == k ? d : T(0);
         for (size_t i = 0; i < orden; ++i) suma += B[i * orden + j] * B[i * orden + k];
-        s.first[e] = suma;
+        s.first[e] = std::ldexp(suma, paso * int(j + k));
       }
   }
   for (T& v : s.second) v = lector.escalar<T>();
@@ -47,7 +57,7 @@ template <class T> void comprueba(Lector& lector) {
     EXIGE(estado == -1 && mismos_bits(resuelto, s));
     return;
   }
-  EXIGE(estado >= 0 && estado <= u);
+  EXIGE(estado >= 0 && estado <= u && !(definida && estado != 0));
   if (estado != 0) {
     for (T x : resuelto.second) EXIGE(std::isnan(x));
     return;

@@ -3,7 +3,7 @@
 //
 // For every input, through the two-fill runner: all nine output elements are written and nothing
 // but the input is read; the input ends unchanged, reordered or overwritten as documented; the two
-// float type-26 builders return |p|² and leave the same rewritten vector.
+// float type-26 builders return |p|² and leave the same rewritten vector (NaN of either sign).
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -44,7 +44,7 @@ void vectores(Lector& lector) {
       dos_rellenos<M>(q, [&](std::array<float, 3>& e, M& s) { l_dbl = MatrizDeltafl_dbl(e.data(), s.data()); }).first;
   const auto v_fl =
       dos_rellenos<Mf>(q, [&](std::array<float, 3>& e, Mf& s) { l_fl = MatrizDeltafl_fl(e.data(), s.data()); }).first;
-  EXIGE(mismo_valor<float>(l_dbl, largo) && mismo_valor<float>(l_fl, largo) && mismos_bits(v_dbl, v_fl));
+  EXIGE(mismo_valor<float>(l_dbl, largo) && mismo_valor<float>(l_fl, largo) && mismo_valor<float>(v_dbl, v_fl));
 }
 
 }  // namespace

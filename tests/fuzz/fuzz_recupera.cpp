@@ -4,8 +4,9 @@
 //
 // For every input: the symmetric inverse ignores the lower triangle it is given and returns a
 // symmetric matrix; a near-rotation, scaled and perturbed, comes back a rotation near it; finite
-// angles lie in their ranges; the matrix is only read; Getoffset_matriz writes a code of two bits
-// without reading it first and calls the recovery function once (none: NaN, quarter bit only).
+// angles lie in their ranges, and the angles and the type-24 vector of a rotation rebuild it; the
+// matrix is only read; Getoffset_matriz writes a code of two bits without reading it first and
+// calls the recovery function once (none: NaN, quarter bit only).
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -59,7 +60,8 @@ Terna recuperador_propio(const double* M) {
 
 void recupera(Lector& lector) {
   std::array<double, 9> m;
-  if (lector.byte() % 2 == 0) {
+  const bool rotacion = lector.byte() % 2 == 1;
+  if (!rotacion) {
     for (double& v : m) v = lector.escalar<double>();
   } else {  // a true rotation, so that the branches meant for rotations are reached often
     double angulos[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
@@ -72,8 +74,23 @@ void recupera(Lector& lector) {
   // may land just past either end), φ within [−π/2, π/2].
   for (int i : {0, 2}) EXIGE(!std::isfinite(t.v[i]) || (t.v[i] >= kPi - kVuelta && t.v[i] <= kVuelta - kPi));
   EXIGE(!std::isfinite(t.v[1]) || std::fabs(t.v[1]) <= kMedioPi);
-  EXIGE(mismos_bits(
-      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); }).first, m));
+  const auto [leida24, v] =
+      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); });
+  EXIGE(mismos_bits(leida24, m));
+  if (rotacion && todos_finitos(m.data(), 9)) {
+    // Both readings rebuild the rotation: the angles to a few dozen ε even near gimbal lock (where
+    // ω and κ alone are ill determined, their well-determined combination is what rebuilds it),
+    // the type-24 vector to 1e-7, since near half a turn its scalar part √(1 − |v|²/4) holds
+    // only about √ε. Rounding may put |v|² just above 4: scaled down by an ulp until it is not.
+    const SenosCosenos sc = {{std::sin(t.v[0]), std::cos(t.v[0]), std::sin(t.v[1]), std::cos(t.v[1]),
+                              std::sin(t.v[2]), std::cos(t.v[2])}};
+    double r[9], q[3] = {v.v[0], v.v[1], v.v[2]}, r24[9];
+    MatrizRotGT_ωφκ(&sc, r);
+    while ((q[1] * q[1] + q[0] * q[0]) + q[2] * q[2] > 4)
+      for (double& x : q) x *= 1 - 0x1p-52;
+    MatrizRot_24(q, r24);
+    for (int k = 0; k < 9; ++k) EXIGE(std::fabs(r[k] - m[k]) < 1e-13 && std::fabs(r24[k] - m[k]) < 1e-7);
+  }
 
   for (const FuncGmatriz f :
        {FuncGmatriz(Gmatriz_ωφκ_seg), FuncGmatriz(Gmatriz_24_seg), recuperador_propio, FuncGmatriz(nullptr)}) {
