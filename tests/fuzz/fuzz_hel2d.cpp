@@ -39,16 +39,15 @@ template <class T> int64_t lee_paso(Lector& lector) {
   return (b & 1 ? -1 : 1) * int64_t((b >> 1) % 10) * int64_t(sizeof(T));
 }
 
-// A finite (cos_giro, sen_giro) has unit length wherever P² + V² is not in T's gradual-underflow
-// range (where the squares keep only a few bits); an overflowing P² + V² is scaled down first.
+// A finite (cos_giro, sen_giro) has unit length wherever P² + V² stays in T's normal range. Past
+// either end the squares overflow or keep only a few bits; tests/plano checks those ends.
 template <class T> void rotacion_unitaria(const Hel2Dg<T>& h, const std::vector<T>& pares, uint32_t n) {
   using L = long double;
   const auto pv = intervalo_pv<T>(n, [&](uint32_t i) {
     return std::array<L, 4>{L(pares[4 * i]) - h.xc_origen, L(pares[4 * i + 1]) - h.yc_origen,
                             L(pares[4 * i + 2]) - h.xc_destino, L(pares[4 * i + 3]) - h.yc_destino};
   });
-  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) &&
-      pv.first > 4 * std::sqrt(L(std::numeric_limits<T>::min()))) {
+  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) && cuadrados_normales<T>(pv)) {
     const L c = h.cos_giro, s = h.sen_giro;
     EXIGE(std::fabs(c * c + s * s - 1) <= 8 * std::numeric_limits<T>::epsilon());
   }
