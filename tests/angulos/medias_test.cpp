@@ -25,21 +25,17 @@ struct Caso {
 };
 const Caso kCasos[] = {
     {"zeros are non-positive", {0.0, 0.0, 0.0}, {}, 0.0},
-    {"0.5 and -0.5 are not shifted", {0.5, -0.5}, {}, 0.0},
     {"3 and -3 land just below -pi", {3.0, -3.0}, {}, -kVuelta / 2},
-    {"3, -3.1, 2.9", {3.0, -3.1, 2.9}, {}, (1.0 * (-3.1 + kVuelta) + (3.0 + 2.9)) * (1.0 / 3.0)},
     // Exactly π apart is not "more than π": no shift, π/2. A shift would give about −π/2.
     {"groups exactly pi apart", {kPi, 0.0}, {}, (1.0 * 0.0 + kPi) * 0.5},
     // The zero joins −3.1: N̄ = −1.55 lies more than π below 3.1; were it positive, N̄ = −3.1.
     {"zero counts as non-positive", {3.1, 0.0, -3.1}, {},
      (2.0 * ((-3.1 + 0.0) / 2.0 + kVuelta) + 3.1) * (1.0 / 3.0) - kVuelta},
-    // sum·(1/n) and sum/n differ in the last place here, for one group and for two.
+    // sum·(1/n) and sum/n differ in the last place here.
     {"one group, 5 times 1/3", {2.0, 2.0, 1.0}, {}, 5.0 * (1.0 / 3.0)},
-    {"two groups, times 1/3", {-3.1, -3.0, 0.1}, {}, (2.0 * ((-3.1 + -3.0) / 2.0 + kVuelta) + 0.1) * (1.0 / 3.0)},
     // −3.0000000000000107 + kVuelta + 3.0 is 2π's double exactly: a mean of exactly π is kept.
     {"mean of exactly pi is not wrapped", {3.0, -3.0000000000000107}, {}, kPi},
     {"zero weight leaves its group out", {1.0, -1.0}, {1.0f, 0.0f}, 1.0},
-    {"weights 1 and 3 on 3 and -3", {3.0, -3.0}, {1.0f, 3.0f}, (((3.0 * -3.0) / 3.0 + kVuelta) * 3.0 + 3.0) / 4.0 - kVuelta},
     // The total 1 + 2⁻³⁰ rounds to 1 in float; a double total would not.
     {"weight total in float", {3.0, -3.0}, {0x1p-30f, 1.0f},
      ((-3.0 + kVuelta) * 1.0 + 0x1p-30 * 3.0) / double(1.0f + 0x1p-30f) - kVuelta},

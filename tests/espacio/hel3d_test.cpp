@@ -1,9 +1,14 @@
 // 3D similarity estimation, both twins: exact and noisy fits, the start boundary, statuses.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -31,7 +36,7 @@ template <class T> struct Conjunto {
   }
 };
 
-// n sources spread ±radio around centro (mt19937_64 is specified bit for bit), targets
+// n sources spread ±radio around centro (mt19937_64 gives the same numbers everywhere), targets
 // destino + escala·R·(p − centro) + noise of ±ruido per coordinate.
 template <class T>
 Conjunto<T> genera(uint32_t n, std::array<Real, 3> centro, Real radio, const M3<Real>& r, Real escala,
@@ -77,26 +82,20 @@ TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
 // Four points on the unit circle, mapped by a quarter turn about z, scale 2, shift (10, 20, 30).
 // Every value along the way is a small dyadic number, so the result is exact: c = 0, σ = 8, and
-// the single Newton step has g = 0, q = 0, K = diag(4, 4, 8). In place, the targets are left
-// centred and the sources (centroid 0) unchanged.
-TYPED_TEST(Hel3dTest, WorkedExampleIsExactInBothModes) {
+// the single Newton step has g = 0, q = 0, K = diag(4, 4, 8). Centred in place, the targets are
+// left centred and the sources (centroid 0) unchanged.
+TYPED_TEST(Hel3dTest, WorkedExampleIsExact) {
   using T = TypeParam;
   const std::vector<T> origen = {1, 0, 0, 0, 1, 0, -1, 0, 0, 0, -1, 0};
-  const std::vector<T> destino = {10, 22, 30, 8, 20, 30, 10, 18, 30, 12, 20, 30};
-  const std::vector<T> centrados = {0, 2, 0, -2, 0, 0, 0, -2, 0, 2, 0, 0};
+  Conjunto<T> c{origen, {10, 22, 30, 8, 20, 30, 10, 18, 30, 12, 20, 30}};
   const Registro<T> esperado = {{0, 0, 0}, {10, 20, 30}, 2, {0, -1, 0, 1, 0, 0, 0, 0, 1}};
   const float k[9] = {0.25f, 0, 0, 0, 0.25f, 0, 0, 0, 0.125f};
-  for (int32_t en_sitio : {0, 1}) {
-    SCOPED_TRACE(en_sitio);
-    Conjunto<T> c{origen, destino};
-    Registro<T> h;
-    float kinv[9];
-    ASSERT_EQ(c.estima(&h, 1, en_sitio, kinv), 0);
-    EXPECT_TRUE(mismos_bits(h, esperado));
-    EXPECT_TRUE(mismos_bits(kinv, k));
-    EXPECT_EQ(c.origen, origen);
-    EXPECT_EQ(c.destino, en_sitio ? centrados : destino);
-  }
+  Registro<T> h;
+  float kinv[9];
+  ASSERT_EQ(c.estima(&h, 1, 1, kinv), 0);
+  EXPECT_TRUE(mismos_bits(h, esperado) && mismos_bits(kinv, k));
+  EXPECT_EQ(c.origen, origen);
+  EXPECT_EQ(c.destino, (std::vector<T>{0, 2, 0, -2, 0, 0, 0, -2, 0, 2, 0, 0}));
 }
 
 // Noise-free similarities: the data carry one rounding per coordinate, the moments sum 12
@@ -154,11 +153,10 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
 
 // Geocentric-like coordinates (~6.4e6 m, spread ±300 m, 1 cm noise) for the double twin; local
 // ones for the float twin, whose 24-bit significand cannot hold centimetres at 6.4e6 m. Both
-// starts end at the least-squares rotation with status 0, and scratch and in-place modes agree bit
-// for bit. The bound: the gradient is summed in floats, but near the optimum each term r × b is
-// only (residual)·(spread), so its float rounding moves the maximiser by about
-// float ε · ruido/radio; 64 of those (2.5e-10) for the double twin. The float twin's data are
-// themselves rounded to float ε: 8 of those.
+// starts end at the least-squares rotation with status 0. The bound: the gradient is summed in
+// floats, but near the optimum each term r × b is only (residual)·(spread), so its float rounding
+// moves the maximiser by about float ε · ruido/radio; 64 of those (2.5e-10) for the double twin.
+// The float twin's data are themselves rounded to float ε: 8 of those.
 TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
   using T = TypeParam;
   const bool doble = sizeof(T) == 8;
@@ -167,7 +165,7 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
   const std::array<Real, 3> destino = doble ? std::array<Real, 3>{4510611.0L, 812431.0L, 4409163.0L}
                                             : std::array<Real, 3>{-40, 60, 10};
   const Real radio = 300, ruido = 0.01L, eps_fl = std::numeric_limits<float>::epsilon();
-  const Real tolerancia = doble ? 64 * eps_fl * ruido / radio : 8 * eps_fl, eps = std::numeric_limits<T>::epsilon();
+  const Real tolerancia = doble ? 64 * eps_fl * ruido / radio : 8 * eps_fl;
   struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo; int32_t general; };
   const Caso casos[] = {
       {"datum-like: 0.7 rad about z, arc-second tilts", {2e-5L, -1e-5L, 1}, 0.7L, 0},
@@ -178,20 +176,9 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
     SCOPED_TRACE(caso.nombre);
     Conjunto<T> c = genera<T>(40, origen, radio, rotacion(caso.eje, caso.angulo), 1 + 3e-6L, destino, ruido, 17);
     const M3<Real> optima = rotacion_optima(c);
-    Registro<T> h[3];
-    ASSERT_EQ(c.estima(&h[0], caso.general, 0), 0);
-    ASSERT_EQ(c.estima(&h[1], caso.general, 1), 0);
-    EXPECT_TRUE(mismos_bits(h[0], h[1]));
-    EXPECT_LT(desvio(h[0].rotacion, optima.data()), tolerancia);
-    // A second in-place call sees the centred points: zero centroids to within the rounding of
-    // the coordinates, and the same fit to within rounding.
-    ASSERT_EQ(c.estima(&h[2], caso.general, 1), 0);
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_NEAR(h[2].centro_origen[i], 0, 16 * eps * (std::fabs(origen[i]) + radio));
-      EXPECT_NEAR(h[2].centro_destino[i], 0, 16 * eps * (std::fabs(destino[i]) + radio));
-    }
-    EXPECT_NEAR(h[2].escala, h[0].escala, 16 * eps);
-    EXPECT_LT(desvio(h[2].rotacion, optima.data()), tolerancia);
+    Registro<T> h;
+    ASSERT_EQ(c.estima(&h, caso.general, 1), 0);
+    EXPECT_LT(desvio(h.rotacion, optima.data()), tolerancia);
   }
 }
 
@@ -220,8 +207,11 @@ TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
   }
 }
 
-// 48·0xFFFFFFFF bytes (24· for floats, ~100-200 GB) is more than this machine grants: the call
-// reports −2 and leaves record, inverse and points as they were. The points are never read.
+// Status −2 leaves record, inverse and points as they were. The refusal is made certain whatever
+// the host's memory: the process's data limit is lowered to 256 MiB above what it maps, and
+// 0xFFFFFFFF pairs ask for 48·n (24·n) bytes, about 200 (100) GB. Should the limit not bind (a
+// probe past it is granted), the test is skipped rather than let the call walk 2³² pairs off a
+// one-pair array.
 TYPED_TEST(Hel3dTest, RefusedScratchTouchesNothing) {
   using T = TypeParam;
   Conjunto<T> c{{1, 2, 3}, {4, 5, 6}};
@@ -229,28 +219,29 @@ TYPED_TEST(Hel3dTest, RefusedScratchTouchesNothing) {
   float kinv[9], kinv_antes[9];
   for (void* b : {(void*)&h, (void*)&antes}) std::memset(b, 0x5A, sizeof h);
   for (float* b : {kinv, kinv_antes}) std::memset(b, 0x5A, sizeof kinv);
-  EXPECT_EQ(hel3d(c.punteros().data(), 0xFFFFFFFFu, &h, 1, 0, kinv), -2);
+  rlimit previo;
+  ASSERT_EQ(getrlimit(RLIMIT_DATA, &previo), 0);
+  std::ifstream estado("/proc/self/status");
+  std::string linea;
+  rlim_t usado = 0;
+  while (std::getline(estado, linea))
+    if (linea.rfind("VmData:", 0) == 0) usado = rlim_t(std::stoull(linea.substr(7))) * 1024;
+  const rlimit limite = {usado + (rlim_t(256) << 20), previo.rlim_max};
+  if (usado == 0 || limite.rlim_cur > previo.rlim_max || setrlimit(RLIMIT_DATA, &limite) != 0)
+    GTEST_SKIP() << "the data limit cannot be lowered here";
+  void* sonda = std::malloc(size_t(1) << 30);
+  const int32_t r = sonda ? 0 : hel3d(c.punteros().data(), 0xFFFFFFFFu, &h, 1, 0, kinv);
+  std::free(sonda);
+  setrlimit(RLIMIT_DATA, &previo);
+  if (sonda) GTEST_SKIP() << "the data limit does not bind here";
+  EXPECT_EQ(r, -2);
   EXPECT_TRUE(mismos_bits(h, antes) && mismos_bits(kinv, kinv_antes));
   EXPECT_EQ(c.origen, (std::vector<T>{1, 2, 3}));
   EXPECT_EQ(c.destino, (std::vector<T>{4, 5, 6}));
 }
 
-// The scratch copy and the caller's points are two stores of the same centred pairs, read by
-// different loops (the copy's laid out for several pairs at a time); the arithmetic on them must
-// agree to the bit. Counts around the vector widths and their remainders, both starts, noise.
-TYPED_TEST(Hel3dTest, ScratchCopyAndInPlaceAgreeBitForBit) {
-  using T = TypeParam;
-  const M3<Real> r = rotacion({{0.3L, -0.5L, 0.8L}}, 0.7L);
-  for (uint32_t n : {3u, 4u, 5u, 8u, 9u, 10u, 11u, 17u, 64u, 1001u})
-    for (int32_t general : {0, 1}) {
-      SCOPED_TRACE(testing::Message() << "n = " << n << ", general = " << general);
-      Conjunto<T> copia = genera<T>(n, {{500, -300, 80}}, 150, r, 1.25L, {{4e3L, 2e3L, 100}}, 0.05L, 77 + n);
-      Conjunto<T> sitio = copia;
-      Registro<T> h[2];
-      float k[2][9];
-      EXPECT_EQ(copia.estima(&h[0], general, 0, k[0]), sitio.estima(&h[1], general, 1, k[1]));
-      EXPECT_TRUE(mismos_bits(h[0], h[1]) && mismos_bits(k[0], k[1]));
-    }
-}
-
 }  // namespace
+
+// Under a sanitizer, an allocation refused returns null rather than ending the run.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }

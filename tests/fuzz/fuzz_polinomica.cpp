@@ -1,12 +1,10 @@
-// Polynomial transformations: estimation from pointer pairs for any tipo (including values past
-// 7), and evaluation of any record at any point.
+// Polynomial transformations: estimation from pointer pairs for any tipo (values past 7 too), and
+// evaluation of any record at any point.
 //
 // For every input: the pairs are only read; the record is filled the same whatever it held before
-// (but for tipo, which is read and lowered to 7 at most); coefficients the kind does not use are
-// zero; the kinds built on the similarity take its centroids and rotation bit for bit; evaluation
-// writes the point alone and ignores the coefficients its kind does not evaluate.
-#include <memory>
-
+// (tipo aside, which is read and lowered to 7 at most); coefficients the kind does not use are +0;
+// with finite coefficients the record carries its source centroid exactly onto (x0, y0);
+// evaluation writes the point alone.
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -14,106 +12,66 @@ using namespace prueba;
 
 namespace {
 
-// The fields after tipo, which both variants keep contiguous; the padding after tipo is no output.
-template <class Registro>
-const unsigned char* campos(const Registro& r) {
-  return reinterpret_cast<const unsigned char*>(&r.xc_origen);
-}
-template <class Registro>
-constexpr size_t bytes_campos() {
-  return sizeof(Registro) - offsetof(Registro, xc_origen);
-}
-
 uint32_t lee_tipo(Lector& lector) {
   const uint8_t b = lector.byte();
-  // Mostly the kinds, sometimes any 32-bit value.
-  return b < 224 ? b % 10 : lector.u32();
+  return b < 224 ? b % 10 : lector.u32();  // mostly the kinds, sometimes any 32-bit value
 }
 
-template <class T>
-void estimacion(Lector& lector) {
+// The padding after tipo is nobody's output: clear it before comparing records bit for bit.
+// (Records are template parameters R here: the scalar cannot be deduced through Polinomica<T>.)
+template <class R> R sin_relleno(R t) {
+  std::memset(reinterpret_cast<char*>(&t) + sizeof t.tipo, 0, offsetof(R, xc_origen) - sizeof t.tipo);
+  return t;
+}
+
+// Evaluates t (only read) at p, through the two-fill runner for the point.
+template <class R, class T = decltype(R::x0_destino)> std::array<T, 2> evalua(const R& t, std::array<T, 2> p) {
+  const auto [leido, imagen] = dos_rellenos<std::array<T, 2>>(t, [&](const R& e, std::array<T, 2>& s) {
+    s = p;
+    punto(&e, s.data());
+  });
+  EXIGE(mismos_bits(sin_relleno(leido), sin_relleno(t)));
+  return imagen;
+}
+
+// The centroid maps onto (x0, y0): the terms of dx = dy = 0 sum to ±0, and x0 + ±0 = x0.
+template <class R> void centro_fijo(const R& t) {
+  if (!todos_finitos(t.coef_x, 9) || !todos_finitos(t.coef_y, 9) || !std::isfinite(t.xc_origen) ||
+      !std::isfinite(t.yc_origen))
+    return;
+  const auto q = evalua(t, {t.xc_origen, t.yc_origen});
+  EXIGE((q[0] == t.x0_destino || std::isnan(t.x0_destino)) && (q[1] == t.y0_destino || std::isnan(t.y0_destino)));
+}
+
+template <class T> void estimacion(Lector& lector) {
   const uint32_t tipo = lee_tipo(lector);
   const uint32_t n = lector.cuenta(32);
+  std::vector<T> valores(4 * size_t(n));
+  for (T& v : valores) v = lector.escalar<T>();
 
-  std::vector<std::unique_ptr<Zona>> puntos;
-  std::vector<T> originales(4 * size_t(n));
-  Zona punteros(2 * size_t(n) * sizeof(T*));
-  T** P = punteros.como<T*>();
-  for (uint32_t i = 0; i < 2 * n; ++i) {
-    puntos.push_back(std::make_unique<Zona>(2 * sizeof(T)));
-    T* q = puntos.back()->como<T>();
-    q[0] = originales[2 * i] = lector.escalar<T>();
-    q[1] = originales[2 * i + 1] = lector.escalar<T>();
-    P[i] = q;
-  }
-
-  Polinomica<T> r[2];
-  for (int vez = 0; vez < 2; ++vez) {
-    Zona zona(sizeof(Polinomica<T>));
-    rellena(zona.bytes(), sizeof(Polinomica<T>), vez);
-    Polinomica<T>* t = zona.como<Polinomica<T>>();
-    t->tipo = tipo;
-    estima(t, P, n);
-    std::memcpy(&r[vez], t, sizeof(Polinomica<T>));
-  }
-  for (uint32_t i = 0; i < 2 * n; ++i) EXIGE(std::memcmp(P[i], &originales[2 * i], 2 * sizeof(T)) == 0);
-  EXIGE(r[0].tipo == r[1].tipo);
-  EXIGE(std::memcmp(campos(r[0]), campos(r[1]), bytes_campos<Polinomica<T>>()) == 0);
-
-  const Polinomica<T>& t = r[0];
+  // The record is the output; tipo is set in it first, so both fills keep that field.
+  const auto [leidos, t] = dos_rellenos<Polinomica<T>>(valores, [&](std::vector<T>& e, Polinomica<T>& s) {
+    const Puntos<T> puntos(e, 2);
+    const auto P = pares<T>(n, [&](uint32_t j) { return puntos[j]; });
+    s.tipo = tipo;
+    estima(&s, P.get(), n);
+    s = sin_relleno(s);
+    e = puntos.valores();
+  });
+  EXIGE(mismos_bits(leidos, valores));
   EXIGE(t.tipo == (tipo > 7 ? 7u : tipo));
-  // Terms the kind leaves out keep an exact +0.
   const int usados = t.tipo == 0 ? 0 : t.tipo < 6 ? 2 : t.tipo == 6 ? 5 : 9;
   for (int k = usados; k < 9; ++k) EXIGE(mismos_bits(t.coef_x[k], T(0)) && mismos_bits(t.coef_y[k], T(0)));
-
-  if (t.tipo != 0) {
-    const auto h = ptr(P, n);
-    EXIGE(mismos_bits(t.xc_origen, h.xc_origen) && mismos_bits(t.yc_origen, h.yc_origen));
-    if (t.tipo <= 2) {
-      // Rigid keeps the unit rotation, similarity scales it; the target centroid is the image.
-      const T c = t.tipo == 1 ? h.cos_giro : h.cos_giro * h.escala;
-      const T s = t.tipo == 1 ? h.sen_giro : h.sen_giro * h.escala;
-      EXIGE(mismos_bits(t.x0_destino, h.xc_destino) && mismos_bits(t.y0_destino, h.yc_destino));
-      EXIGE(mismo_valor(t.coef_x[0], c) && mismo_valor(t.coef_x[1], T(-s)) && mismo_valor(t.coef_y[0], s) &&
-            mismo_valor(t.coef_y[1], c));
-    }
-  }
+  centro_fijo(t);
 }
 
-template <class T>
-void evaluacion(Lector& lector) {
-  Polinomica<T> r;
-  std::memset(&r, 0, sizeof r);
-  r.tipo = lee_tipo(lector);
-  r.xc_origen = lector.escalar<T>();
-  r.yc_origen = lector.escalar<T>();
-  r.x0_destino = lector.escalar<T>();
-  r.y0_destino = lector.escalar<T>();
-  for (int k = 0; k < 9; ++k) {
-    r.coef_x[k] = lector.escalar<T>();
-    r.coef_y[k] = lector.escalar<T>();
-  }
-  const T en[2] = {lector.escalar<T>(), lector.escalar<T>()};
-
-  // The same record with the coefficients of terms its kind does not evaluate replaced.
-  Polinomica<T> otro = r;
-  const int evaluados = r.tipo < 6 ? 2 : r.tipo == 6 ? 5 : 9;
-  for (int k = evaluados; k < 9; ++k) {
-    otro.coef_x[k] = lector.escalar<T>();
-    otro.coef_y[k] = lector.escalar<T>();
-  }
-
-  T imagen[2][2];
-  const Polinomica<T>* registros[2] = {&r, &otro};
-  for (int vez = 0; vez < 2; ++vez) {
-    Zona zona_registro(sizeof(Polinomica<T>)), zona_punto(sizeof en);
-    std::memcpy(zona_registro.bytes(), registros[vez], sizeof(Polinomica<T>));
-    std::memcpy(zona_punto.bytes(), en, sizeof en);
-    punto(zona_registro.como<Polinomica<T>>(), zona_punto.como<T>());
-    EXIGE(std::memcmp(zona_registro.bytes(), registros[vez], sizeof(Polinomica<T>)) == 0);
-    std::memcpy(imagen[vez], zona_punto.bytes(), sizeof en);
-  }
-  EXIGE(std::memcmp(imagen[0], imagen[1], sizeof imagen[0]) == 0);
+template <class T> void evaluacion(Lector& lector) {
+  Polinomica<T> t;
+  std::memset(static_cast<void*>(&t), 0, sizeof t);
+  t.tipo = lee_tipo(lector);
+  for (T* campo = &t.xc_origen; campo <= &t.coef_y[8]; ++campo) *campo = lector.escalar<T>();
+  evalua(t, std::array<T, 2>{lector.escalar<T>(), lector.escalar<T>()});
+  centro_fijo(t);
 }
 
 }  // namespace
@@ -121,10 +79,18 @@ void evaluacion(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 4) {
-    case 0: estimacion<double>(lector); break;
-    case 1: estimacion<float>(lector); break;
-    case 2: evaluacion<double>(lector); break;
-    default: evaluacion<float>(lector); break;
+    case 0:
+      estimacion<double>(lector);
+      break;
+    case 1:
+      estimacion<float>(lector);
+      break;
+    case 2:
+      evaluacion<double>(lector);
+      break;
+    default:
+      evaluacion<float>(lector);
+      break;
   }
   return 0;
 }

@@ -1,11 +1,12 @@
 // The 3×3 utilities (symmetric inverse, making a rotation) and the recovery of angles and vectors
-// from a matrix, including Getoffset_matriz with this library's two recovery functions, with one of
-// the caller's own and with none.
+// from a matrix, Getoffset_matriz included with this library's recovery functions, one of the
+// caller's own and none.
 //
-// For every input: only the documented elements are read or written; the symmetric inverse ignores
-// the lower triangle it is given and returns a symmetric matrix; the recovery functions leave the
-// matrix alone; Getoffset_matriz takes out exactly the turns its code reports, hands the recovery
-// function exactly the turned matrix, and calls it once.
+// For every input: the symmetric inverse ignores the lower triangle it is given and returns a
+// symmetric matrix; a near-rotation, scaled and perturbed, comes back a rotation near it; finite
+// angles lie in their ranges, and the angles and the type-24 vector of a rotation rebuild it; the
+// matrix is only read; Getoffset_matriz writes a code of two bits without reading it first and
+// calls the recovery function once (none: NaN, quarter bit only).
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -13,144 +14,93 @@ using namespace prueba;
 
 namespace {
 
-template <class T>
-void inversa(Lector& lector) {
-  T m[9];
+constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966, kVuelta = 6.283185307179597;
+
+template <class T> void inversa(Lector& lector) {
+  std::array<T, 9> m, otra;
   for (T& v : m) v = lector.escalar<T>();
-  T basura[3];
-  for (T& v : basura) v = lector.escalar<T>();
-  // Elements 3, 6 and 7 may hold anything: the result must not depend on them.
-  T resultado[2][9];
-  for (int vez = 0; vez < 2; ++vez) {
-    Zona zona(sizeof m);
-    T* z = zona.como<T>();
-    std::memcpy(z, m, sizeof m);
-    if (vez == 1) {
-      z[3] = basura[0];
-      z[6] = basura[1];
-      z[7] = basura[2];
-    }
-    invierte(z);
-    std::memcpy(resultado[vez], z, sizeof m);
-  }
-  EXIGE(std::memcmp(resultado[0], resultado[1], sizeof m) == 0);
-  const T* r = resultado[0];
-  EXIGE(mismos_bits(r[3], r[1]) && mismos_bits(r[6], r[2]) && mismos_bits(r[7], r[5]));
+  otra = m;
+  for (int k : {3, 6, 7}) otra[k] = lector.escalar<T>();
+  invierte(m.data());
+  invierte(otra.data());
+  EXIGE(mismos_bits(m, otra));
+  EXIGE(mismos_bits(m[3], m[1]) && mismos_bits(m[6], m[2]) && mismos_bits(m[7], m[5]));
 }
 
-template <class T>
-void rotacion(Lector& lector) {
-  T m[9];
-  for (T& v : m) v = lector.escalar<T>();
-  T resultado[2][9];
-  int32_t linea[2];
-  for (int vez = 0; vez < 2; ++vez) {
-    Zona zona(sizeof m);
-    std::memcpy(zona.bytes(), m, sizeof m);
-    linea[vez] = ortonormaliza(zona.como<T>());
-    std::memcpy(resultado[vez], zona.bytes(), sizeof m);
+template <class T> void hacia_rotacion(Lector& lector) {
+  std::array<T, 9> m;
+  double R[9];
+  const bool cercana = lector.byte() % 2 == 0;
+  if (cercana) {
+    // A rotation (type 26 builds one from any finite vector), scaled by 2^±30 and perturbed by
+    // up to 1/16 of the scale per entry: well conditioned, so the result must be a rotation to a
+    // few units of T's ε.
+    double v[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
+    for (double& x : v) x = std::isfinite(x) ? std::fmod(x, 64.0) : 1.0;
+    MatrizRot_26(v, R);
+    const double escala = std::ldexp(1.0, int(lector.byte() % 61) - 30);
+    for (int k = 0; k < 9; ++k) m[k] = T(escala * (R[k] + int8_t(lector.byte()) / 2048.0));
+  } else {
+    for (T& v : m) v = lector.escalar<T>();
   }
-  EXIGE(linea[0] == linea[1]);
-  EXIGE(linea[0] >= 0 && linea[0] <= 2);
-  EXIGE(std::memcmp(resultado[0], resultado[1], sizeof m) == 0);
+  const auto [resultado, linea] =
+      dos_rellenos<int32_t>(m, [](std::array<T, 9>& e, int32_t& s) { s = ortonormaliza(e.data()); });
+  EXIGE(linea >= 0 && linea <= 2);
+  if (!cercana) return;
+  EXIGE(es_rotacion(resultado.data(), 16 * double(std::numeric_limits<T>::epsilon())));
+  for (int k = 0; k < 9; ++k) EXIGE(std::fabs(resultado[k] - R[k]) < 0.5);  // the rotation it was near
 }
 
-// A recovery function of the caller's own: it records what it is handed and answers with three
-// elements of it, so the answer can be traced.
-struct Registro {
-  int llamadas = 0;
-  double matriz[9] = {};
-};
-thread_local Registro registro;
+// A recovery function of the caller's own: counts its calls and answers with three elements.
+thread_local int llamadas = 0;
 Terna recuperador_propio(const double* M) {
-  ++registro.llamadas;
-  std::memcpy(registro.matriz, M, sizeof registro.matriz);
+  ++llamadas;
   return Terna{{M[0], M[4], -M[8]}};
 }
 
-// The working matrix Getoffset_matriz hands on for a given code: a quarter turn is M·Rz(−π/2),
-// the first column the old second negated, the second the old first; a half turn negates the
-// first two columns. Both are exact sign and place changes.
-void trabajo(const double* m, uint32_t codigo, double* w) {
-  std::memcpy(w, m, 9 * sizeof(double));
-  if (codigo & 1u) {
-    for (int fila = 0; fila < 3; ++fila) {
-      w[3 * fila] = -m[3 * fila + 1];
-      w[3 * fila + 1] = m[3 * fila];
-    }
-  }
-  if (codigo & 2u) {
-    for (int fila = 0; fila < 3; ++fila) {
-      w[3 * fila] = -w[3 * fila];
-      w[3 * fila + 1] = -w[3 * fila + 1];
-    }
-  }
-}
-
-bool misma_terna(const Terna& a, const Terna& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 void recupera(Lector& lector) {
-  double m[9];
-  if (lector.byte() % 2 == 0) {
+  std::array<double, 9> m;
+  const bool rotacion = lector.byte() % 2 == 1;
+  if (!rotacion) {
     for (double& v : m) v = lector.escalar<double>();
-  } else {
-    // A true rotation, so that the recovery branches meant for rotations are reached often.
+  } else {  // a true rotation, so that the branches meant for rotations are reached often
     double angulos[3] = {lector.escalar<double>(), lector.escalar<double>(), lector.escalar<double>()};
-    MatrizRot_κωφ(angulos, m);
+    MatrizRot_κωφ(angulos, m.data());
+  }
+  const auto [leida, t] =
+      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_ωφκ_seg(e.data()); });
+  EXIGE(mismos_bits(leida, m));
+  // ω and κ within one wrap by the full turn of [−π, π] (it is 12 ulp longer than 2π, so a wrap
+  // may land just past either end), φ within [−π/2, π/2].
+  for (int i : {0, 2}) EXIGE(!std::isfinite(t.v[i]) || (t.v[i] >= kPi - kVuelta && t.v[i] <= kVuelta - kPi));
+  EXIGE(!std::isfinite(t.v[1]) || std::fabs(t.v[1]) <= kMedioPi);
+  const auto [leida24, v] =
+      dos_rellenos<Terna>(m, [](std::array<double, 9>& e, Terna& s) { s = Gmatriz_24_seg(e.data()); });
+  EXIGE(mismos_bits(leida24, m));
+  if (rotacion && todos_finitos(m.data(), 9)) {
+    // Both readings rebuild the rotation: the angles to a few dozen ε even near gimbal lock (where
+    // ω and κ alone are ill determined, their well-determined combination is what rebuilds it),
+    // the type-24 vector to 1e-7, since near half a turn its scalar part √(1 − |v|²/4) holds
+    // only about √ε. Rounding may put |v|² just above 4: scaled down by an ulp until it is not.
+    const SenosCosenos sc = {{std::sin(t.v[0]), std::cos(t.v[0]), std::sin(t.v[1]), std::cos(t.v[1]),
+                              std::sin(t.v[2]), std::cos(t.v[2])}};
+    double r[9], q[3] = {v.v[0], v.v[1], v.v[2]}, r24[9];
+    MatrizRotGT_ωφκ(&sc, r);
+    while ((q[1] * q[1] + q[0] * q[0]) + q[2] * q[2] > 4)
+      for (double& x : q) x *= 1 - 0x1p-52;
+    MatrizRot_24(q, r24);
+    for (int k = 0; k < 9; ++k) EXIGE(std::fabs(r[k] - m[k]) < 1e-13 && std::fabs(r24[k] - m[k]) < 1e-7);
   }
 
-  Zona zona(sizeof m);
-  std::memcpy(zona.bytes(), m, sizeof m);
-  const double* z = zona.como<double>();
-
-  EXIGE(misma_terna(Gmatriz_ωφκ_seg(z), Gmatriz_ωφκ_seg(z)));
-  EXIGE(misma_terna(Gmatriz_24_seg(z), Gmatriz_24_seg(z)));
-  EXIGE(std::memcmp(z, m, sizeof m) == 0);
-
-  // The quarter turn is taken out when m1·m3 + m0·m4 < 0; a NaN sum may go either way.
-  const double s = m[1] * m[3] + m[0] * m[4];
-  // The last one is none at all.
-  const FuncGmatriz recuperadores[4] = {Gmatriz_ωφκ_seg, Gmatriz_24_seg, recuperador_propio, nullptr};
-  for (int cual = 0; cual < 4; ++cual) {
-    const FuncGmatriz f = recuperadores[cual];
-    Zona zona_codigo(sizeof(uint32_t));
-    uint32_t* codigo = zona_codigo.como<uint32_t>();
-    *codigo = lector.u32();  // never read: any value in it must do
-    registro = Registro{};
-    const Terna t = Getoffset_matriz(z, f, codigo);
-    EXIGE(std::memcmp(z, m, sizeof m) == 0);
-    const uint32_t c = *codigo;
-    EXIGE(c <= 3);
-    if (!std::isnan(s)) EXIGE((c & 1u) == (s < 0 ? 1u : 0u));
-    double w[9];
-    trabajo(m, c & 1u, w);
-    if (cual == 0) {
-      // The half turn comes out of the angles: κ ∓ π past |κ| > π/2, ω and φ negated.
-      Terna r = Gmatriz_ωφκ_seg(w);
-      const bool media = std::fabs(r.v[2]) > 1.5707963267948966;
-      EXIGE(((c & 2u) != 0) == media);
-      if (media) {
-        r.v[2] = r.v[2] >= 0 ? r.v[2] - 3.141592653589793 : r.v[2] + 3.141592653589793;
-        r.v[0] = -r.v[0];
-        r.v[1] = -r.v[1];
-      }
-      EXIGE(misma_terna(t, r));
-    } else if (cual == 1 || cual == 2) {
-      // The half turn comes out of the matrix, when its element 0 is negative.
-      EXIGE(((c & 2u) != 0) == (w[0] < 0));
-      trabajo(m, c, w);
-      if (cual == 1) {
-        EXIGE(misma_terna(t, Gmatriz_24_seg(w)));
-      } else {
-        EXIGE(registro.llamadas == 1);
-        EXIGE(std::memcmp(registro.matriz, w, sizeof w) == 0);
-        EXIGE(misma_terna(t, recuperador_propio(w)));
-      }
-    } else {
-      // No recovery function: the quarter-turn code and no angles.
-      EXIGE(c <= 1);
-      EXIGE(std::isnan(t.v[0]) && std::isnan(t.v[1]) && std::isnan(t.v[2]));
-    }
+  for (const FuncGmatriz f :
+       {FuncGmatriz(Gmatriz_ωφκ_seg), FuncGmatriz(Gmatriz_24_seg), recuperador_propio, FuncGmatriz(nullptr)}) {
+    llamadas = 0;
+    const uint32_t antes = lector.u32();  // never read: any value must do
+    const auto [codigo, r] =
+        dos_rellenos<Terna>(antes, [&](uint32_t& c, Terna& s) { s = Getoffset_matriz(m.data(), f, &c); });
+    EXIGE(codigo <= (f ? 3u : 1u));
+    EXIGE(f != recuperador_propio || llamadas == 2);  // once per run of the two-fill runner
+    EXIGE(f || (std::isnan(r.v[0]) && std::isnan(r.v[1]) && std::isnan(r.v[2])));
   }
 }
 
@@ -159,11 +109,21 @@ void recupera(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   switch (lector.byte() % 5) {
-    case 0: inversa<double>(lector); break;
-    case 1: inversa<float>(lector); break;
-    case 2: rotacion<double>(lector); break;
-    case 3: rotacion<float>(lector); break;
-    default: recupera(lector); break;
+    case 0:
+      inversa<double>(lector);
+      break;
+    case 1:
+      inversa<float>(lector);
+      break;
+    case 2:
+      hacia_rotacion<double>(lector);
+      break;
+    case 3:
+      hacia_rotacion<float>(lector);
+      break;
+    default:
+      recupera(lector);
+      break;
   }
   return 0;
 }

@@ -1,4 +1,5 @@
-// 2D similarity (six layouts, plain form) and 2D polynomial transformations, both twins.
+// 2D similarity, its plain form and 2D polynomial transformations, both twins. The six layouts'
+// agreement is checked by the hel2d fuzz target over its corpus, the bits by the digest test.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "comun.hpp"
-#include "orienta.h"
 
 namespace {
 
@@ -17,32 +17,24 @@ using namespace prueba;
 template <class T> class PlanoTest : public ::testing::Test {};
 TYPED_TEST_SUITE(PlanoTest, Escalares);
 
-// Pairs are held as (source x, source y, target x, target y) and passed in the pointer layout.
+// Pairs held as (source x, source y, target x, target y), passed in the pointer layout.
 template <class T> std::vector<const T*> punteros(const std::vector<T>& a) {
   std::vector<const T*> P;
   for (size_t i = 0; i < a.size(); i += 4) P.insert(P.end(), {&a[i], &a[i + 2]});
   return P;
 }
-template <class T> Hel2Dg<T> hel2d(const std::vector<T>& a) {
-  return ptr(punteros(a).data(), uint32_t(a.size() / 4));
-}
+template <class T> Hel2Dg<T> hel2d(const std::vector<T>& a) { return ptr(punteros(a).data(), uint32_t(a.size() / 4)); }
 template <class T> Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
   Polinomica<T> t;
-  std::memset(&t, 0x7F, sizeof t);  // garbage: huge finite values in every field
+  std::memset(static_cast<void*>(&t), 0x7F, sizeof t);  // huge finite values in every field
   t.tipo = tipo;
   estima(&t, punteros(a).data(), uint32_t(a.size() / 4));
   return t;
 }
-template <class T> std::array<T, 2> aplica(const Polinomica<T>& t, T x, T y) {
-  std::array<T, 2> p = {x, y};
-  punto(&t, p.data());
-  return p;
-}
 
 TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
   using T = TypeParam;
-  const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
-  const T tercio = T(1) / T(3);
+  const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN(), tercio = T(1) / T(3);
   struct Caso {
     const char* nombre;
     std::vector<T> pares;
@@ -69,27 +61,11 @@ TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
     for (int k = 0; k < 7; ++k)
       EXPECT_TRUE(std::isnan(c.esperado[k]) ? std::isnan(obtenido[k]) : obtenido[k] == c.esperado[k]) << k;
   }
-}
-
-TYPED_TEST(PlanoTest, PlainFormWorkedExamples) {
-  using T = TypeParam;
-  const bool doble = std::is_same_v<T, double>;
-  struct Caso { const char* nombre; Hel2Dg<T> g; T tx, ty, tol_ty; };
-  const Caso casos[] = {
-      {"identity", {5, -3, 5, -3, 1, 1, 0}, 0, 0, 0},
-      {"translation", {1, 2, 11, 22, 1, 1, 0}, -10, -20, 0},
-      {"quarter turn and scale 2", {1, 2, 4, 6, 2, 0, 1}, -2, 4, 0},
-      // ty = (3·0.4 + 1) − 4·0.3 with rounded 0.3 and 0.4 lands on 1 + 2⁻⁵² in double; the float
-      // twin rounds on its own, within two units of 1.
-      {"0.6, 0.8", {1, 1, 3, 4, 2, T(0.6), T(0.8)}, T(-1.5), doble ? T(1 + 0x1p-52) : T(1),
-       doble ? T(0) : 2 * std::numeric_limits<T>::epsilon()},
-  };
-  for (const Caso& c : casos) {
-    SCOPED_TRACE(c.nombre);
-    const auto h = plano(&c.g);
-    EXPECT_EQ(h.tx, c.tx);
-    EXPECT_NEAR(h.ty, c.ty, c.tol_ty);
-  }
+  // The plain form: ty = (3·0.4 + 1) − 4·0.3 with rounded 0.3 and 0.4 lands on 1 + 2⁻⁵² in double.
+  const Hel2Dg<T> g = {1, 1, 3, 4, 2, T(0.6), T(0.8)};
+  const auto h = plano(&g);
+  EXPECT_EQ(h.tx, T(-1.5));
+  EXPECT_NEAR(h.ty, sizeof(T) == 8 ? 1 + 0x1p-52 : 1, sizeof(T) == 8 ? 0 : 2 * std::numeric_limits<T>::epsilon());
 }
 
 TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
@@ -112,23 +88,20 @@ TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
     EXPECT_NEAR(g.escala, escala, tol * escala);
     EXPECT_NEAR(g.cos_giro, std::cos(giro), tol);
     EXPECT_NEAR(g.sen_giro, std::sin(giro), tol);
-    const auto h = plano(&g);  // escala, cos, sin copied; (tx, ty) carried to the origin
-    EXPECT_TRUE(mismos_bits(h.escala, g.escala) && mismos_bits(h.cos_giro, g.cos_giro) &&
-                mismos_bits(h.sen_giro, g.sen_giro));
+    const auto h = plano(&g);  // (tx, ty) is carried to the origin
     for (size_t i = 0; i < a.size(); i += 4) {
       const double dx = a[i] - h.tx, dy = a[i + 1] - h.ty;
       EXPECT_NEAR(h.escala * (h.cos_giro * dx - h.sen_giro * dy), a[i + 2], tol * 400);
       EXPECT_NEAR(h.escala * (h.sen_giro * dx + h.cos_giro * dy), a[i + 3], tol * 400);
     }
-    // Kinds 0, 1 and 2 keep the centroids, the rotation and the similarity of the same sums, and
-    // clear every other coefficient.
+    // Kinds 1 and 2 keep the similarity's centroids and rotation, unscaled or scaled.
     const T gc = g.cos_giro * g.escala, gs = g.sen_giro * g.escala;
-    const std::array<T, 4> lineal[3] = {{0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
+    const std::array<T, 4> lineal[3] = {
+        {0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
     for (uint32_t tipo = 0; tipo < 3; ++tipo) {
       const auto t = ajusta<T>(tipo, a);
       EXPECT_TRUE(t.xc_origen == g.xc_origen && t.y0_destino == g.yc_destino) << tipo;
       EXPECT_EQ((std::array<T, 4>{t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]}), lineal[tipo]);
-      for (int k = 2; k < 9; ++k) EXPECT_TRUE(t.coef_x[k] == 0 && t.coef_y[k] == 0) << tipo << " " << k;
     }
     // The polynomial kinds find nothing to correct: the similarity again, to within the rounding
     // of unscaled normal equations. 4 and 5 are fitted exactly as 3 and keep their code; kinds
@@ -145,61 +118,18 @@ TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
   }
 }
 
-// The pairs copied into the five other layouts, with entries wider than a point and NaN in the
-// bytes between: every layout returns the pointer layout's record bit for bit.
-TYPED_TEST(PlanoTest, SixLayoutsAgreeBitForBit) {
-  using T = TypeParam;
-  constexpr uint32_t n = 37;
-  std::mt19937 gen(11);
-  std::uniform_real_distribution<double> u(-1e3, 1e3);
-  std::vector<T> pts(4 * n - 8);
-  for (T& v : pts) v = T(u(gen));
-  // The pointer layout may share points: pair n−2 reuses pair 0's source and pair 5's target,
-  // pair n−1 takes pair 3's source as its target.
-  std::vector<const T*> P = punteros(pts);
-  P.insert(P.end(), {&pts[0], &pts[22], &pts[6], &pts[12]});
-  const auto referencia = ptr(P.data(), n);
-  ASSERT_FALSE(std::isnan(referencia.escala));
-  // A: packed records; S, D: packed points; B: entries of 5 scalars, source and target
-  // alternating; V: sources in entries of 3 scalars, last pair first.
-  const T nan = std::numeric_limits<T>::quiet_NaN();
-  std::vector<T> A, S, D, B(10 * n, nan), V(3 * n, nan);
-  for (uint32_t i = 0; i < n; ++i) {
-    const T *o = P[2 * i], *d = P[2 * i + 1];
-    A.insert(A.end(), {o[0], o[1], d[0], d[1]});
-    S.insert(S.end(), {o[0], o[1]});
-    D.insert(D.end(), {d[0], d[1]});
-    B[10 * i] = o[0], B[10 * i + 1] = o[1], B[10 * i + 5] = d[0], B[10 * i + 6] = d[1];
-    V[3 * (n - 1 - i)] = o[0], V[3 * (n - 1 - i) + 1] = o[1];
-  }
-  const int64_t e = 5 * sizeof(T), t = 2 * sizeof(T);
-  EXPECT_TRUE(mismos_bits(p(A.data(), n), referencia));
-  EXPECT_TRUE(mismos_bits(pp(S.data(), D.data(), n), referencia));
-  EXPECT_TRUE(mismos_bits(g(B.data(), e, n), referencia));
-  EXPECT_TRUE(mismos_bits(gg(B.data(), B.data() + 5, 2 * e, n), referencia));
-  EXPECT_TRUE(mismos_bits(mixed(B.data(), 2 * e, D.data(), t, n), referencia));
-  EXPECT_TRUE(mismos_bits(mixed(V.data() + 3 * (n - 1), -int64_t(3 * sizeof(T)), B.data() + 5, 2 * e, n), referencia));
-}
-
 TYPED_TEST(PlanoTest, EvaluationByKind) {
   using T = TypeParam;
   // dx = 1, dy = 2, every coefficient 1: the linear group gives 3, the quadratic 1 + 2 + 4, the
-  // cubic 1 + 2 + 4 + 8, then the destination (100, −100) is added. The source centroid maps
-  // exactly onto the destination whatever the kind.
+  // cubic 1 + 2 + 4 + 8, then the destination (100, −100) is added.
   const std::pair<uint32_t, T> casos[] = {{0, 103}, {2, 103}, {5, 103}, {6, 110}, {7, 125}, {0xFFFFFFFFu, 125}};
   for (const auto& [tipo, x] : casos) {
     SCOPED_TRACE(tipo);
-    Polinomica<T> t = {tipo, 5, 6, 100, -100, {1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1, 1}};
-    EXPECT_EQ(aplica<T>(t, 6, 8), (std::array<T, 2>{x, x - 200}));
-    EXPECT_EQ(aplica<T>(t, 5, 6), (std::array<T, 2>{100, -100}));
+    const Polinomica<T> t = {tipo, 5, 6, 100, -100, {1, 1, 1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1, 1}};
+    T q[2] = {6, 8};
+    punto(&t, q);
+    EXPECT_TRUE(q[0] == x && q[1] == x - 200);
   }
-}
-
-TEST(PlanoFloatTest, EvaluationStaysInSinglePrecision) {
-  // dx = 1, dy = 2⁻²⁴: 1 + 2⁻²⁴ rounds to 1 in float, and adding x0 = 2⁻²⁴ rounds back to 1. One
-  // widened evaluation would give 1 + 2⁻²³.
-  const Trans_Polinomica2D_fl t = {3, 0, 0, 0x1p-24f, 0, {1, 1}, {0, 1}};
-  EXPECT_EQ(aplica<float>(t, 1, 0x1p-24f)[0], 1.0f);
 }
 
 TYPED_TEST(PlanoTest, ExactPolynomialsAreReproduced) {
@@ -228,7 +158,6 @@ TYPED_TEST(PlanoTest, ExactPolynomialsAreReproduced) {
     for (uint32_t tipo = m.tipo_minimo; tipo <= 7; ++tipo) {
       SCOPED_TRACE(::testing::Message() << "map " << m.tipo_minimo << ", kind " << tipo);
       const auto r = ajusta<T>(tipo, a);
-      EXPECT_EQ(r.tipo, tipo);
       EXPECT_NEAR(r.x0_destino, m.x0, tol * 20);
       EXPECT_NEAR(r.y0_destino, m.y0, tol * 20);
       const int usados = tipo >= 7 ? 9 : tipo == 6 ? 5 : 2;  // the rest are cleared, not garbage

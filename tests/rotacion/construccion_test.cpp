@@ -1,7 +1,7 @@
 // Rotation matrices from Euler angles and from rotation vectors, against references written here.
+// That every vector type builds the rotation of its vector is checked by the matrices fuzz target.
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 
 #include "comun.hpp"
@@ -40,44 +40,6 @@ TEST(EulerTest, BuildersAreProductsOfElementaryRotations) {
     // Both κ-ω-φ builders leave their input reordered to (κ, ω, φ).
     EXPECT_TRUE(mismos_bits(sc, senos_cosenos(k, o, p)));
     EXPECT_TRUE(mismos_bits(angulos, std::array<double, 3>{k, o, p}));
-  }
-}
-
-TEST(VectoresTest, EveryTypeBuildsTheRotationOfItsVector) {
-  // Up to half a turn, the range every type can express. Each entry (magnitude ≤ 1) is a handful
-  // of rounded operations on top of sin and cos, in the library and in the reference: a few
-  // dozen ulp of 1. The float builders carry a handful of float roundings instead.
-  const std::pair<std::array<double, 3>, double> giros[] = {
-      {{1, 2, 3}, 1e-4}, {{1, 0, 0}, 0.3},  {{-0.4, 0.7, 0.2}, 1.0},
-      {{-1, -1, -1}, 2.0}, {{0, 0.6, -0.8}, 3.0}, {{0.3, -0.5, 0.9}, kPi - 1e-3}};
-  for (const auto& [eje, theta] : giros) {
-    SCOPED_TRACE(theta);
-    const M3<double> R = rotacion(eje, theta);
-    const double l = std::sqrt(eje[0] * eje[0] + eje[1] * eje[1] + eje[2] * eje[2]);
-    const double n[3] = {eje[0] / l, eje[1] / l, eje[2] / l}, h = std::sin(theta / 2), t = std::tan(theta / 2);
-    double p[4][3], seno[3], M[9], Md[9];
-    float pd[3], pf[3], Mf[9];
-    for (int i = 0; i < 3; ++i) {
-      p[0][i] = theta * n[i], p[1][i] = 2 * h * n[i], p[2][i] = 2 * t * n[i], p[3][i] = 2 * std::asin(h * n[i]);
-      seno[i] = std::sin(theta) * n[i];  // what types 20, 24, 26 leave in the vector
-      pd[i] = pf[i] = float(p[2][i]);
-    }
-    void (*const tipos[3])(double*, double*) = {MatrizRot_20, MatrizRot_24, MatrizRot_26};
-    for (int k = 0; k < 3; ++k) {
-      tipos[k](p[k], M);
-      EXPECT_LT(desvio(M, R.data()), 1e-14) << "type " << k;
-      EXPECT_LT(desvio(p[k], seno, 3), 1e-14) << "type " << k;
-    }
-    MatrizRot_28(p[3], M);
-    EXPECT_LT(desvio(M, R.data()), 1e-14);
-    // The float type-26 builders: each entry is one operation (1 − a or a ± b) on floats, so the
-    // double twin's entry rounded to float is the float twin's entry, bit for bit.
-    const float nd = MatrizDeltafl_dbl(pd, Md), nf = MatrizDeltafl_fl(pf, Mf);
-    EXPECT_TRUE(mismos_bits(nd, nf) && mismos_bits(pd, pf));
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(float(Md[k]), Mf[k]) << k;
-    EXPECT_NEAR(nd, 4 * t * t, 16 * FLT_EPSILON * 4 * t * t);
-    EXPECT_LT(desvio(Md, R.data()), 16 * FLT_EPSILON);
-    EXPECT_LT(desvio(pd, seno, 3), 16 * FLT_EPSILON);
   }
 }
 

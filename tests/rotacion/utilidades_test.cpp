@@ -66,29 +66,4 @@ TYPED_TEST(UtilidadesTest, ReorthonormalisationCases) {
   EXPECT_TRUE(linea >= 0 && linea <= 2);
 }
 
-TYPED_TEST(UtilidadesTest, RotationsScaledAndNoisyComeBackAsRotations) {
-  using T = TypeParam;
-  const T eps = std::numeric_limits<T>::epsilon();
-  std::mt19937_64 azar(11);
-  std::normal_distribution<double> normal, ruido(0, 1e-3);
-  for (int caso = 0; caso < 100; ++caso) {
-    const M3<double> rd = rotacion<double>({normal(azar), normal(azar), normal(azar)}, 3 * normal(azar));
-    M3<T> r, m[3];
-    for (int i = 0; i < 9; ++i) {
-      r[i] = m[0][i] = T(rd[i]);
-      m[1][i] = r[i] * T(0.5 + caso * 0.05);
-      m[2][i] = r[i] + T(ruido(azar));
-    }
-    // Exact and scaled rotations come back to within rounding; noise of 1e-3 moves it about as much.
-    const T tolerancia_a_r[3] = {16 * eps, 16 * eps, T(1e-2)};
-    for (int v = 0; v < 3; ++v) {
-      SCOPED_TRACE(v);
-      EXPECT_TRUE(ortonormaliza(m[v].data()) >= 0);
-      EXPECT_LT(desvio(producto(m[v], traspuesta(m[v])).data(), kIdentidad<T>.data()), 16 * eps);
-      EXPECT_NEAR(determinante(m[v].data()), T(1), 16 * eps);
-      EXPECT_LT(desvio(m[v].data(), r.data()), tolerancia_a_r[v]);
-    }
-  }
-}
-
 }  // namespace
