@@ -110,7 +110,8 @@ const char kAyudaAplica[] =
     "\"transform\" object), and carries the points of FILE through it: one point a line,\n"
     "[id] x y or [id] x y z as the transformation's dimension, same rules as the pairs. Prints\n"
     "'id x' y' (z')' a line in input order (the id only where one was given), numbers in the\n"
-    "shortest form that reads back exactly. Streams: memory stays flat for any input size.\n"
+    "shortest form that reads back exactly. Streams: memory stays flat for any input size, and a\n"
+    "bad line stops the run (exit status 2) after the points before it were printed.\n"
     "\n"
     "  --inverse      the inverse transformation (polynomials: Newton iteration per point; a\n"
     "                 point where it does not converge prints as nan, with exit status 1)\n";
