@@ -112,6 +112,7 @@ def snooping():
     # Two planted blunders of 0.25 m: snooping excludes exactly those, with their residuals.
     h = ajusta("helmert3d", "--snoop", d("errores_plantados.txt"))
     assert h["excluded"] == ["P04", "P11"] and h["used"] == 12 and h["redundancy"] == 29
+    cerca(h["rms"] ** 2, h["rms_plan"] ** 2 + h["rms_height"] ** 2, 1e-12, "rms of the pairs used")
     fuera = {r["id"]: r["v"] for r in h["residuals"] if r["excluded"]}
     cerca(fuera["P04"][0], -0.25, 0.02, "P04 x")
     cerca(fuera["P11"][2], 0.25, 0.02, "P11 z")
