@@ -17,6 +17,10 @@
  *  - Nothing validates its input. Degenerate data (no points, coincident points, a zero pivot, an
  *    argument outside a function's range) yield IEEE infinities and NaN through ordinary
  *    arithmetic, as each function documents. Functions that change an argument in place say so.
+ *  - Pointers are not checked either: every pointer argument must point to valid memory of the
+ *    documented size, except that recuperar (Getoffset_matriz) and inversa_normal (Hel3Dg___ptr_*)
+ *    may be null, and an array of n points, pairs, angles or weights is not read when n = 0 (it
+ *    may then be null). A null pointer anywhere else crashes the caller.
  *  - Results are reproducible to the last bit: sums run in array order in one accumulator each,
  *    and means are sum·(1/n).
  *  - No function keeps state, allocates (but Hel3Dg___ptr_*, see there), starts threads or logs;
@@ -80,8 +84,10 @@ ORIENTA_API void MatrizRotGT_κωφ(SenosCosenos* sc, Matriz3x3 M);
  *  unchanged. Element 8 is a copy of cos w as given. */
 ORIENTA_API void MatrizRotGT_κwκ(const SenosCosenos* sc, Matriz3x3 M);
 
-/** M = Ry(φ)·Rx(ω)·Rz(κ) from the angles (ω, φ, κ), the same matrix MatrizRotGT_κωφ builds from
- *  their sines and cosines. [in,out] angulos is reordered in place to (κ, ω, φ). */
+/** M = Ry(φ)·Rx(ω)·Rz(κ) from the angles (ω, φ, κ): equal, up to rounding, to the matrix
+ *  MatrizRotGT_κωφ builds from their sines and cosines (the two evaluate different formulas, and
+ *  for about a third of random angles some element differs in the last bits).
+ *  [in,out] angulos is reordered in place to (κ, ω, φ). */
 ORIENTA_API void MatrizRot_κωφ(double angulos[3], Matriz3x3 M);
 
 /* ------------------------------------------------------------------------------------------------
@@ -92,15 +98,17 @@ ORIENTA_API void MatrizRot_κωφ(double angulos[3], Matriz3x3 M);
  * --------------------------------------------------------------------------------------------- */
 
 /** Type 20: p = θ·n (rotation vector). [in,out] p becomes (sin θ/θ)·p. The zero vector gives the
- *  identity and is left unchanged. */
+ *  identity and is left unchanged. Once |p|² overflows (|p| above about 1.3e154) the matrix and p
+ *  are NaN. */
 ORIENTA_API void MatrizRot_20(double p[3], Matriz3x3 M);
 
 /** Type 24: p = 2·sin(θ/2)·n, |p| ≤ 2 (twice the quaternion's vector part, scalar part ≥ 0).
  *  [in,out] p becomes √(1 − |p|²/4)·p. With |p| > 2 the off-diagonal elements and p are NaN. */
 ORIENTA_API void MatrizRot_24(double p[3], Matriz3x3 M);
 
-/** Type 26: p = 2·tan(θ/2)·n (twice the Gibbs vector), any length; a half turn is reached only in
- *  the limit. [in,out] p becomes 4·p/(4 + |p|²). */
+/** Type 26: p = 2·tan(θ/2)·n (twice the Gibbs vector), of any length whose square is finite: |p|
+ *  up to about 1.3e154 (beyond, |p|² overflows and the matrix holds NaN); a half turn is reached
+ *  only in the limit. [in,out] p becomes 4·p/(4 + |p|²). */
 ORIENTA_API void MatrizRot_26(double p[3], Matriz3x3 M);
 
 /** Type 28: p = (2·asin q1, 2·asin q2, 2·asin q3) with (q1, q2, q3) = sin(θ/2)·n, usable while
@@ -111,7 +119,8 @@ ORIENTA_API void MatrizRot_28(const double p[3], Matriz3x3 M);
 /** Type 26 from a float vector, in mixed precision: every product, the squared length and the
  *  factor in single precision, widened to double for the subtractions from 1 and the final sums.
  *  [in,out] p becomes 4·p/(4 + |p|²) in floats. Returns |p|² = (y² + x²) + z² of p as passed in,
- *  in single precision. */
+ *  in single precision. |p|² overflows in float from |p| of about 1.8e19 on, and the matrix then
+ *  holds NaN. */
 ORIENTA_API float MatrizDeltafl_dbl(float p[3], Matriz3x3 M);
 
 /** The same wholly in single precision, writing nine floats. */
@@ -179,7 +188,11 @@ ORIENTA_API void Orvinvsim3_fl(Matriz3x3_fl M);
  *  the third rebuilt as a cross product. Rows are used when the second-longest row is longer than
  *  the second-longest column, columns otherwise (the identity takes the column path and comes
  *  back unchanged). Returns the index (0, 1, 2) of the rebuilt line; which mode was taken is not
- *  reported. A zero or degenerate matrix is left holding non-finite values. */
+ *  reported. A zero or degenerate matrix is left holding non-finite values. The squared lengths
+ *  are formed from the elements as given: with elements of magnitude beyond about 1e154 or below
+ *  about 1e-154 (1e19 and 1e-19 in the float twin) they overflow or lose their digits, and the
+ *  result may be finite yet not a rotation. Scale such a matrix into range first (any positive
+ *  factor gives the same rotation). */
 ORIENTA_API int32_t convierte_en_R_dbl(Matriz3x3 M);
 /** The same in single precision. */
 ORIENTA_API int32_t convierte_en_R_fl(Matriz3x3_fl M);
@@ -205,7 +218,9 @@ ORIENTA_API Terna Gmedio(const double* angulos, uint32_t n);
  *  and WN + WP are summed in single precision and widened to double only to divide. A group counts
  *  only when its weight total is nonzero, so angles of weight 0 are ignored. Weights are expected
  *  non-negative: a component whose weights are all zero (or n = 0) yields NaN (0/0); negative
- *  weights that cancel to a zero total yield infinities or NaN. Both arrays are only read. */
+ *  weights that cancel to a zero total yield infinities or NaN. The float totals must stay finite:
+ *  weights adding up past about 3.4e38 within a component overflow to +∞, and that component's
+ *  mean comes out 0 or NaN. Both arrays are only read. */
 ORIENTA_API Terna Gmedio_pesos(const double* angulos, uint32_t n, const float* pesos);
 
 /* ------------------------------------------------------------------------------------------------
