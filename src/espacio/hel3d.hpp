@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 
+#include "anchos/hel3d_avx2.hpp"
 #include "interno.hpp"
 #include "orienta.h"
 #include "rotacion/utilidades.hpp"
@@ -185,6 +186,7 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     if (memoria == nullptr) return kSinMemoria;
   }
   const bool en_sitio = centrar_en_sitio != 0;
+  [[maybe_unused]] const bool anchos = usa_avx2();  // once: a call runs one kind of kernel
   // Unsigned comparison: the general start needs at least nine pairs.
   const bool general = aprox_general != 0 && n >= 9u;
 
@@ -242,6 +244,10 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     float kk[9];  // upper triangle
     if (en_sitio)
       acumula_newton<T>(en_los_puntos, n, r, g, kk);
+#if ORIENTA_AVX2
+    else if (anchos)
+      acumula_newton_avx2<T>(en_la_copia.c, n, r, g, kk);
+#endif
     else
       acumula_newton<T>(en_la_copia, n, r, g, kk);
     // K = (Σ r·b)·I − ½·Σ(r·bᵀ + b·rᵀ): the negated Hessian of the objective for a small

@@ -1,0 +1,174 @@
+// The Newton pass of the 3D similarity on AVX2, over the scratch copy (six contiguous arrays), for
+// both precisions. Same terms, same order of additions as acumula_newton in espacio/hel3d.hpp.
+//
+// Eight pairs at a time: their nine single-precision terms are formed side by side, one pair per
+// lane (in T's precision up to the roundings to float, exactly as the portable pass rounds). An
+// 8×8 transpose then gives one register per pair holding that pair's terms of eight of the sums
+// (g0, g1, g2, k0, k4, k8, k1, k2), and those registers are added in pair order to one register of
+// running sums, each lane one accumulator. The ninth sum, k5, takes its eight terms one by one.
+// Pairs left over after the last group of eight take the portable expression one by one.
+#ifndef ORIENTA_ANCHOS_HEL3D_AVX2_HPP
+#define ORIENTA_ANCHOS_HEL3D_AVX2_HPP
+
+#include "anchos/despacho.hpp"
+
+#if ORIENTA_AVX2
+#  include <immintrin.h>
+
+#  include <cstdint>
+
+namespace orienta::interno {
+
+// The nine float terms of pair (a, b) under rotation r, in the order of the register of sums
+// (g0, g1, g2, k0, k4, k8, k1, k2), then k5. The portable pass adds exactly these.
+template <class T>
+inline void terminos_newton(const T r[9], const T a[3], const T b[3], float t[9]) {
+  const T ra0 = (r[0] * a[0] + r[1] * a[1]) + r[2] * a[2];
+  const T ra1 = (r[3] * a[0] + r[4] * a[1]) + r[5] * a[2];
+  const T ra2 = (r[6] * a[0] + r[7] * a[1]) + r[8] * a[2];
+  t[0] = static_cast<float>(ra1 * b[2] - ra2 * b[1]);
+  t[1] = static_cast<float>(ra2 * b[0] - ra0 * b[2]);
+  t[2] = static_cast<float>(ra0 * b[1] - ra1 * b[0]);
+  const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1),
+              rf2 = static_cast<float>(ra2);
+  const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]),
+              bf2 = static_cast<float>(b[2]);
+  t[3] = rf1 * bf1 + rf2 * bf2;
+  t[4] = rf0 * bf0 + rf2 * bf2;
+  t[5] = rf0 * bf0 + rf1 * bf1;
+  t[6] = rf1 * bf0 + rf0 * bf1;
+  t[7] = rf2 * bf0 + rf0 * bf2;
+  t[8] = rf2 * bf1 + rf1 * bf2;
+}
+
+// Rows become columns: on return v[p] holds lane p of every input register, in input order.
+ORIENTA_CON_AVX2 inline void transpone8(__m256 v[8]) {
+  const __m256 a0 = _mm256_unpacklo_ps(v[0], v[1]), a1 = _mm256_unpackhi_ps(v[0], v[1]);
+  const __m256 a2 = _mm256_unpacklo_ps(v[2], v[3]), a3 = _mm256_unpackhi_ps(v[2], v[3]);
+  const __m256 a4 = _mm256_unpacklo_ps(v[4], v[5]), a5 = _mm256_unpackhi_ps(v[4], v[5]);
+  const __m256 a6 = _mm256_unpacklo_ps(v[6], v[7]), a7 = _mm256_unpackhi_ps(v[6], v[7]);
+  const __m256 b0 = _mm256_shuffle_ps(a0, a2, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 b1 = _mm256_shuffle_ps(a0, a2, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 b2 = _mm256_shuffle_ps(a1, a3, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 b3 = _mm256_shuffle_ps(a1, a3, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 b4 = _mm256_shuffle_ps(a4, a6, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 b5 = _mm256_shuffle_ps(a4, a6, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 b6 = _mm256_shuffle_ps(a5, a7, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 b7 = _mm256_shuffle_ps(a5, a7, _MM_SHUFFLE(3, 2, 3, 2));
+  v[0] = _mm256_permute2f128_ps(b0, b4, 0x20);
+  v[1] = _mm256_permute2f128_ps(b1, b5, 0x20);
+  v[2] = _mm256_permute2f128_ps(b2, b6, 0x20);
+  v[3] = _mm256_permute2f128_ps(b3, b7, 0x20);
+  v[4] = _mm256_permute2f128_ps(b0, b4, 0x31);
+  v[5] = _mm256_permute2f128_ps(b1, b5, 0x31);
+  v[6] = _mm256_permute2f128_ps(b2, b6, 0x31);
+  v[7] = _mm256_permute2f128_ps(b3, b7, 0x31);
+}
+
+// Terms of eight pairs as nine registers of eight floats, from the double copy.
+ORIENTA_CON_AVX2 inline void terminos8(double* const c[6], uint32_t k, const __m256d r[9],
+                                       __m256 t[9]) {
+  __m128 m[9][2];
+  for (int h = 0; h < 2; ++h) {
+    const uint32_t j = k + 4 * uint32_t(h);
+    const __m256d a0 = _mm256_loadu_pd(c[0] + j), a1 = _mm256_loadu_pd(c[1] + j),
+                  a2 = _mm256_loadu_pd(c[2] + j);
+    const __m256d b0 = _mm256_loadu_pd(c[3] + j), b1 = _mm256_loadu_pd(c[4] + j),
+                  b2 = _mm256_loadu_pd(c[5] + j);
+    const __m256d ra0 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[0], a0), _mm256_mul_pd(r[1], a1)),
+                                      _mm256_mul_pd(r[2], a2));
+    const __m256d ra1 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[3], a0), _mm256_mul_pd(r[4], a1)),
+                                      _mm256_mul_pd(r[5], a2));
+    const __m256d ra2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[6], a0), _mm256_mul_pd(r[7], a1)),
+                                      _mm256_mul_pd(r[8], a2));
+    m[0][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra1, b2), _mm256_mul_pd(ra2, b1)));
+    m[1][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra2, b0), _mm256_mul_pd(ra0, b2)));
+    m[2][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra0, b1), _mm256_mul_pd(ra1, b0)));
+    m[3][h] = _mm256_cvtpd_ps(ra0);
+    m[4][h] = _mm256_cvtpd_ps(ra1);
+    m[5][h] = _mm256_cvtpd_ps(ra2);
+    m[6][h] = _mm256_cvtpd_ps(b0);
+    m[7][h] = _mm256_cvtpd_ps(b1);
+    m[8][h] = _mm256_cvtpd_ps(b2);
+  }
+  __m256 u[9];
+  for (int e = 0; e < 9; ++e) u[e] = _mm256_set_m128(m[e][1], m[e][0]);
+  t[0] = u[0];
+  t[1] = u[1];
+  t[2] = u[2];
+  const __m256 rf0 = u[3], rf1 = u[4], rf2 = u[5], bf0 = u[6], bf1 = u[7], bf2 = u[8];
+  t[3] = _mm256_add_ps(_mm256_mul_ps(rf1, bf1), _mm256_mul_ps(rf2, bf2));
+  t[4] = _mm256_add_ps(_mm256_mul_ps(rf0, bf0), _mm256_mul_ps(rf2, bf2));
+  t[5] = _mm256_add_ps(_mm256_mul_ps(rf0, bf0), _mm256_mul_ps(rf1, bf1));
+  t[6] = _mm256_add_ps(_mm256_mul_ps(rf1, bf0), _mm256_mul_ps(rf0, bf1));
+  t[7] = _mm256_add_ps(_mm256_mul_ps(rf2, bf0), _mm256_mul_ps(rf0, bf2));
+  t[8] = _mm256_add_ps(_mm256_mul_ps(rf2, bf1), _mm256_mul_ps(rf1, bf2));
+}
+
+// The same from the float copy: every step is already single precision.
+ORIENTA_CON_AVX2 inline void terminos8(float* const c[6], uint32_t k, const __m256 r[9],
+                                       __m256 t[9]) {
+  const __m256 a0 = _mm256_loadu_ps(c[0] + k), a1 = _mm256_loadu_ps(c[1] + k),
+               a2 = _mm256_loadu_ps(c[2] + k);
+  const __m256 b0 = _mm256_loadu_ps(c[3] + k), b1 = _mm256_loadu_ps(c[4] + k),
+               b2 = _mm256_loadu_ps(c[5] + k);
+  const __m256 ra0 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[0], a0), _mm256_mul_ps(r[1], a1)),
+                                   _mm256_mul_ps(r[2], a2));
+  const __m256 ra1 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[3], a0), _mm256_mul_ps(r[4], a1)),
+                                   _mm256_mul_ps(r[5], a2));
+  const __m256 ra2 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[6], a0), _mm256_mul_ps(r[7], a1)),
+                                   _mm256_mul_ps(r[8], a2));
+  t[0] = _mm256_sub_ps(_mm256_mul_ps(ra1, b2), _mm256_mul_ps(ra2, b1));
+  t[1] = _mm256_sub_ps(_mm256_mul_ps(ra2, b0), _mm256_mul_ps(ra0, b2));
+  t[2] = _mm256_sub_ps(_mm256_mul_ps(ra0, b1), _mm256_mul_ps(ra1, b0));
+  t[3] = _mm256_add_ps(_mm256_mul_ps(ra1, b1), _mm256_mul_ps(ra2, b2));
+  t[4] = _mm256_add_ps(_mm256_mul_ps(ra0, b0), _mm256_mul_ps(ra2, b2));
+  t[5] = _mm256_add_ps(_mm256_mul_ps(ra0, b0), _mm256_mul_ps(ra1, b1));
+  t[6] = _mm256_add_ps(_mm256_mul_ps(ra1, b0), _mm256_mul_ps(ra0, b1));
+  t[7] = _mm256_add_ps(_mm256_mul_ps(ra2, b0), _mm256_mul_ps(ra0, b2));
+  t[8] = _mm256_add_ps(_mm256_mul_ps(ra2, b1), _mm256_mul_ps(ra1, b2));
+}
+
+ORIENTA_CON_AVX2 inline __m256d difunde(double x) { return _mm256_set1_pd(x); }
+ORIENTA_CON_AVX2 inline __m256 difunde(float x) { return _mm256_set1_ps(x); }
+
+// g and the upper triangle of kk, as acumula_newton leaves them. c: the six arrays of the copy.
+template <class T>
+ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9], float g[3],
+                                          float kk[9]) {
+  using Vector = decltype(difunde(T(0)));
+  Vector rv[9];
+  for (int e = 0; e < 9; ++e) rv[e] = difunde(r[e]);
+  __m256 acc = _mm256_setzero_ps();  // g0, g1, g2, k0, k4, k8, k1, k2
+  float k5 = 0.0f;
+  uint32_t k = 0;
+  for (; n - k >= 8; k += 8) {
+    __m256 t[9];
+    terminos8(c, k, rv, t);
+    float quinto[8];
+    _mm256_storeu_ps(quinto, t[8]);
+    transpone8(t);
+    for (int p = 0; p < 8; ++p) acc = _mm256_add_ps(acc, t[p]);
+    for (int p = 0; p < 8; ++p) k5 = k5 + quinto[p];
+  }
+  float s[8];
+  _mm256_storeu_ps(s, acc);
+  for (; k < n; ++k) {
+    const T a[3] = {c[0][k], c[1][k], c[2][k]};
+    const T b[3] = {c[3][k], c[4][k], c[5][k]};
+    float t[9];
+    terminos_newton(r, a, b, t);
+    for (int e = 0; e < 8; ++e) s[e] = s[e] + t[e];
+    k5 = k5 + t[8];
+  }
+  g[0] = s[0];
+  g[1] = s[1];
+  g[2] = s[2];
+  const float triangulo[9] = {s[3], s[6], s[7], 0.0f, s[4], k5, 0.0f, 0.0f, s[5]};
+  for (int e = 0; e < 9; ++e) kk[e] = triangulo[e];
+}
+
+}  // namespace orienta::interno
+
+#endif
+#endif
