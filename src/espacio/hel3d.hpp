@@ -16,6 +16,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__linux__)
+#  include <sys/mman.h>
+#endif
+
 #include "anchos/hel3d_avx2.hpp"
 #include "interno.hpp"
 #include "orienta.h"
@@ -164,6 +168,25 @@ void acumula_newton(const Centrados& centrados, uint32_t n, const T r[9], float 
   std::memcpy(kk, triangulo, sizeof triangulo);
 }
 
+// The scratch area. From 32 MiB up, where the C library maps fresh pages for every request (and
+// every call faults them in 4 KiB at a time, about a third of the run at n = 10⁶), it is aligned
+// to 2 MiB and offered to the kernel as huge pages: 1.4× faster at n = 10⁶. Below, reused heap
+// memory is faster than fresh huge pages (0.8× at n = 10⁵). The advice may be ignored; the area is
+// released with std::free either way.
+inline constexpr size_t kPaginaGrande = size_t(2) << 20;
+inline constexpr size_t kBorradorGrande = size_t(32) << 20;
+inline void* reserva_borrador(size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes >= kBorradorGrande && bytes <= std::numeric_limits<size_t>::max() - kPaginaGrande) {
+    const size_t entero = (bytes + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
+    void* p = std::aligned_alloc(kPaginaGrande, entero);
+    if (p != nullptr) madvise(p, entero, MADV_HUGEPAGE);
+    return p;
+  }
+#endif
+  return std::malloc(bytes);
+}
+
 // Statuses, as documented in the header.
 inline constexpr int32_t kEstimaHecha = 0;
 inline constexpr int32_t kEstimaNoOptima = 1;
@@ -182,7 +205,7 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   if (centrar_en_sitio == 0 && n != 0) {
     const uint64_t bytes = uint64_t(n) * (6 * sizeof(T));
     if (bytes > std::numeric_limits<size_t>::max()) return kSinMemoria;
-    memoria = static_cast<T*>(std::malloc(size_t(bytes)));
+    memoria = static_cast<T*>(reserva_borrador(size_t(bytes)));
     if (memoria == nullptr) return kSinMemoria;
   }
   const bool en_sitio = centrar_en_sitio != 0;
