@@ -415,8 +415,8 @@ ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* 
  *  portable ones, 1 (the default) the AVX2 ones where the processor and the operating system
  *  support them; any other value changes nothing. Returns the kernels in use after the call:
  *  0 portable, 1 AVX2. Both give the same results to the last bit (NaN: any NaN), so this serves
- *  tests and comparisons; it is the one piece of state the library keeps. Safe from any thread:
- *  a call already running keeps the kernels it started with. */
+ *  tests and comparisons; it is the one piece of state the library keeps. Safe from any thread;
+ *  a call running meanwhile may finish on either kind, with the same results. */
 ORIENTA_API int32_t orienta_nucleos(int32_t pedido);
 
 #ifdef __cplusplus

@@ -11,6 +11,7 @@
 #define ORIENTA_ANCHOS_HEL3D_AVX2_HPP
 
 #include "anchos/despacho.hpp"
+#include "anchos/vectores.hpp"
 
 #if ORIENTA_AVX2
 #  include <immintrin.h>
@@ -129,15 +130,11 @@ ORIENTA_CON_AVX2 inline void terminos8(float* const c[6], uint32_t k, const __m2
   t[8] = _mm256_add_ps(_mm256_mul_ps(ra2, b1), _mm256_mul_ps(ra1, b2));
 }
 
-ORIENTA_CON_AVX2 inline __m256d difunde(double x) { return _mm256_set1_pd(x); }
-ORIENTA_CON_AVX2 inline __m256 difunde(float x) { return _mm256_set1_ps(x); }
-
 // g and the upper triangle of kk, as acumula_newton leaves them. c: the six arrays of the copy.
 template <class T>
 ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9], float g[3],
                                           float kk[9]) {
-  using Vector = decltype(difunde(T(0)));
-  Vector rv[9];
+  Vector<T> rv[9];
   for (int e = 0; e < 9; ++e) rv[e] = difunde(r[e]);
   __m256 acc = _mm256_setzero_ps();  // g0, g1, g2, k0, k4, k8, k1, k2
   float k5 = 0.0f;
