@@ -66,16 +66,58 @@ ORIENTA_CON_AVX2 inline void transpone8(__m256 v[8]) {
   v[7] = _mm256_permute2f128_ps(b3, b7, 0x31);
 }
 
-// Terms of eight pairs as nine registers of eight floats, from the double copy.
-ORIENTA_CON_AVX2 inline void terminos8(double* const c[6], uint32_t k, const __m256d r[9],
+// Where the Newton pass finds pairs j … j+3 of double points, one coordinate per register.
+struct CopiaDoble {  // the scratch copy: six arrays
+  double* const* c;
+  ORIENTA_CON_AVX2 void lee4(uint32_t j, __m256d v[6]) const {
+    for (int e = 0; e < 6; ++e) v[e] = _mm256_loadu_pd(c[e] + j);
+  }
+  void lee(uint32_t k, double a[3], double b[3]) const {
+    for (int e = 0; e < 3; ++e) a[e] = c[e][k];
+    for (int e = 0; e < 3; ++e) b[e] = c[3 + e][k];
+  }
+};
+struct SitioDoble {  // the caller's points, centred in place, through the pair array
+  double* const* p;
+  // x and y of four points from their 16-byte halves, z one scalar at a time: a point's fourth
+  // scalar may lie past the caller's memory.
+  ORIENTA_CON_AVX2 static void tres(const double* q0, const double* q1, const double* q2,
+                                    const double* q3, __m256d v[3]) {
+    const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(q0)), _mm_loadu_pd(q2), 1);
+    const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(q1)), _mm_loadu_pd(q3), 1);
+    v[0] = _mm256_unpacklo_pd(a, b);
+    v[1] = _mm256_unpackhi_pd(a, b);
+    v[2] = _mm256_setr_pd(q0[2], q1[2], q2[2], q3[2]);
+  }
+  ORIENTA_CON_AVX2 void lee4(uint32_t j, __m256d v[6]) const {
+    const double* const* q = p + 2 * size_t(j);
+    tres(q[0], q[2], q[4], q[6], v);
+    tres(q[1], q[3], q[5], q[7], v + 3);
+  }
+  void lee(uint32_t k, double a[3], double b[3]) const {
+    const double* o = p[2 * size_t(k)];
+    const double* d = p[2 * size_t(k) + 1];
+    for (int e = 0; e < 3; ++e) a[e] = o[e];
+    for (int e = 0; e < 3; ++e) b[e] = d[e];
+  }
+};
+struct CopiaSimple {  // the float scratch copy
+  float* const* c;
+  void lee(uint32_t k, float a[3], float b[3]) const {
+    for (int e = 0; e < 3; ++e) a[e] = c[e][k];
+    for (int e = 0; e < 3; ++e) b[e] = c[3 + e][k];
+  }
+};
+
+// Terms of eight pairs as nine registers of eight floats, from double points.
+template <class Lector>
+ORIENTA_CON_AVX2 inline void terminos8(const Lector& lector, uint32_t k, const __m256d r[9],
                                        __m256 t[9]) {
   __m128 m[9][2];
   for (int h = 0; h < 2; ++h) {
-    const uint32_t j = k + 4 * uint32_t(h);
-    const __m256d a0 = _mm256_loadu_pd(c[0] + j), a1 = _mm256_loadu_pd(c[1] + j),
-                  a2 = _mm256_loadu_pd(c[2] + j);
-    const __m256d b0 = _mm256_loadu_pd(c[3] + j), b1 = _mm256_loadu_pd(c[4] + j),
-                  b2 = _mm256_loadu_pd(c[5] + j);
+    __m256d v[6];
+    lector.lee4(k + 4 * uint32_t(h), v);
+    const __m256d a0 = v[0], a1 = v[1], a2 = v[2], b0 = v[3], b1 = v[4], b2 = v[5];
     const __m256d ra0 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[0], a0), _mm256_mul_pd(r[1], a1)),
                                       _mm256_mul_pd(r[2], a2));
     const __m256d ra1 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[3], a0), _mm256_mul_pd(r[4], a1)),
@@ -107,8 +149,9 @@ ORIENTA_CON_AVX2 inline void terminos8(double* const c[6], uint32_t k, const __m
 }
 
 // The same from the float copy: every step is already single precision.
-ORIENTA_CON_AVX2 inline void terminos8(float* const c[6], uint32_t k, const __m256 r[9],
+ORIENTA_CON_AVX2 inline void terminos8(const CopiaSimple& copia, uint32_t k, const __m256 r[9],
                                        __m256 t[9]) {
+  float* const* c = copia.c;
   const __m256 a0 = _mm256_loadu_ps(c[0] + k), a1 = _mm256_loadu_ps(c[1] + k),
                a2 = _mm256_loadu_ps(c[2] + k);
   const __m256 b0 = _mm256_loadu_ps(c[3] + k), b1 = _mm256_loadu_ps(c[4] + k),
@@ -130,10 +173,10 @@ ORIENTA_CON_AVX2 inline void terminos8(float* const c[6], uint32_t k, const __m2
   t[8] = _mm256_add_ps(_mm256_mul_ps(ra2, b1), _mm256_mul_ps(ra1, b2));
 }
 
-// g and the upper triangle of kk, as acumula_newton leaves them. c: the six arrays of the copy.
-template <class T>
-ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9], float g[3],
-                                          float kk[9]) {
+// g and the upper triangle of kk, as acumula_newton leaves them, from pairs found by lector.
+template <class T, class Lector>
+ORIENTA_CON_AVX2 void acumula_newton_avx2(const Lector& lector, uint32_t n, const T r[9],
+                                          float g[3], float kk[9]) {
   Vector<T> rv[9];
   for (int e = 0; e < 9; ++e) rv[e] = difunde(r[e]);
   __m256 acc = _mm256_setzero_ps();  // g0, g1, g2, k0, k4, k8, k1, k2
@@ -141,7 +184,7 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9
   uint32_t k = 0;
   for (; n - k >= 8; k += 8) {
     __m256 t[9];
-    terminos8(c, k, rv, t);
+    terminos8(lector, k, rv, t);
     float quinto[8];
     _mm256_storeu_ps(quinto, t[8]);
     transpone8(t);
@@ -151,8 +194,8 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9
   float s[8];
   _mm256_storeu_ps(s, acc);
   for (; k < n; ++k) {
-    const T a[3] = {c[0][k], c[1][k], c[2][k]};
-    const T b[3] = {c[3][k], c[4][k], c[5][k]};
+    T a[3], b[3];
+    lector.lee(k, a, b);
     float t[9];
     terminos_newton(r, a, b, t);
     for (int e = 0; e < 8; ++e) s[e] = s[e] + t[e];
@@ -163,6 +206,25 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(T* const c[6], uint32_t n, const T r[9
   g[2] = s[2];
   const float triangulo[9] = {s[3], s[6], s[7], 0.0f, s[4], k5, 0.0f, 0.0f, s[5]};
   for (int e = 0; e < 9; ++e) kk[e] = triangulo[e];
+}
+
+// The pass over the store of the estimate at hand, in place or the copy. False where there is no
+// wide kernel for it (float points in place): the caller then runs the portable pass.
+ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, double* const* pares,
+                                                    double* const c[6], uint32_t n,
+                                                    const double r[9], float g[3], float kk[9]) {
+  if (en_sitio)
+    acumula_newton_avx2<double>(SitioDoble{pares}, n, r, g, kk);
+  else
+    acumula_newton_avx2<double>(CopiaDoble{c}, n, r, g, kk);
+  return true;
+}
+ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, float* const*,
+                                                    float* const c[6], uint32_t n,
+                                                    const float r[9], float g[3], float kk[9]) {
+  if (en_sitio) return false;
+  acumula_newton_avx2<float>(CopiaSimple{c}, n, r, g, kk);
+  return true;
 }
 
 }  // namespace orienta::interno
