@@ -47,7 +47,6 @@ ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n,
 #pragma GCC unroll 10
     for (uint32_t j = 0; j < U; ++j) {
       const Vector<T> mj = difunde(m[j]);
-#pragma GCC unroll 3
       for (uint32_t b = 0; b <= j / L; ++b)
         acc[antes_de_fila(j, L) + b] = suma(acc[antes_de_fila(j, L) + b], producto(mj, mv[b]));
     }
