@@ -137,6 +137,30 @@ TYPED_TEST(AnchosTest, WideAndPortableKernelsAgreeBitForBit) {
       }
 }
 
+// 700 000 double pairs need a 33.6 MB scratch area, past the size from which it is taken in huge
+// pages: both kernels, copy and in place, must still agree.
+TEST(AnchosTest, LargeScratchAreaKeepsTheBits) {
+  if (orienta_nucleos(1) != 1) GTEST_SKIP() << "no AVX2 on this processor";
+  const uint32_t n = 700000;
+  std::mt19937 azar(7);
+  std::uniform_real_distribution<double> u(-1e3, 1e3);
+  std::vector<double> seis(6 * size_t(n));
+  for (size_t k = 0; k < seis.size(); ++k) seis[k] = (k % 6 < 3 ? 0 : 4.6e6) + u(azar);
+  std::vector<double> salidas[2];
+  for (int32_t nucleos : {0, 1}) {
+    ASSERT_EQ(orienta_nucleos(nucleos), nucleos);
+    for (int32_t en_sitio : {0, 1}) {
+      std::vector<double> puntos = seis;
+      std::vector<double*> Q;
+      for (uint32_t i = 0; i < n; ++i) Q.insert(Q.end(), {&puntos[6 * i], &puntos[6 * i + 3]});
+      Hel3Dg_dbl h{};
+      ASSERT_GE(Hel3Dg___ptr_dbl(Q.data(), n, &h, 0, en_sitio, nullptr), 0);
+      agrega(salidas[nucleos], h);
+    }
+  }
+  EXPECT_TRUE(mismos_resultados(salidas[0], salidas[1]));
+}
+
 TEST(AnchosTest, ControlOnlyActsOnKnownRequests) {
   const int32_t en_uso = orienta_nucleos(1);
   EXPECT_EQ(orienta_nucleos(7), en_uso);
