@@ -11,6 +11,7 @@
 #define ORIENTA_ANCHOS_HEL2D_AVX2_HPP
 
 #include "anchos/despacho.hpp"
+#include "anchos/vectores.hpp"
 
 #if ORIENTA_AVX2
 #  include <immintrin.h>
@@ -75,14 +76,7 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
     const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
     const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
     const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
-    const __m256d t0 = _mm256_unpacklo_pd(qo, qd);  // qo_i, qd_i, qo_i+2, qd_i+2
-    const __m256d t1 = _mm256_unpackhi_pd(qo, qd);  // qo_i+1, qd_i+1, qo_i+3, qd_i+3
-    const __m256d t2 = _mm256_unpacklo_pd(p, v);
-    const __m256d t3 = _mm256_unpackhi_pd(p, v);
-    acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t0, t2, 0x20));
-    acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x20));
-    acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t0, t2, 0x31));
-    acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x31));
+    acc = suma_por_pares(acc, qo, qd, p, v);
   }
   _mm256_storeu_pd(s, acc);
   for (; i < n; ++i) terminos_hel2d(pares.origen(i), pares.destino(i), co, cd, s);

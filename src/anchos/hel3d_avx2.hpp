@@ -208,6 +208,104 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(const Lector& lector, uint32_t n, cons
   for (int e = 0; e < 9; ++e) kk[e] = triangulo[e];
 }
 
+// Centroids of double points through the pair array: (Σxs, Σys, Σxt, Σyt) as the lanes of one
+// register and (Σzs, Σzt) of another, each lane one sum in pair order; then sum·(1/n), as
+// centroides does.
+ORIENTA_CON_AVX2 inline void centroides3_avx2(double* const* p, uint32_t n, double co[3],
+                                              double cd[3]) {
+  __m256d xy = _mm256_setzero_pd();
+  __m128d z = _mm_setzero_pd();
+  for (uint32_t k = 0; k < n; ++k) {
+    const double* o = p[2 * size_t(k)];
+    const double* d = p[2 * size_t(k) + 1];
+    xy = _mm256_add_pd(xy, _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(o)),
+                                                _mm_loadu_pd(d), 1));
+    z = _mm_add_pd(z, _mm_loadh_pd(_mm_load_sd(o + 2), d + 2));
+  }
+  double s[6];
+  _mm256_storeu_pd(s, xy);
+  _mm_storeu_pd(s + 4, z);
+  const double r = 1.0 / double(n);
+  co[0] = s[0] * r;
+  co[1] = s[1] * r;
+  co[2] = s[4] * r;
+  cd[0] = s[2] * r;
+  cd[1] = s[3] * r;
+  cd[2] = s[5] * r;
+}
+
+// The centring pass into the double copy, four pairs at a time: the six centred coordinates of
+// four pairs side by side (stored to the copy as they are), their moment terms with the portable
+// grouping, and the sums in the order sa, sb, m0 … m8, n0, n1, n2, n4, n5, n8 (the last six and
+// m2, m5, m6, m7, m8 only for the general start). Pairs left over take the portable expression.
+template <bool kGeneral>
+ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const double co[3],
+                                         const double cd[3], double* const c[6], double s[17]) {
+  const __m256d cv[6] = {_mm256_set1_pd(co[0]), _mm256_set1_pd(co[1]), _mm256_set1_pd(co[2]),
+                         _mm256_set1_pd(cd[0]), _mm256_set1_pd(cd[1]), _mm256_set1_pd(cd[2])};
+  const __m256d cero = _mm256_setzero_pd();
+  __m256d acc[4] = {cero, cero, cero, cero};
+  double n8 = 0.0;
+  uint32_t k = 0;
+  for (; n - k >= 4; k += 4) {
+    __m256d v[6];
+    SitioDoble{p}.lee4(k, v);
+    for (int e = 0; e < 6; ++e) {
+      v[e] = _mm256_sub_pd(v[e], cv[e]);
+      _mm256_storeu_pd(c[e] + k, v[e]);
+    }
+    const __m256d a0 = v[0], a1 = v[1], a2 = v[2], b0 = v[3], b1 = v[4], b2 = v[5];
+    const __m256d sa = _mm256_add_pd(_mm256_add_pd(producto(a0, a0), producto(a1, a1)), producto(a2, a2));
+    const __m256d sb = _mm256_add_pd(_mm256_add_pd(producto(b0, b0), producto(b1, b1)), producto(b2, b2));
+    acc[0] = suma_por_pares(acc[0], sa, sb, producto(b0, a0), producto(b0, a1));
+    if constexpr (kGeneral) {
+      acc[1] = suma_por_pares(acc[1], producto(b1, a0), producto(b1, a1), producto(b0, a2), producto(b1, a2));
+      acc[2] = suma_por_pares(acc[2], producto(b2, a0), producto(b2, a1), producto(b2, a2), producto(a0, a0));
+      acc[3] = suma_por_pares(acc[3], producto(a0, a1), producto(a0, a2), producto(a1, a1), producto(a1, a2));
+      double ultimo[4];
+      _mm256_storeu_pd(ultimo, producto(a2, a2));
+      for (int q = 0; q < 4; ++q) n8 = n8 + ultimo[q];
+    } else {
+      acc[1] = suma_por_pares(acc[1], producto(b1, a0), producto(b1, a1), cero, cero);
+    }
+  }
+  double t[16];
+  for (int g = 0; g < 4; ++g) _mm256_storeu_pd(t + 4 * g, acc[g]);
+  // Sums in the order of s: sa sb m0 m1 | m3 m4 m2 m5 | m6 m7 m8 n0 | n1 n2 n4 n5, then n8.
+  double sa = t[0], sb = t[1], m0 = t[2], m1 = t[3], m3 = t[4], m4 = t[5], m2 = t[6], m5 = t[7],
+         m6 = t[8], m7 = t[9], m8 = t[10], q0 = t[11], q1 = t[12], q2 = t[13], q4 = t[14],
+         q5 = t[15];
+  for (; k < n; ++k) {
+    const double* o = p[2 * size_t(k)];
+    const double* d = p[2 * size_t(k) + 1];
+    const double a[3] = {o[0] - co[0], o[1] - co[1], o[2] - co[2]};
+    const double b[3] = {d[0] - cd[0], d[1] - cd[1], d[2] - cd[2]};
+    for (int e = 0; e < 3; ++e) c[e][k] = a[e];
+    for (int e = 0; e < 3; ++e) c[3 + e][k] = b[e];
+    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
+    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
+    m0 = m0 + b[0] * a[0];
+    m1 = m1 + b[0] * a[1];
+    m3 = m3 + b[1] * a[0];
+    m4 = m4 + b[1] * a[1];
+    if constexpr (kGeneral) {
+      m2 = m2 + b[0] * a[2];
+      m5 = m5 + b[1] * a[2];
+      m6 = m6 + b[2] * a[0];
+      m7 = m7 + b[2] * a[1];
+      m8 = m8 + b[2] * a[2];
+      q0 = q0 + a[0] * a[0];
+      q1 = q1 + a[0] * a[1];
+      q2 = q2 + a[0] * a[2];
+      q4 = q4 + a[1] * a[1];
+      q5 = q5 + a[1] * a[2];
+      n8 = n8 + a[2] * a[2];
+    }
+  }
+  const double todas[17] = {sa, sb, m0, m1, m2, m3, m4, m5, m6, m7, m8, q0, q1, q2, q4, q5, n8};
+  for (int e = 0; e < 17; ++e) s[e] = todas[e];
+}
+
 // The pass over the store of the estimate at hand, in place or the copy. False where there is no
 // wide kernel for it (float points in place): the caller then runs the portable pass.
 ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, double* const* pares,

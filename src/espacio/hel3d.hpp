@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #if defined(__linux__)
 #  include <sys/mman.h>
@@ -216,17 +217,44 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   // 2. Centroids.
   const CapaPtr<T, T> puntos{pares};
   T centro_o[3], centro_d[3];
-  centroides<3>(puntos, n, centro_o, centro_d);
+  bool hechos = false;  // by a wide kernel
+#if ORIENTA_AVX2
+  if constexpr (std::is_same_v<T, double>) {
+    if (anchos) {
+      centroides3_avx2(pares, n, centro_o, centro_d);
+      hechos = true;
+    }
+  }
+#endif
+  if (!hechos) centroides<3>(puntos, n, centro_o, centro_d);
 
   // 3. Centring and moments in one pass, the centred pairs kept in the caller's points or in the
   // scratch area for the Newton steps.
   const CentradosSitio<T> en_los_puntos{puntos};
   const CentradosCopia<T> en_la_copia(memoria, n);
-  const Momentos<T> mom =
-      en_sitio ? (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_los_puntos)
-                          : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_los_puntos))
-               : (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_la_copia)
-                          : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_la_copia));
+  Momentos<T> mom;
+  hechos = false;
+#if ORIENTA_AVX2
+  // In place the portable pass stays: a point shared by several pairs must be read as the earlier
+  // pairs left it, which a group of four read at once would not see.
+  if constexpr (std::is_same_v<T, double>) {
+    if (anchos && !en_sitio) {
+      double s[17];
+      if (general)
+        centra_y_suma_avx2<true>(pares, n, centro_o, centro_d, en_la_copia.c, s);
+      else
+        centra_y_suma_avx2<false>(pares, n, centro_o, centro_d, en_la_copia.c, s);
+      mom = {s[0], s[1], {s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10]},
+             {s[11], s[12], s[13], 0.0, s[14], s[15], 0.0, 0.0, s[16]}};
+      hechos = true;
+    }
+  }
+#endif
+  if (!hechos)
+    mom = en_sitio ? (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_los_puntos)
+                              : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_los_puntos))
+                   : (general ? centra_y_suma<T, true>(puntos, n, centro_o, centro_d, en_la_copia)
+                              : centra_y_suma<T, false>(puntos, n, centro_o, centro_d, en_la_copia));
   const T sa = mom.sa, sb = mom.sb;
   const T* m = mom.m;
   T nn[9];
