@@ -293,16 +293,15 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   for (int paso = 0; paso < kMaxPasosNewton && !detenida; ++paso) {
     float g[3];
     float kk[9];  // upper triangle
-    bool hecha = false;
 #if ORIENTA_AVX2
-    hecha = anchos && acumula_newton_avx2_en(en_sitio, pares, en_la_copia.c, n, r, g, kk);
+    const bool hecha = anchos && acumula_newton_avx2_en(en_sitio, pares, en_la_copia.c, n, r, g, kk);
+#else
+    const bool hecha = false;
 #endif
-    if (hecha) {
-    } else if (en_sitio) {
+    if (!hecha && en_sitio)
       acumula_newton<T>(en_los_puntos, n, r, g, kk);
-    } else {
+    else if (!hecha)
       acumula_newton<T>(en_la_copia, n, r, g, kk);
-    }
     // K = (Σ r·b)·I − ½·Σ(r·bᵀ + b·rᵀ): the negated Hessian of the objective for a small
     // rotation vector applied on the left of R.
     kk[1] = kk[1] * -0.5f;
