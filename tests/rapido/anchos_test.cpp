@@ -137,6 +137,33 @@ TYPED_TEST(AnchosTest, WideAndPortableKernelsAgreeBitForBit) {
       }
 }
 
+// Centring in place reads each point as the earlier pairs left it: pairs that share a point, or
+// whose points overlap by a scalar, inside one group of vector lanes must still see the portable
+// order of reads and writes.
+TYPED_TEST(AnchosTest, SharedAndOverlappingPointsInPlace) {
+  using T = TypeParam;
+  if (orienta_nucleos(1) != 1) GTEST_SKIP() << "no AVX2 on this processor";
+  const uint32_t n = 13;
+  std::vector<T> base(40);
+  for (size_t k = 0; k < base.size(); ++k) base[k] = T(100 + 37 * ((k * 7) % 11)) + T(k) / T(8);
+  // Source i starts at scalar (5·i) mod 11, so that sources overlap by one or two scalars; pairs
+  // 2j and 2j + 1 share one target point.
+  for (int32_t general : {0, 1}) {
+    std::vector<T> salidas[2];
+    for (int32_t nucleos : {0, 1}) {
+      ASSERT_EQ(orienta_nucleos(nucleos), nucleos);
+      std::vector<T> puntos = base;
+      std::vector<T*> Q;
+      for (uint32_t i = 0; i < n; ++i) Q.insert(Q.end(), {&puntos[(5 * i) % 11], &puntos[20 + 3 * (i / 2 % 5)]});
+      Hel3Dg<T> h{};
+      salidas[nucleos].push_back(T(hel3d(Q.data(), n, &h, general, 1, nullptr)));
+      agrega(salidas[nucleos], h);
+      salidas[nucleos].insert(salidas[nucleos].end(), puntos.begin(), puntos.end());
+    }
+    EXPECT_TRUE(mismos_resultados(salidas[0], salidas[1])) << "general start " << general;
+  }
+}
+
 // 700 000 double pairs need a 33.6 MB scratch area, past the size from which it is taken in huge
 // pages: both kernels, copy and in place, must still agree.
 TEST(AnchosTest, LargeScratchAreaKeepsTheBits) {
