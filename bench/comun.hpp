@@ -1,8 +1,10 @@
-// Shared by every benchmark: the sizes, the point sets (made once per size and kind of data) and
-// the streaming read that serves as the floor for each estimator.
+// Shared by every benchmark: the sizes, the point sets (made once per size and kind of data) in
+// every layout, the timing loop of an estimator, Eigen's umeyama, and the streaming read that
+// serves as the floor for each estimator.
 #ifndef ORIENTA_BENCH_COMUN_HPP
 #define ORIENTA_BENCH_COMUN_HPP
 
+#include <Eigen/Geometry>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,8 +13,11 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "../tests/gemelos.hpp"  // one overloaded name per double/float twin
 
 namespace orienta::banco {
 
@@ -80,13 +85,50 @@ std::vector<T> como(const std::vector<double>& v) {
   return std::vector<T>(v.begin(), v.end());
 }
 
-// The floor: one pass over the given buffers, a plain sum of their 64-bit words. Integer addition
-// is associative, so the compiler is free to vectorise it: nothing but the memory system and the
-// load ports sets its pace.
+// A stretch of memory that one streaming read covers.
 struct Tramo {
   const void* datos;
   size_t bytes;
 };
+
+template <class T> const char* sufijo() { return std::is_same_v<T, double> ? "dbl" : "fl"; }
+
+// The pairs of pares<D> in the scalar T, held every way the estimators and Eigen take them: S and
+// D packed point after point (Eigen's 2×n or 3×n layout, and pp, gg, mixed), A with the source and
+// target of each pair side by side (p and g, plane only), P the pointer-pair layout into S and D.
+template <int Dim, class T>
+struct Conjunto {
+  uint32_t n;
+  std::vector<T> S, D, A;
+  std::vector<T*> P;
+  Conjunto(uint32_t n_, int64_t datos) : n(n_) {
+    const Pares<Dim>& q = pares<Dim>(n, datos);
+    S = como<T>(q.origen);
+    D = como<T>(q.destino);
+    P.resize(2 * size_t(n));
+    for (size_t i = 0; i < n; ++i) {
+      P[2 * i] = &S[Dim * i];
+      P[2 * i + 1] = &D[Dim * i];
+    }
+    if constexpr (Dim == 2) {
+      A.resize(4 * size_t(n));
+      for (size_t i = 0; i < n; ++i)
+        for (int k = 0; k < 2; ++k) {
+          A[4 * i + k] = S[2 * i + k];
+          A[4 * i + 2 + k] = D[2 * i + k];
+        }
+    }
+  }
+  // What the pointer layout reads: the pointer array and both point arrays.
+  std::vector<Tramo> tramos_ptr() const {
+    const size_t puntos = Dim * size_t(n) * sizeof(T);
+    return {{P.data(), P.size() * sizeof(T*)}, {S.data(), puntos}, {D.data(), puntos}};
+  }
+};
+
+// The floor: one pass over the given buffers, a plain sum of their 64-bit words. Integer addition
+// is associative, so the compiler is free to vectorise it: nothing but the memory system and the
+// load ports sets its pace.
 inline uint64_t lee_una_vez(const Tramo* tramos, size_t cuantos) {
   uint64_t suma = 0;
   for (size_t t = 0; t < cuantos; ++t) {
@@ -95,6 +137,27 @@ inline uint64_t lee_una_vez(const Tramo* tramos, size_t cuantos) {
     for (size_t i = 0; i < m; ++i) suma += w[i];
   }
   return suma;
+}
+
+// One estimate per iteration over the range(0) pairs of the benchmark: `estima` makes the call and
+// keeps its result from being optimised away.
+template <class F>
+void por_estimacion(benchmark::State& estado, F estima) {
+  for (auto _ : estado) estima();
+  estado.SetItemsProcessed(int64_t(estado.iterations()) * estado.range(0));
+}
+
+// Eigen's umeyama (with scale) on the same points, in its own layout: two packed Dim×n matrices.
+template <int Dim, class T>
+void umeyama(benchmark::State& estado, int64_t datos) {
+  const Conjunto<Dim, T> d(uint32_t(estado.range(0)), datos);
+  using Puntos = Eigen::Matrix<T, Dim, Eigen::Dynamic>;
+  const Eigen::Map<const Puntos> origen(d.S.data(), Dim, d.n), destino(d.D.data(), Dim, d.n);
+  por_estimacion(estado, [&] {
+    Eigen::Matrix<T, Dim + 1, Dim + 1> h = Eigen::umeyama(origen, destino, true);
+    benchmark::DoNotOptimize(h.data());
+    benchmark::ClobberMemory();
+  });
 }
 
 inline void mide_lectura(benchmark::State& estado, const std::vector<Tramo>& tramos) {
@@ -106,6 +169,13 @@ inline void mide_lectura(benchmark::State& estado, const std::vector<Tramo>& tra
     benchmark::ClobberMemory();
   }
   estado.SetBytesProcessed(int64_t(estado.iterations()) * int64_t(bytes));
+}
+
+// The read of the pointer-pair layout: the pointer array and both point arrays.
+template <int Dim, class T>
+void lectura_ptr(benchmark::State& estado) {
+  const Conjunto<Dim, T> d(uint32_t(estado.range(0)), kExactos);
+  mide_lectura(estado, d.tramos_ptr());
 }
 
 // Every size, for each kind of data.

@@ -17,39 +17,14 @@ namespace {
 int incognitas(uint32_t tipo) { return tipo == 3 ? 3 : tipo == 6 ? 6 : 10; }
 
 template <class T>
-struct Datos2D {
-  uint32_t n;
-  std::vector<T> S, D;
-  std::vector<const T*> P;
-  Datos2D(uint32_t n_, int64_t datos) : n(n_) {
-    const Pares<2>& q = pares<2>(n, datos);
-    S = como<T>(q.origen);
-    D = como<T>(q.destino);
-    P.resize(2 * size_t(n));
-    for (size_t i = 0; i < n; ++i) {
-      P[2 * i] = &S[2 * i];
-      P[2 * i + 1] = &D[2 * i];
-    }
-  }
-};
-
-void estima(Trans_Polinomica2D_dbl* t, const Datos2D<double>& d) {
-  Trans_Polinomica2D___puntosxy_dbl(t, d.P.data(), d.n);
-}
-void estima(Trans_Polinomica2D_fl* t, const Datos2D<float>& d) {
-  Trans_Polinomica2D___puntosxy_fl(t, d.P.data(), d.n);
-}
-
-template <class T, class Registro>
 void nuestro(benchmark::State& estado, uint32_t tipo, int64_t datos) {
-  const Datos2D<T> d(uint32_t(estado.range(0)), datos);
-  Registro t{};
-  for (auto _ : estado) {
+  const Conjunto<2, T> d(uint32_t(estado.range(0)), datos);
+  prueba::Polinomica<T> t{};
+  por_estimacion(estado, [&] {
     t.tipo = tipo;
-    estima(&t, d);
+    prueba::estima(&t, d.P.data(), d.n);
     benchmark::DoNotOptimize(t);
-  }
-  estado.SetItemsProcessed(int64_t(estado.iterations()) * estado.range(0));
+  });
 }
 
 // The same fit as the library's, as one would write it with Eigen: the monomials of the source
@@ -57,12 +32,12 @@ void nuestro(benchmark::State& estado, uint32_t tipo, int64_t datos) {
 // right-hand sides.
 template <class T>
 void ajuste_eigen(benchmark::State& estado, uint32_t tipo, bool qr, int64_t datos) {
-  const Datos2D<T> d(uint32_t(estado.range(0)), datos);
+  const Conjunto<2, T> d(uint32_t(estado.range(0)), datos);
   using Matriz = Eigen::Matrix<T, Eigen::Dynamic, Eigen::Dynamic>;
   using Puntos = Eigen::Matrix<T, 2, Eigen::Dynamic>;
   const Eigen::Map<const Puntos> origen(d.S.data(), 2, d.n), destino(d.D.data(), 2, d.n);
   const int u = incognitas(tipo);
-  for (auto _ : estado) {
+  por_estimacion(estado, [&] {
     const Eigen::Matrix<T, 2, 1> c = origen.rowwise().mean();
     Matriz A(d.n, u);
     A.col(0).setOnes();
@@ -90,51 +65,39 @@ void ajuste_eigen(benchmark::State& estado, uint32_t tipo, bool qr, int64_t dato
     }
     benchmark::DoNotOptimize(X.data());
     benchmark::ClobberMemory();
-  }
-  estado.SetItemsProcessed(int64_t(estado.iterations()) * estado.range(0));
-}
-
-template <class T>
-void lectura(benchmark::State& estado) {
-  const Datos2D<T> d(uint32_t(estado.range(0)), kExactos);
-  const size_t puntos = 2 * size_t(d.n) * sizeof(T);
-  mide_lectura(estado, {{d.P.data(), d.P.size() * sizeof(const T*)}, {d.S.data(), puntos},
-                        {d.D.data(), puntos}});
+  });
 }
 
 // Carrying the source points through a record estimated from them, one call per point, the
 // result written to a second buffer.
-template <class T, class Registro>
+template <class T>
 void transforma(benchmark::State& estado, uint32_t tipo) {
-  const Datos2D<T> d(uint32_t(estado.range(0)), kRuido);
-  Registro t{};
+  const Conjunto<2, T> d(uint32_t(estado.range(0)), kRuido);
+  prueba::Polinomica<T> t{};
   t.tipo = tipo;
-  estima(&t, d);
+  prueba::estima(&t, d.P.data(), d.n);
   std::vector<T> salida(2 * size_t(d.n));
-  for (auto _ : estado) {
+  por_estimacion(estado, [&] {
     for (size_t i = 0; i < d.n; ++i) {
       T punto[2] = {d.S[2 * i], d.S[2 * i + 1]};
-      if constexpr (std::is_same_v<T, double>)
-        transforma_punto2D_dbl(&t, punto);
-      else
-        transforma_punto2D_fl(&t, punto);
+      prueba::punto(&t, punto);
       salida[2 * i] = punto[0];
       salida[2 * i + 1] = punto[1];
     }
     benchmark::DoNotOptimize(salida.data());
     benchmark::ClobberMemory();
-  }
-  estado.SetItemsProcessed(int64_t(estado.iterations()) * estado.range(0));
+  });
 }
 
-template <class T, class Registro>
-void registra(const std::string& s) {
+template <class T>
+void registra() {
+  const std::string s = sufijo<T>();
   for (uint32_t tipo : {3u, 6u, 7u}) {
     const std::string k = "/tipo" + std::to_string(tipo);
     for (int64_t datos : {kExactos, kRuido}) {
       const std::string dd = std::string("/") + nombre_datos(datos);
       benchmark::RegisterBenchmark(("Trans_Polinomica2D___puntosxy_" + s + k + dd).c_str(),
-                                   nuestro<T, Registro>, tipo, datos)
+                                   nuestro<T>, tipo, datos)
           ->Apply(tamanos);
       if (!std::is_same_v<T, double>) continue;  // the float twin is timed against the read only
       benchmark::RegisterBenchmark(("eigen_ldlt_" + s + k + dd).c_str(), ajuste_eigen<T>, tipo,
@@ -144,18 +107,17 @@ void registra(const std::string& s) {
                                    true, datos)
           ->Apply(tamanos);
     }
-    benchmark::RegisterBenchmark(("transforma_punto2D_" + s + k).c_str(), transforma<T, Registro>,
+    benchmark::RegisterBenchmark(("transforma_punto2D_" + s + k).c_str(), transforma<T>,
                                  tipo)
         ->Args({10000})
         ->ArgNames({"n"});
   }
-  benchmark::RegisterBenchmark(("lectura/Trans_Polinomica2D___puntosxy_" + s).c_str(), lectura<T>)
+  benchmark::RegisterBenchmark(("lectura/Trans_Polinomica2D___puntosxy_" + s).c_str(),
+                               lectura_ptr<2, T>)
       ->Apply(tamanos);
 }
 
-const bool registrado =
-    (registra<double, Trans_Polinomica2D_dbl>("dbl"), registra<float, Trans_Polinomica2D_fl>("fl"),
-     true);
+const bool registrado = (registra<double>(), registra<float>(), true);
 
 }  // namespace
 }  // namespace orienta::banco

@@ -120,7 +120,9 @@ inline Terna quita_vueltas(const double* m, FuncGmatriz recuperar, FuncGmatriz p
   }
 
   if (recuperar == propia) {
-    Terna r = recuperar(w);
+    // propia's own body, called here rather than through the pointer: a call through the
+    // exported name could be bound to a host's function of that name.
+    Terna r = angulos_omega_phi_kappa(w);
     double& kappa = r.v[2];
     // Only a strict excess over π/2 counts: κ = ±π/2 exactly stays.
     if (std::fabs(kappa) > kMedioPi) {

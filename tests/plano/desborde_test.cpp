@@ -2,6 +2,7 @@
 // every layout, and the rigid and similarity polynomial kinds that start from it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <type_traits>
@@ -34,13 +35,15 @@ TYPED_TEST(DesbordeTest, TurnSurvivesBothEndsOfTheRange) {
   const bool doble = std::is_same_v<T, double>;
   struct Caso { const char* nombre; int e; };
   // P ~ 2^(2e) stays finite and normal while P² leaves the range.
-  const Caso casos[] = {{"squares overflow", doble ? 300 : 40}, {"squares underflow", doble ? -300 : -50}};
+  const Caso casos[] = {{"squares overflow", doble ? 300 : 40},
+                        {"squares underflow", doble ? -300 : -50}};
   const T giros[][2] = {{0, 1}, {T(0.6), T(0.8)}, {T(-0.28), T(-0.96)}};
   const T eps = std::numeric_limits<T>::epsilon();
   for (const Caso& caso : casos)
     for (const auto& giro : giros) {
-      SCOPED_TRACE(testing::Message() << caso.nombre << ", turn (" << giro[0] << ", " << giro[1] << ")");
-      const std::vector<T> a = pares<T>(caso.e, giro[0], giro[1]), uno = pares<T>(0, giro[0], giro[1]);
+      SCOPED_TRACE(testing::Message() << caso.nombre << ", turn " << giro[0] << ", " << giro[1]);
+      const std::vector<T> a = pares<T>(caso.e, giro[0], giro[1]);
+      const std::vector<T> uno = pares<T>(0, giro[0], giro[1]);
       const uint32_t n = uint32_t(a.size() / 4);
       std::vector<const T*> P, P1;
       std::vector<T> S, D;
@@ -63,15 +66,13 @@ TYPED_TEST(DesbordeTest, TurnSurvivesBothEndsOfTheRange) {
       if (giro[0] == 0) {  // an exact quarter turn comes back exact, here and in the polynomials
         EXPECT_EQ(h.cos_giro, T(0));
         EXPECT_EQ(h.sen_giro, T(1));
-        for (uint32_t tipo : {1u, 2u}) {
+        for (uint32_t tipo : {1u, 2u}) {  // rigid, then with the scale 2
           Polinomica<T> t{};
           t.tipo = tipo;
           estima(&t, P.data(), n);
-          const T k = tipo == 1 ? T(1) : T(2);
-          EXPECT_EQ(t.coef_x[0], T(0));
-          EXPECT_EQ(t.coef_x[1], -k);
-          EXPECT_EQ(t.coef_y[0], k);
-          EXPECT_EQ(t.coef_y[1], T(0));
+          const T k = T(tipo);
+          EXPECT_EQ((std::array<T, 4>{t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]}),
+                    (std::array<T, 4>{0, -k, k, 0}));
         }
       }
     }
