@@ -22,9 +22,12 @@
  *    may be null, and an array of n points, pairs, angles or weights is not read when n = 0 (it
  *    may then be null). A null pointer anywhere else crashes the caller.
  *  - Results are reproducible to the last bit: sums run in array order in one accumulator each,
- *    and means are sum·(1/n).
- *  - No function keeps state, allocates (but Hel3Dg___ptr_*, see there), starts threads or logs;
- *    calls on different data may run on any threads at once.
+ *    and means are sum·(1/n). This holds for every finite or infinite value and on every processor
+ *    whichever kernels run (see orienta_nucleos). A NaN result is any NaN: its sign and payload are
+ *    unspecified and may differ between builds, kernels and processors; only being NaN is part of
+ *    the result.
+ *  - No function keeps state (but orienta_nucleos), allocates (but Hel3Dg___ptr_*, see there),
+ *    starts threads or logs; calls on different data may run on any threads at once.
  */
 #ifndef ORIENTA_H
 #define ORIENTA_H
@@ -405,6 +408,16 @@ ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_db
 ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel,
                                     int32_t aprox_general, int32_t centrar_en_sitio,
                                     float* inversa_normal);
+
+/* Beside the functions above: orienta_ names are this library's own. */
+
+/** Chooses the kernels every estimator runs from now on, in the whole process: pedido = 0 the
+ *  portable ones, 1 (the default) the AVX2 ones where the processor and the operating system
+ *  support them; any other value changes nothing. Returns the kernels in use after the call:
+ *  0 portable, 1 AVX2. Both give the same results to the last bit (NaN: any NaN), so this serves
+ *  tests and comparisons; it is the one piece of state the library keeps. Safe from any thread;
+ *  a call running meanwhile may finish on either kind, with the same results. */
+ORIENTA_API int32_t orienta_nucleos(int32_t pedido);
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "anchos/hel2d_avx2.hpp"
 #include "gemelos.hpp"
 #include "interno.hpp"
 #include "orienta.h"
@@ -87,37 +88,55 @@ void giro_unitario(T p, T v, T& coseno, T& seno) {
   seno = k * v;
 }
 
-// The only copy of the arithmetic. Two passes: centroids first, then the spreads and the dot and
-// cross sums from coordinates already centred (raw moments of one pass would cancel badly far from
-// the origin). Every sum is one accumulator running in array order, and each point's term is
-// formed in full before it is added, so the six layouts agree to the last bit.
+// The portable second pass: the spreads and the dot and cross sums from coordinates already
+// centred (raw moments of one pass would cancel badly far from the origin). Every sum is one
+// accumulator running in array order, and each point's term is formed in full before it is added,
+// so the six layouts agree to the last bit.
 template <class T, class Capa>
-RegistroHel2Dg<T> estima_hel2dg(const Capa& pares, uint32_t n) {
-  T centro_o[2], centro_d[2];
-  centroides<2>(pares, n, centro_o, centro_d);
-  RegistroHel2Dg<T> g;
-  g.xc_origen = centro_o[0];
-  g.yc_origen = centro_o[1];
-  g.xc_destino = centro_d[0];
-  g.yc_destino = centro_d[1];
-
+void sumas_centradas(const Capa& pares, uint32_t n, const T co[2], const T cd[2], T s[4]) {
   T qo = T(0), qd = T(0), p = T(0), v = T(0);
   for (uint32_t i = 0; i < n; ++i) {
     const T* o = pares.origen(i);
     const T* d = pares.destino(i);
-    const T dxo = o[0] - g.xc_origen;
-    const T dyo = o[1] - g.yc_origen;
-    const T dxd = d[0] - g.xc_destino;
-    const T dyd = d[1] - g.yc_destino;
+    const T dxo = o[0] - co[0];
+    const T dyo = o[1] - co[1];
+    const T dxd = d[0] - cd[0];
+    const T dyd = d[1] - cd[1];
     qo += dxo * dxo + dyo * dyo;
     qd += dxd * dxd + dyd * dyd;
     p += dxo * dxd + dyo * dyd;
     v += dxo * dyd - dyo * dxd;
   }
+  s[0] = qo;
+  s[1] = qd;
+  s[2] = p;
+  s[3] = v;
+}
+
+// The only copy of the arithmetic after the passes. Two passes: centroids first, then Qo, Qd, P
+// and V; the AVX2 kernels, where the processor has them, make the same additions in the same
+// order.
+template <class T, class Capa>
+RegistroHel2Dg<T> estima_hel2dg(const Capa& pares, uint32_t n) {
+  T centro_o[2], centro_d[2], s[4];
+#if ORIENTA_AVX2
+  if (usa_avx2()) {
+    pasadas_hel2d_avx2(pares, n, centro_o, centro_d, s);
+  } else
+#endif
+  {
+    centroides<2>(pares, n, centro_o, centro_d);
+    sumas_centradas(pares, n, centro_o, centro_d, s);
+  }
+  RegistroHel2Dg<T> g;
+  g.xc_origen = centro_o[0];
+  g.yc_origen = centro_o[1];
+  g.xc_destino = centro_d[0];
+  g.yc_destino = centro_d[1];
   // Ratio of the root-sum-square spreads, not the least-squares scale √(P²+V²)/Qo: the quotient
   // first, then one root.
-  g.escala = std::sqrt(qd / qo);
-  giro_unitario(p, v, g.cos_giro, g.sen_giro);
+  g.escala = std::sqrt(s[1] / s[0]);
+  giro_unitario(s[2], s[3], g.cos_giro, g.sen_giro);
   return g;
 }
 

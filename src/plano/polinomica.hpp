@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "anchos/polinomica_avx2.hpp"
 #include "gemelos.hpp"
 #include "interno.hpp"
 #include "orienta.h"
@@ -67,37 +68,46 @@ void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
   coef[8] = ((a[7] * p.s2c - a[6] * p.s3) - a[8] * p.sc2) + a[9] * p.c3;
 }
 
+// The monomials of one pair in the carried coordinates (X′, Y′) and the residuals (ex, ey) they
+// are fitted to, for U = 3, 6 or 10 monomials.
+template <class T, uint32_t U>
+inline void monomios(const T* o, const T* d, const RegistroHel2Dg<T>& g, T c, T s, T m[10], T& ex,
+                     T& ey) {
+  const T dx = o[0] - g.xc_origen;
+  const T dy = o[1] - g.yc_origen;
+  const T xp = dx * c - dy * s;
+  const T yp = dx * s + dy * c;
+  ex = (d[0] - g.xc_destino) - xp;
+  ey = (d[1] - g.yc_destino) - yp;
+  m[0] = T(1);
+  m[1] = xp;
+  m[2] = yp;
+  m[3] = xp * xp;
+  m[4] = xp * yp;
+  m[5] = yp * yp;
+  if constexpr (U == 10) {
+    m[6] = m[3] * xp;
+    m[7] = xp * m[4];
+    m[8] = yp * m[4];
+    m[9] = m[5] * yp;
+  }
+}
+
 // Forms the normal equations of the correction: N (lower triangle of m·mᵀ, packed by rows), rx
 // (m·ex) and ry (m·ey) summed over the pairs in array order, every entry its own running sum. U,
 // the number of monomials, is a constant here so that the loops over j and k unroll completely:
 // the entries of a row are then independent sums at fixed places, which the compiler may update
-// side by side in vector lanes, each lane still one entry taking the pairs in order.
+// side by side in vector lanes, each lane still one entry taking the pairs in order. The AVX2
+// kernel (anchos/polinomica_avx2.hpp) makes the same additions.
 template <class T, uint32_t U>
 void suma_normales(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s,
                    T* N, T* rx, T* ry) {
-  const T xco = g.xc_origen, yco = g.yc_origen, xcd = g.xc_destino, ycd = g.yc_destino;
+#if ORIENTA_AVX2
+  if (usa_avx2()) return suma_normales_avx2<T, U>(pares, n, g, c, s, N, rx, ry);
+#endif
   for (uint32_t i = 0; i < n; ++i) {
-    const T* o = pares.origen(i);
-    const T* d = pares.destino(i);
-    const T dx = o[0] - xco;
-    const T dy = o[1] - yco;
-    const T xp = dx * c - dy * s;
-    const T yp = dx * s + dy * c;
-    const T ex = (d[0] - xcd) - xp;
-    const T ey = (d[1] - ycd) - yp;
-    T m[10];
-    m[0] = T(1);
-    m[1] = xp;
-    m[2] = yp;
-    m[3] = xp * xp;
-    m[4] = xp * yp;
-    m[5] = yp * yp;
-    if constexpr (U == 10) {
-      m[6] = m[3] * xp;
-      m[7] = xp * m[4];
-      m[8] = yp * m[4];
-      m[9] = m[5] * yp;
-    }
+    T m[10], ex, ey;
+    monomios<T, U>(pares.origen(i), pares.destino(i), g, c, s, m, ex, ey);
 #pragma GCC unroll 10
     for (uint32_t j = 0; j < U; ++j) {
       T* fila = N + j * (j + 1) / 2;

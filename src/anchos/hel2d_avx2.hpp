@@ -1,0 +1,130 @@
+// The two passes of the 2D similarity on AVX2, for any layout accessor, both precisions. Same
+// terms, same order of additions as the portable passes in plano/hel2d.hpp, so the same bits.
+//
+// Pass 1 holds the four coordinate sums (Σxs, Σys, Σxt, Σyt) as the four lanes of one register:
+// one vector addition per pair, each lane one accumulator taking the pairs in order. Pass 2 forms
+// the centred terms of four pairs at once, one pair per lane, with the portable grouping
+// (dxo·dxo + dyo·dyo, ..., dxo·dyd − dyo·dxd), transposes them so that each register holds one
+// pair's (Qo, Qd, P, V) terms, and adds those four registers to the running sums in pair order.
+// Pairs left over after the last group of four take the portable expression one by one.
+#ifndef ORIENTA_ANCHOS_HEL2D_AVX2_HPP
+#define ORIENTA_ANCHOS_HEL2D_AVX2_HPP
+
+#include "anchos/despacho.hpp"
+#include "anchos/vectores.hpp"
+
+#if ORIENTA_AVX2
+#  include <immintrin.h>
+
+#  include <cstdint>
+
+namespace orienta::interno {
+
+// Centred terms of one pair, exactly as the portable pass writes them.
+template <class T>
+inline void terminos_hel2d(const T* o, const T* d, const T co[2], const T cd[2], T s[4]) {
+  const T dxo = o[0] - co[0];
+  const T dyo = o[1] - co[1];
+  const T dxd = d[0] - cd[0];
+  const T dyd = d[1] - cd[1];
+  s[0] += dxo * dxo + dyo * dyo;
+  s[1] += dxd * dxd + dyd * dyd;
+  s[2] += dxo * dxd + dyo * dyd;
+  s[3] += dxo * dyd - dyo * dxd;
+}
+
+// Two points in one register, (x_a, y_a, x_b, y_b). Helpers carry the target themselves: lambdas
+// would not inherit it.
+ORIENTA_CON_AVX2 inline __m256d dos(const double* a, const double* b) {
+  return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a)), _mm_loadu_pd(b), 1);
+}
+// One float point, (x, y), in the low half of a register (an unaligned 8-byte load).
+ORIENTA_CON_AVX2 inline __m128 punto(const float* a) {
+  return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+}
+
+template <class Capa>
+ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double co[2],
+                                         double cd[2], double s[4]) {
+  __m256d suma = _mm256_setzero_pd();  // Σxs, Σys, Σxt, Σyt
+  for (uint32_t i = 0; i < n; ++i) {
+    suma = _mm256_add_pd(suma, dos(pares.origen(i), pares.destino(i)));
+  }
+  double sumas[4];
+  _mm256_storeu_pd(sumas, suma);
+  const double r = 1.0 / double(n);
+  co[0] = sumas[0] * r;
+  co[1] = sumas[1] * r;
+  cd[0] = sumas[2] * r;
+  cd[1] = sumas[3] * r;
+
+  const __m256d cxo = _mm256_set1_pd(co[0]), cyo = _mm256_set1_pd(co[1]);
+  const __m256d cxd = _mm256_set1_pd(cd[0]), cyd = _mm256_set1_pd(cd[1]);
+  __m256d acc = _mm256_setzero_pd();  // Qo, Qd, P, V
+  uint32_t i = 0;
+  for (; n - i >= 4; i += 4) {
+    // Lanes (0, 1, 2, 3) = pairs i … i+3 once unpacked.
+    const __m256d o02 = dos(pares.origen(i), pares.origen(i + 2));
+    const __m256d o13 = dos(pares.origen(i + 1), pares.origen(i + 3));
+    const __m256d d02 = dos(pares.destino(i), pares.destino(i + 2));
+    const __m256d d13 = dos(pares.destino(i + 1), pares.destino(i + 3));
+    const __m256d dxo = _mm256_sub_pd(_mm256_unpacklo_pd(o02, o13), cxo);
+    const __m256d dyo = _mm256_sub_pd(_mm256_unpackhi_pd(o02, o13), cyo);
+    const __m256d dxd = _mm256_sub_pd(_mm256_unpacklo_pd(d02, d13), cxd);
+    const __m256d dyd = _mm256_sub_pd(_mm256_unpackhi_pd(d02, d13), cyd);
+    const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
+    const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
+    const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
+    const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+    acc = suma_por_pares(acc, qo, qd, p, v);
+  }
+  _mm256_storeu_pd(s, acc);
+  for (; i < n; ++i) terminos_hel2d(pares.origen(i), pares.destino(i), co, cd, s);
+}
+
+// The float twin: four lanes of single precision in 128-bit registers, the same scheme.
+template <class Capa>
+ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co[2], float cd[2],
+                                         float s[4]) {
+  __m128 suma = _mm_setzero_ps();
+  for (uint32_t i = 0; i < n; ++i)
+    suma = _mm_add_ps(suma, _mm_movelh_ps(punto(pares.origen(i)), punto(pares.destino(i))));
+  float sumas[4];
+  _mm_storeu_ps(sumas, suma);
+  const float r = 1.0f / float(n);
+  co[0] = sumas[0] * r;
+  co[1] = sumas[1] * r;
+  cd[0] = sumas[2] * r;
+  cd[1] = sumas[3] * r;
+
+  const __m128 cxo = _mm_set1_ps(co[0]), cyo = _mm_set1_ps(co[1]);
+  const __m128 cxd = _mm_set1_ps(cd[0]), cyd = _mm_set1_ps(cd[1]);
+  __m128 acc = _mm_setzero_ps();
+  uint32_t i = 0;
+  for (; n - i >= 4; i += 4) {
+    const __m128 o01 = _mm_movelh_ps(punto(pares.origen(i)), punto(pares.origen(i + 1)));
+    const __m128 o23 = _mm_movelh_ps(punto(pares.origen(i + 2)), punto(pares.origen(i + 3)));
+    const __m128 d01 = _mm_movelh_ps(punto(pares.destino(i)), punto(pares.destino(i + 1)));
+    const __m128 d23 = _mm_movelh_ps(punto(pares.destino(i + 2)), punto(pares.destino(i + 3)));
+    const __m128 dxo = _mm_sub_ps(_mm_shuffle_ps(o01, o23, _MM_SHUFFLE(2, 0, 2, 0)), cxo);
+    const __m128 dyo = _mm_sub_ps(_mm_shuffle_ps(o01, o23, _MM_SHUFFLE(3, 1, 3, 1)), cyo);
+    const __m128 dxd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(2, 0, 2, 0)), cxd);
+    const __m128 dyd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(3, 1, 3, 1)), cyd);
+    __m128 qo = _mm_add_ps(_mm_mul_ps(dxo, dxo), _mm_mul_ps(dyo, dyo));
+    __m128 qd = _mm_add_ps(_mm_mul_ps(dxd, dxd), _mm_mul_ps(dyd, dyd));
+    __m128 p = _mm_add_ps(_mm_mul_ps(dxo, dxd), _mm_mul_ps(dyo, dyd));
+    __m128 v = _mm_sub_ps(_mm_mul_ps(dxo, dyd), _mm_mul_ps(dyo, dxd));
+    _MM_TRANSPOSE4_PS(qo, qd, p, v);  // now one register per pair: (Qo, Qd, P, V) terms
+    acc = _mm_add_ps(acc, qo);
+    acc = _mm_add_ps(acc, qd);
+    acc = _mm_add_ps(acc, p);
+    acc = _mm_add_ps(acc, v);
+  }
+  _mm_storeu_ps(s, acc);
+  for (; i < n; ++i) terminos_hel2d(pares.origen(i), pares.destino(i), co, cd, s);
+}
+
+}  // namespace orienta::interno
+
+#endif
+#endif
