@@ -429,7 +429,7 @@ def hel2dg(origen, destino):
     Returns
     -------
     Hel2Dg_dbl or Hel2Dg_fl
-        The same record, bit for bit, as every layout-specific function of that precision.
+        The same record, bit for bit, as the function of that precision named after the layout.
 
     Notes
     -----
