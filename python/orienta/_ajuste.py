@@ -179,7 +179,7 @@ class Transformation:
         a = puntos(a, "points", self.dim, np.float64)
         n = a.shape[0]
         if out is None:
-            out = np.empty((n, self.dim), dtype=np.float64)
+            out = np.empty((self.dim,) if uno else (n, self.dim), dtype=np.float64)
         else:
             if not isinstance(out, np.ndarray) or out.dtype != np.float64:
                 raise TypeError("out must be a float64 numpy array")
@@ -193,7 +193,7 @@ class Transformation:
             mismo = destino.ctypes.data == a.ctypes.data and destino.strides == a.strides
             if np.shares_memory(destino, a) and not mismo:
                 raise ValueError("out overlaps points other than exactly (in place)")
-        destino = out.reshape(1, -1) if uno and out.ndim == 1 else out
+        destino = out.reshape(1, -1) if uno else out
         inversa = bool(inverse) != self.is_inverse
         fallo = np.zeros(n, dtype=np.uint8) if self._t.modelo in (_POLI2D_2, _POLI2D_3) else None
         r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
