@@ -392,4 +392,7 @@ ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* 
 }
 #endif
 
+/* The least-squares adjustment (orienta_* extensions): any geometry, weights, statistics. */
+#include "orienta_ajuste.h"
+
 #endif /* ORIENTA_H */

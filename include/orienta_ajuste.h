@@ -4,8 +4,8 @@
  *
  * Every export here starts with orienta_; the estimators declared in orienta.h are unchanged.
  * Double precision only. No global state: every function is reentrant and thread-safe on distinct
- * records. orienta_ajusta takes one scratch area from the heap per call (released before it
- * returns); nothing else allocates.
+ * records. orienta_ajusta takes one scratch area from the heap per call, n bytes and only when data
+ * snooping is on (released before it returns); nothing else allocates.
  *
  * Model: target = T + s·R·source + e for the similarities (source error-free, e the target error),
  * target = T + A·source + e for the affine, and the centred polynomial of Trans_Polinomica2D_dbl for
@@ -47,7 +47,9 @@ enum {
   ORIENTA_E_NO_FINITO = -3,    /**< a coordinate or σ is not finite, or a σ is not positive */
   ORIENTA_E_COINCIDENTES = -4, /**< all source points (or all target points) coincide */
   ORIENTA_E_COLINEALES = -5,   /**< source points on one line (3D similarity, affine, polynomials) */
-  ORIENTA_E_RANGO = -6,        /**< the polynomial design matrix loses rank */
+  ORIENTA_E_RANGO = -6,        /**< the design matrix loses rank (its condition number passes 1e12):
+                                    a polynomial's points on a conic or cubic, or a similarity whose
+                                    targets do not correlate with the sources at all */
   ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square */
   ORIENTA_E_MEMORIA = -8,      /**< the scratch area was refused */
   ORIENTA_E_NO_CONVERGE = -9   /**< Gauss–Newton did not converge (anisotropic weights only) */
@@ -113,8 +115,9 @@ typedef struct {
   int32_t iteraciones;       /**< Gauss–Newton iterations (0 when the closed form is the optimum) */
   int32_t tau_inalcanzable;  /**< 1 when without σ the threshold exceeds √r, the largest τ can be */
   double condicion;          /**< 2-norm condition number of the centred, scaled design */
-  double chi2;               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold */
-  double chi2_p;             /**< its upper-tail probability; NaN without σ */
+  double chi2;               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
+                                  NaN without σ */
+  double chi2_p;             /**< its upper-tail probability; NaN without σ or when r = 0 */
   double parametros[ORIENTA_MAX_PARAMETROS];
   double desv[ORIENTA_MAX_PARAMETROS];  /**< standard deviations, √ of the covariance diagonal */
   double covarianza[ORIENTA_MAX_PARAMETROS * ORIENTA_MAX_PARAMETROS]; /**< σ0²·(AᵀPA)⁻¹, u×u by
@@ -122,7 +125,9 @@ typedef struct {
 } orienta_estadisticas;
 
 /** Per-observation results, n·dim doubles each in pair order (x, y[, z] of pair k at dim·k);
- *  every pointer may be null. Excluded pairs get v and w against the final fit and q_vv, r of NaN. */
+ *  every pointer may be null. Excluded pairs get v against the final fit, w = v/(σ̂·√q) with q the
+ *  cofactor of a new observation minus its prediction ((1 + aᵀQa)/p, Q = (AᵀPA)⁻¹), and q_vv, r of
+ *  NaN. w is NaN where r < 1e-10, an observation the fit does not control (e.g. r = 0 overall). */
 typedef struct {
   double* v;         /**< residuals, transformed source − target */
   double* w;         /**< standardized residuals v/(σ̂·√q_vv): σ̂ = 1 with σ given, σ0 without */
@@ -133,6 +138,8 @@ typedef struct {
 
 /** Fits model to the pairs. The 3D similarity is the closed-form weighted optimum (exact for any
  *  rotation from 3 non-collinear pairs), refined by Gauss–Newton when plan and height σ differ.
+ *  Data snooping (umbral > 0) runs while the redundancy after dropping a pair stays ≥ 1; a pair
+ *  whose removal would leave a degenerate set is kept and snooping stops there.
  *  t, e and obs may each be null when not wanted. Returns ORIENTA_OK or a negative status; on a
  *  negative status nothing is written. */
 ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, orienta_transformacion* t,
