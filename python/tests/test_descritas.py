@@ -208,3 +208,18 @@ MALOS = [
 def test_bad_arguments_raise_naming_the_argument(llamada, error, mensaje):
     with pytest.raises(error, match=mensaje):
         llamada()
+
+
+@pytest.mark.parametrize("variable,mensaje", [
+    ("/no/such/liborienta.so.1", "ORIENTA_LIBRARY='/no/such/liborienta.so.1' cannot be loaded"),
+    (None, r"ORIENTA_LIBRARY \(not set\).*the system's loader"),
+])
+def test_a_missing_library_is_an_import_error_naming_what_was_tried(tmp_path, variable, mensaje):
+    import shutil
+    import subprocess
+    import sys
+    shutil.copytree(os.path.dirname(orienta.__file__), tmp_path / "orienta")  # away from any build tree
+    entorno = {k: v for k, v in os.environ.items() if k not in ("ORIENTA_LIBRARY", "LD_LIBRARY_PATH")}
+    entorno.update(PYTHONPATH=str(tmp_path), **({"ORIENTA_LIBRARY": variable} if variable else {}))
+    r = subprocess.run([sys.executable, "-c", "import orienta"], env=entorno, capture_output=True, text=True)
+    assert r.returncode != 0 and re.search("ImportError: orienta: .*" + mensaje, r.stderr, re.S)
