@@ -136,3 +136,17 @@ MALOS = [
 def test_bad_arguments_raise_the_documented_exceptions(llamada, error, mensaje):
     with pytest.raises(error, match=mensaje):
         llamada()
+
+
+def test_the_readme_example_runs_as_written(tmp_path):
+    import re
+    import subprocess
+    import sys
+    from conftest import RAIZ
+    with open(os.path.join(RAIZ, "README.md"), encoding="utf-8") as f:
+        texto = f.read()
+    codigo = re.search(r"^## Python\n.*?^```python\n(.*?)^```", texto, re.M | re.S).group(1)
+    assert len(codigo.splitlines()) <= 10
+    (tmp_path / "examples").symlink_to(os.path.join(RAIZ, "examples"))  # it reads examples/data/…
+    subprocess.run([sys.executable, "-c", codigo], cwd=tmp_path, check=True, capture_output=True)
+    assert orienta.load(tmp_path / "site.json").model == "helmert3d"
