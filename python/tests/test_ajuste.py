@@ -10,8 +10,8 @@ from conftest import lee_pares, mismos_bits
 
 # (name, control file, dim, fit, the command-line tool's arguments for the same fit)
 MODELOS = [
-    ("helmert3d", "control3d.txt", 3, orienta.helmert3d, ["helmert3d"]),
-    ("helmert2d", "control2d.txt", 2, orienta.helmert2d, ["helmert2d"]),
+    ("helmert3d", "control3d.txt", 3, orienta.helmert3d, ["helmert3d", "--units", "rad"]),
+    ("helmert2d", "control2d.txt", 2, orienta.helmert2d, ["helmert2d", "--units", "rad"]),
     ("affine2d", "control2d.txt", 2, orienta.affine2d, ["poly2d", "--kind", "affine"]),
     ("poly2d-2", "control2d.txt", 2, lambda s, t: orienta.poly2d(s, t, 2), ["poly2d", "--kind", "2"]),
     ("poly2d-3", "control2d.txt", 2, lambda s, t: orienta.poly2d(s, t, 3), ["poly2d", "--kind", "3"]),
@@ -40,7 +40,7 @@ def caso(request, datos):
 
 def test_fit_equals_the_command_line_tool_bit_for_bit(caso, herramienta):
     ajuste, S, T, ruta, argumentos = caso
-    salida = subprocess.run([herramienta, *argumentos, "--json", "--units", "rad", ruta],
+    salida = subprocess.run([herramienta, *argumentos, "--json", ruta],
                             capture_output=True, text=True, check=True).stdout
     doc = json.loads(salida)
     assert iguales(orienta.load(doc), ajuste)
@@ -48,6 +48,16 @@ def test_fit_equals_the_command_line_tool_bit_for_bit(caso, herramienta):
     assert mismos_bits(doc["sigma0"], ajuste.sigma0)
     assert mismos_bits([r["v"] for r in doc["residuals"]], ajuste.residuals)
     assert mismos_bits([r["w"] for r in doc["residuals"]], ajuste.w)
+
+
+def test_the_tool_applies_a_python_fit_as_python_does(caso, herramienta, tmp_path):
+    ajuste, S = caso[0], caso[1]
+    (tmp_path / "t.json").write_text(ajuste.to_json())
+    np.savetxt(tmp_path / "p.txt", S, fmt="%r")
+    for sentido, extra in ((False, []), (True, ["--inverse"])):
+        salida = subprocess.run([herramienta, "apply", *extra, str(tmp_path / "t.json"), str(tmp_path / "p.txt")],
+                                capture_output=True, text=True, check=True).stdout
+        assert mismos_bits(np.loadtxt(salida.splitlines(), ndmin=2), ajuste.apply(S, inverse=sentido))
 
 
 def test_json_round_trip_is_exact_in_every_form(caso, tmp_path):
