@@ -176,7 +176,7 @@ class Transformation:
         uno = a.ndim == 1
         if uno:
             a = a.reshape(1, -1)
-        a = puntos(a, "points", self.dim, np.float64)
+        a = puntos(a, "points", self.dim, np.float64, contado=False)  # a 64-bit count
         n = a.shape[0]
         if out is None:
             out = np.empty((self.dim,) if uno else (n, self.dim), dtype=np.float64)

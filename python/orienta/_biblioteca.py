@@ -78,7 +78,9 @@ class Registro(ctypes.Structure):
 
 
 def _registro(nombre, campos):
-    return type(nombre, (Registro,), {"_fields_": campos})
+    # Also bound under its C name, where pickle looks the class up.
+    clase = globals()[nombre] = type(nombre, (Registro,), {"_fields_": campos, "__module__": __name__})
+    return clase
 
 
 Terna = _registro("Terna", [("v", d * 3)])

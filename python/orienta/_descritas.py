@@ -12,7 +12,7 @@ import ctypes
 import numpy as np
 
 from . import _biblioteca as _b
-from ._entrada import dtype_comun, escalares, mismo_numero, puntos
+from ._entrada import cuenta, dtype_comun, escalares, mismo_numero, puntos
 
 __all__ = [
     "MatrizRotGT_ωφκ", "MatrizRotGT_κωφ", "MatrizRotGT_κwκ", "MatrizRot_κωφ",
@@ -291,6 +291,7 @@ def _ternas(a, nombre, dtype):
     a = np.asarray(a)
     if a.ndim != 2 or a.shape[1] != 3:
         raise ValueError(f"{nombre} must have shape (n, 3), got {a.shape}")
+    cuenta(a.shape[0], nombre)
     return escalares(a, nombre, a.shape, dtype) if a.dtype != dtype or not a.flags.c_contiguous else a
 
 

@@ -41,17 +41,18 @@ def dtype_comun(*arrays):
     return np.float32 if all(a.dtype == np.float32 for a in arrays) else np.float64
 
 
-def puntos(a, nombre, dim, dtype=None):
+def puntos(a, nombre, dim, dtype=None, contado=True):
     """a as an (n, dim) array C can read in place: x, y (, z) adjacent, rows any whole stride apart.
 
     Such an array (C-contiguous, a column block of a wider array, rows reversed or skipped) is
     passed as it is. Anything else is copied once into a C-contiguous array; so are integers and
-    other real types (to float64) and, when dtype is given, the other float precision.
+    other real types (to float64) and, when dtype is given, the other float precision. contado
+    says the count goes to C as a uint32_t, which ctypes would silently truncate.
     """
     a = _flotante(a, nombre)
     if a.ndim != 2 or a.shape[1] != dim:
         raise ValueError(f"{nombre} must have shape (n, {dim}), got {a.shape}")
-    if a.shape[0] > _MAX_N:
+    if contado and a.shape[0] > _MAX_N:
         raise ValueError(f"{nombre} has {a.shape[0]} points; at most {_MAX_N} fit in one call")
     if dtype is not None and a.dtype != dtype:
         a = a.astype(dtype)
@@ -59,6 +60,12 @@ def puntos(a, nombre, dim, dtype=None):
     if a.strides[1] != t or a.strides[0] % t or a.ctypes.data % t:
         a = np.ascontiguousarray(a)
     return a
+
+
+def cuenta(n, nombre):
+    if n > _MAX_N:
+        raise ValueError(f"{nombre} has {n} entries; at most {_MAX_N} fit in one call")
+    return n
 
 
 def mismo_numero(nombre_a, a, nombre_b, b):

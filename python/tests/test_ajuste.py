@@ -1,5 +1,6 @@
 import json
 import os
+import pickle
 import subprocess
 
 import numpy as np
@@ -70,6 +71,8 @@ def test_json_round_trip_is_exact_in_every_form(caso, tmp_path):
         leido = orienta.load(fuente)
         assert iguales(leido, ajuste)
         assert leido.to_json() == texto
+    copia = pickle.loads(pickle.dumps(ajuste))  # as dask.delayed and multiprocessing send it
+    assert iguales(copia, ajuste) and mismos_bits(copia.covariance, ajuste.covariance)
 
 
 def test_apply_then_inverse_is_the_identity(caso):
