@@ -333,10 +333,10 @@ class FitResult(Transformation):
 
 
 def _umbral(snoop):
-    if snoop is None or snoop is False:
+    if snoop is None:
         return 0.0
-    if snoop is True:
-        return UMBRAL_USUAL
+    if isinstance(snoop, (bool, np.bool_)):
+        return UMBRAL_USUAL if snoop else 0.0
     try:
         k = float(snoop)
     except (TypeError, ValueError):

@@ -221,11 +221,10 @@ def Getoffset_matriz(M, recuperar=Gmatriz_ωφκ_seg):
     codigo : int
         Bit 0: a quarter turn was taken out; bit 1: a half turn.
     """
-    propias = {Gmatriz_ωφκ_seg: "Gmatriz_ωφκ_seg", Gmatriz_24_seg: "Gmatriz_24_seg"}
     if recuperar is None:
         direccion = None
-    elif recuperar in propias:
-        direccion = _direccion(_b.c[propias[recuperar]])
+    elif recuperar is Gmatriz_ωφκ_seg or recuperar is Gmatriz_24_seg:
+        direccion = _direccion(_b.c[recuperar.__name__])
     else:
         raise TypeError("recuperar must be orienta.Gmatriz_ωφκ_seg, orienta.Gmatriz_24_seg or None")
     m = escalares(M, "M", (3, 3), _F64)

@@ -192,7 +192,7 @@ MALOS = [
     (lambda: orienta.MatrizRot_20([1.0, 2.0, 3.0], inplace=True), TypeError, "p must be a numpy array"),
     (lambda: orienta.MatrizRot_20(np.zeros(3, np.float32), inplace=True), TypeError, "p must be float64"),
     (lambda: orienta.Orvinvsim3_dbl(np.eye(3).T[:, ::-1], inplace=True), ValueError, "C-contiguous"),
-    (lambda: orienta.Getoffset_matriz(np.eye(3), lambda m: m), TypeError, "recuperar must be"),
+    (lambda: orienta.Getoffset_matriz(np.eye(3), np.eye(3)), TypeError, "recuperar must be"),
     (lambda: orienta.Hel2D___Hel2Dg_dbl(orienta.Hel2Dg_fl()), TypeError, "g must be a Hel2Dg_dbl"),
     (lambda: orienta.Gmedio_pesos(np.zeros((3, 3)), np.zeros((2, 3))), ValueError, "pesos must have the shape"),
     (lambda: orienta.Trans_Polinomica2D___puntosxy_dbl(np.zeros((3, 2)), np.zeros((3, 2)), -1), ValueError, "tipo"),
