@@ -96,6 +96,21 @@ template <class M> void acumula(const Datos& x, const uint8_t* excluido, const M
   }
 }
 
+template <class M> double suma_vtpv(const Datos& x, const uint8_t* excluido, const M& m) {
+  double vtpv = 0.0;
+  for (uint32_t i = 0; i < x.n; ++i) {
+    if (!activo(excluido, i)) continue;
+    double fila[M::D][M::U], f[M::D];
+    m.linealiza(x.origen(i), fila, f);
+    const double* d = x.destino(i);
+    for (int k = 0; k < M::D; ++k) {
+      const double v = f[k] - d[k];
+      vtpv += x.peso(i, k) * v * v;
+    }
+  }
+  return vtpv;
+}
+
 template <class M> int32_t ajusta_activos(const Datos& x, const uint8_t* excluido, Ajuste<M>& a) {
   int32_t st = a.m.inicia(x, excluido, a.usados);
   if (st != ORIENTA_OK) return st;
@@ -110,10 +125,25 @@ template <class M> int32_t ajusta_activos(const Datos& x, const uint8_t* excluid
     if (!a.qr.resuelve(dx)) return ORIENTA_E_DESBORDA;
     a.m.corrige(dx);
   } else if (a.m.itera()) {
+    // Gauss–Newton with the step halved until vᵀPv does not grow and the scale stays positive:
+    // on wild data the plain iteration can wander to s < 0, a different map, or oscillate.
+    double actual = suma_vtpv(x, excluido, a.m);
     double anterior = std::numeric_limits<double>::infinity();
     for (;;) {
       if (!a.qr.resuelve(dx)) return ORIENTA_E_DESBORDA;
-      a.m.corrige(dx);
+      M prueba = a.m;
+      prueba.corrige(dx);
+      double nuevo = suma_vtpv(x, excluido, prueba);
+      for (int mitad = 0; mitad < 60 && !(prueba.valido() && nuevo <= actual); ++mitad) {
+        for (double& c : dx) c *= 0.5;
+        prueba = a.m;
+        prueba.corrige(dx);
+        nuevo = suma_vtpv(x, excluido, prueba);
+      }
+      // No step lowers vᵀPv: the estimate is the minimum to within rounding.
+      if (!(prueba.valido() && nuevo <= actual)) break;
+      a.m = prueba;
+      actual = nuevo;
       ++a.iteraciones;
       acumula(x, excluido, a.m, a.qr);
       const double p = a.m.paso(dx);
@@ -127,17 +157,7 @@ template <class M> int32_t ajusta_activos(const Datos& x, const uint8_t* excluid
   }
   // vᵀPv from the residuals themselves: the part of b that the QR leaves over is the residual of
   // the last linearisation, not of the estimate it produced.
-  double vtpv = 0.0;
-  for (uint32_t i = 0; i < x.n; ++i) {
-    if (!activo(excluido, i)) continue;
-    double fila[M::D][M::U], f[M::D];
-    a.m.linealiza(x.origen(i), fila, f);
-    const double* d = x.destino(i);
-    for (int k = 0; k < M::D; ++k) {
-      const double v = f[k] - d[k];
-      vtpv += x.peso(i, k) * v * v;
-    }
-  }
+  const double vtpv = suma_vtpv(x, excluido, a.m);
   a.vtpv = vtpv;
   a.redundancia = int32_t(int64_t(M::D) * a.usados - M::U);
   a.sigma0 = a.redundancia > 0 ? std::sqrt(vtpv / a.redundancia) : kNaN;

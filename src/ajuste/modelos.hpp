@@ -196,6 +196,7 @@ struct Helmert3D {
 
   // The closed form is the optimum for one weight per pair; plan and height weights need Gauss–Newton.
   bool itera() const { return anisotropo; }
+  bool valido() const { return s > 0.0 && std::isfinite(s); }
 
   void linealiza(const double* o, double (&a)[3][7], double (&f)[3]) const {
     const double p[3] = {o[0] - co[0], o[1] - co[1], o[2] - co[2]};
@@ -304,6 +305,7 @@ template <int UU, int MINIMO, int MODELO> struct Lineal2D {
     return ORIENTA_OK;
   }
   bool itera() const { return false; }
+  bool valido() const { return true; }
   void corrige(const double* dx) {
     for (int k = 0; k < UU; ++k) x[k] += dx[k];
   }
