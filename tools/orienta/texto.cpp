@@ -206,7 +206,7 @@ double segundos() {
 }
 }  // namespace
 
-Progreso::Progreso(std::string que) : que_(std::move(que)), activo_(isatty(STDERR_FILENO) == 1), ultimo_(segundos()) {}
+Progreso::Progreso(std::string que) : que_(std::move(que)), activo_(isatty(STDERR_FILENO) == 1) {}
 
 Progreso::~Progreso() {
   if (escrito_) std::fputs("\r\033[K", stderr);  // leave the line clean for what follows
