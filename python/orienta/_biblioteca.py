@@ -11,11 +11,11 @@ _NOMBRE = "liborienta.so.1"
 def _candidatas():
     """Yield (description, path) in the order the library is looked for."""
     try:
-        from . import _instalacion  # written by the CMake install, beside this file
+        from . import _ubicacion  # written by CMake into installed and build-tree copies
     except ImportError:
         pass
     else:
-        yield "beside the installed package", os.path.normpath(os.path.join(_AQUI, _instalacion.BIBLIOTECA))
+        yield "beside the package", os.path.normpath(os.path.join(_AQUI, _ubicacion.BIBLIOTECA))
     # The source tree in development: python/orienta/ sits two levels below the build trees. The
     # optimised tree first; sanitizer builds come after because a plain interpreter cannot load them.
     raiz = os.path.dirname(os.path.dirname(_AQUI))
