@@ -255,6 +255,8 @@ class Transformation:
     def to_json(self, indent=None):
         """The JSON document that ``orienta.load`` and ``orienta apply`` read.
 
+        Its ``transform`` key holds the record; a fit adds, under the command-line tool's names,
+        ``method``, ``pairs``, ``used``, ``redundancy``, ``sigma0`` and ``vtpv``.
         Numbers are written shortest-round-trip, so the record comes back bit for bit; non-finite
         values are written as null. Angles are radians.
 
@@ -326,6 +328,13 @@ class FitResult(Transformation):
         self.iterations = int(e.iteraciones)
         self.residuals, self.w, self.excluded = v, w, excluido.astype(bool)
         self.stats = e
+
+    def _documento(self):
+        # The fit's unit-free summary under the command-line tool's keys, then the record.
+        resumen = {"method": "adjustment", "pairs": int(self.residuals.shape[0]),
+                   "used": self.used, "redundancy": self.redundancy, "sigma0": self.sigma0, "vtpv": self.vtpv}
+        resumen.update(super()._documento())
+        return resumen
 
     def __repr__(self):
         return (f"<orienta.FitResult: {self.model} of {self.residuals.shape[0]} pairs, used {self.used}, "
