@@ -182,6 +182,37 @@ def test_library_recovery_functions_pass_through_getoffset():
     assert np.linalg.norm(vector) <= 2
 
 
+_S2 = np.random.default_rng(2).normal(size=(12, 2))
+_S3 = np.random.default_rng(3).normal(size=(12, 3))
+_t_fl = orienta.Trans_Polinomica2D___puntosxy_fl(_S2, 2 * _S2, 3)
+# The functions no other test reaches, with the type, dtype and shape their results must have:
+# a wrong prototype would crash, raise, or come back in another precision.
+RESTO = [
+    (lambda: orienta.MatrizRotGT_κwκ(_sc([0.1, 0.2, 0.3])), np.float64, (3, 3)),
+    (lambda: orienta.MatrizRot_28([0.1, 0.2, 0.3]), np.float64, (3, 3)),
+    (lambda: orienta.MatrizDeltafl_fl([0.1, 0.2, 0.3])[0], np.float32, (3, 3)),
+    (lambda: orienta.Orvinvsim3_fl(np.eye(3)), np.float32, (3, 3)),
+    (lambda: orienta.convierte_en_R_fl(2 * np.eye(3))[0], np.float32, (3, 3)),
+    (lambda: orienta.Gmedio(_S3), np.float64, (3,)),
+    (lambda: orienta.Gmedio_pesos(_S3, np.ones((12, 3))), np.float64, (3,)),
+    (lambda: orienta.transforma_punto2D_fl(_t_fl, [0.5, 0.5]), np.float32, (2,)),
+    (lambda: orienta.Hel3Dg___ptr_fl(_S3, 2 * _S3)[2], np.float32, (3, 3)),
+    (lambda: orienta.Hel2D___Hel2Dg_dbl(orienta.hel2dg(_S2, 2 * _S2)), orienta.Hel2D_dbl, None),
+    (lambda: orienta.Hel2D___Hel2Dg_fl(orienta.hel2dg(_S2.astype(np.float32), _S2.astype(np.float32))),
+     orienta.Hel2D_fl, None),
+    (lambda: orienta.Hel3Dg___ptr_fl(_S3, 2 * _S3)[1], orienta.Hel3Dg_fl, None),
+]
+
+
+@pytest.mark.parametrize("llamada,tipo,forma", RESTO)
+def test_the_remaining_functions_return_their_documented_types(llamada, tipo, forma):
+    r = llamada()
+    if forma is None:
+        assert type(r) is tipo
+    else:
+        assert r.dtype == tipo and r.shape == forma and np.all(np.isfinite(r))
+
+
 S0 = np.zeros((4, 3))
 MALOS = [
     (lambda: orienta.hel2dg(np.zeros((3, 3)), np.zeros((3, 2))), ValueError, r"origen must have shape \(n, 2\)"),
