@@ -311,6 +311,10 @@ class FitResult(Transformation):
     vtpv, chi2, chi2_p, condition : float
         vᵀPv, the global test statistic and its upper-tail probability (NaN without sigma), and
         the condition number of the scaled design.
+    iterations : int
+        Gauss–Newton iterations (0 when the closed form is the optimum).
+    stats : orienta_estadisticas
+        The library's statistics record as it came back.
     """
 
     def __init__(self, registro, estadisticas, v, w, excluido):
