@@ -22,8 +22,9 @@ inline bool registro_valido(const orienta_transformacion* t) {
 // written, so entrada == salida with equal strides works in place. One pass over the points and
 // nothing kept between them: the loop runs at the speed of memory.
 template <int D>
-void afin_en_pasos(const double* origen, const double* destino, const double (&m)[D][D], const unsigned char* e,
-                   int64_t pe, unsigned char* s, int64_t ps, uint64_t n) {
+inline __attribute__((always_inline)) void recorre(const double* origen, const double* destino,
+                                                   const double (&m)[D][D], const unsigned char* e, int64_t pe,
+                                                   unsigned char* s, int64_t ps, uint64_t n) {
   for (uint64_t k = 0; k < n; ++k) {
     const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
     double a[D];
@@ -35,6 +36,16 @@ void afin_en_pasos(const double* origen, const double* destino, const double (&m
       q[i] = destino[i] + t;
     }
   }
+}
+
+template <int D>
+void afin_en_pasos(const double* origen, const double* destino, const double (&m)[D][D], const unsigned char* e,
+                   int64_t pe, unsigned char* s, int64_t ps, uint64_t n) {
+  // Packed points, the common case, get strides the compiler can see, so it addresses them
+  // with constant offsets; the results are the same either way.
+  constexpr int64_t kDenso = D * int64_t(sizeof(double));
+  if (pe == kDenso && ps == kDenso) recorre<D>(origen, destino, m, e, kDenso, s, kDenso, n);
+  else recorre<D>(origen, destino, m, e, pe, s, ps, n);
 }
 
 // The linear part of an invertible record inverted: for the similarities Rᵀ/s (exact up to one

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "orienta.h"
@@ -81,21 +82,13 @@ TEST(Ajuste3D, ExactoACualquierGiro) {
     SCOPED_TRACE(c.nombre);
     for (int espejo = 0; espejo < 2; ++espejo) {
       Pares p = genera(3, c.n, c.r, 0.9996, kT, 0, c.n);
-      if (espejo) {  // mirrored targets: z of every source negated before the rotation
-        Pares q = p;
-        for (uint32_t i = 0; i < p.n(); ++i) q.o[3 * i + 2] = -q.o[3 * i + 2];
-        p.d = genera(3, c.n, c.r, 0.9996, kT, 0, c.n).d, p.o = q.o;
-      }
+      for (uint32_t i = 0; espejo && i < p.n(); ++i) p.o[3 * i + 2] *= -1;  // mirrored after the targets
       orienta_transformacion t;
       orienta_estadisticas e;
       const orienta_pares v = p.vista();
       ASSERT_EQ(orienta_ajusta(ORIENTA_HELMERT3D, &v, &t, &e, nullptr), ORIENTA_OK);
-      const M3 rr = de_angulos(t.angulos[0], t.angulos[1], t.angulos[2]);
-      EXPECT_LT(desvio(rr.data(), t.rotacion, 9), 1e-14);  // the angles rebuild the matrix
-      double rrt[9] = {};
-      for (int i = 0; i < 9; ++i)
-        for (int k = 0; k < 3; ++k) rrt[i] += t.rotacion[i / 3 * 3 + k] * t.rotacion[i % 3 * 3 + k];
-      EXPECT_LT(desvio(rrt, eje_angulo({0, 0, 1}, 0).data(), 9), 4e-16 * 8);
+      // The angles rebuild the matrix, so it is a proper rotation to rounding, even when mirrored.
+      EXPECT_LT(desvio(de_angulos(t.angulos[0], t.angulos[1], t.angulos[2]).data(), t.rotacion, 9), 1e-14);
       // Three mirrored points are still fitted exactly by a rotation: no reflection to report.
       EXPECT_EQ(e.reflejo, espejo && c.n > 3);
       if (espejo) continue;
@@ -127,20 +120,25 @@ TEST(Ajuste3D, IgualAlEstimadorDescrito) {
 
 // Reported parameters → model; the statistics are checked against a long-double normal-equation
 // solve on a Jacobian by central differences, which shares nothing with the library's δ form.
-using Modelo = void (*)(const Real* x, const double* o, Real* f);
-void helmert3d(const Real* x, const double* o, Real* f) {
+using Modelo = void (*)(const Real* x, const double* o, const double* c, Real* f);
+void helmert3d(const Real* x, const double* o, const double*, Real* f) {
   const Real sw = std::sin(x[3]), cw = std::cos(x[3]), sf = std::sin(x[4]), cf = std::cos(x[4]);
   const Real sk = std::sin(x[5]), ck = std::cos(x[5]);
   const Real r[9] = {ck * cf, ck * sf * sw - sk * cw, ck * sf * cw + sk * sw, sk * cf, sk * sf * sw + ck * cw,
                      sk * sf * cw - ck * sw, -sf, cf * sw, cf * cw};
   for (int k = 0; k < 3; ++k) f[k] = x[k] + x[6] * (r[3 * k] * o[0] + r[3 * k + 1] * o[1] + r[3 * k + 2] * o[2]);
 }
-void helmert2d(const Real* x, const double* o, Real* f) {
+void helmert2d(const Real* x, const double* o, const double*, Real* f) {
   const Real c = x[3] * std::cos(x[2]), s = x[3] * std::sin(x[2]);
   f[0] = x[0] + c * o[0] - s * o[1], f[1] = x[1] + s * o[0] + c * o[1];
 }
-void afin(const Real* x, const double* o, Real* f) {
+void afin(const Real* x, const double* o, const double*, Real* f) {
   f[0] = x[0] + x[2] * o[0] + x[3] * o[1], f[1] = x[1] + x[4] * o[0] + x[5] * o[1];
+}
+void poli2(const Real* x, const double* o, const double* c, Real* f) {  // about the source centroid c
+  const Real u = o[0] - c[0], v = o[1] - c[1], t[5] = {u, v, u * u, u * v, v * v};
+  f[0] = x[0], f[1] = x[1];
+  for (int k = 0; k < 5; ++k) f[0] += x[2 + k] * t[k], f[1] += x[7 + k] * t[k];
 }
 
 TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
@@ -148,7 +146,8 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
   const Caso casos[] = {{"3D, one σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 1},
                         {"3D, plan and height σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 2},
                         {"2D similarity", ORIENTA_HELMERT2D, 2, 4, helmert2d, 1},
-                        {"affine", ORIENTA_AFIN2D, 2, 6, afin, 1}};
+                        {"affine", ORIENTA_AFIN2D, 2, 6, afin, 1},
+                        {"order 2", ORIENTA_POLI2D_2, 2, 12, poli2, 1}};
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);
     Pares p = genera(c.dim, 7, eje_angulo({0.3, -1, 2}, 2.0), 1.001, {10, 20, 30}, 0.02, 7, 0, 50);
@@ -162,19 +161,19 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
     ASSERT_EQ(orienta_ajusta(c.modelo, &vp, &t, &e, &ob), ORIENTA_OK);
     ASSERT_EQ(e.num_parametros, c.u);
     EXPECT_EQ(e.redundancia, int(c.dim * p.n()) - c.u);
-    Real x[7], n[7][7] = {}, atpv[7] = {}, vtpv = 0;
-    std::vector<std::array<Real, 7>> a(v.size());
-    for (int j = 0; j < c.u; ++j) x[j] = e.parametros[j];
+    Real x[12], n[12][12] = {}, atpv[12] = {}, vtpv = 0, inv[12][12] = {};
+    std::copy(e.parametros, e.parametros + 12, x);
+    std::vector<std::array<Real, 12>> a(v.size());
     std::vector<Real> pesos(v.size());
     for (uint32_t i = 0; i < p.n(); ++i) {
       Real f0[3];
-      c.f(x, &p.o[c.dim * i], f0);
+      c.f(x, &p.o[c.dim * i], t.centro_origen, f0);
       for (int j = 0; j < c.u; ++j) {
-        Real xm[7], xp[7], fm[3], fp[3];
-        std::copy(x, x + 7, xm), std::copy(x, x + 7, xp);
+        Real xm[12], xp[12], fm[3], fp[3];
+        std::copy(x, x + 12, xm), std::copy(x, x + 12, xp);
         const Real h = 1e-6L * std::max(Real(1), std::fabs(x[j]));
         xm[j] -= h, xp[j] += h;
-        c.f(xm, &p.o[c.dim * i], fm), c.f(xp, &p.o[c.dim * i], fp);
+        c.f(xm, &p.o[c.dim * i], t.centro_origen, fm), c.f(xp, &p.o[c.dim * i], t.centro_origen, fp);
         for (int k = 0; k < c.dim; ++k) a[c.dim * i + k][j] = (fp[k] - fm[k]) / (2 * h);
       }
       for (int k = 0; k < c.dim; ++k) {
@@ -193,7 +192,6 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
     // Optimality: the gradient AᵀPv vanishes relative to its terms.
     for (int i = 0; i < c.u; ++i) EXPECT_LT(std::fabs(double(atpv[i])), 1e-6 * std::sqrt(double(n[i][i] * vtpv)));
     // N⁻¹ by Gauss–Jordan in long double.
-    Real inv[7][7] = {};
     for (int i = 0; i < c.u; ++i) inv[i][i] = 1;
     for (int col = 0; col < c.u; ++col) {
       const Real piv = n[col][col];
@@ -233,7 +231,7 @@ TEST(AjusteEstadisticas, CalibradasSobreRuidoSimulado) {
     const int ensayos = 300;
     int r = 0;
     for (int k = 0; k < ensayos; ++k) {
-      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, 2 - dim, 3}, 2.5), 1.0, kT, 0.005, 1000 + k, 2e5);
+      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, dim == 3 ? -1.0 : 0.0, 3}, 2.5), 1.0, kT, 0.005, 1000 + k, 2e5);
       p.sigma.assign(p.n(), 0.005);
       orienta_transformacion t;
       orienta_estadisticas e;
@@ -386,6 +384,29 @@ TEST(AjusteAplica, InversaTrasDirectaEsLaIdentidad) {
     ASSERT_EQ(orienta_aplica(&ti, 0, ida.data(), 8 * dim, vuelta.data(), 8 * dim, p.n(), nullptr), 0);
     EXPECT_LT(desvio(vuelta.data(), p.o.data(), dim * p.n()), 1e-9);
   }
+}
+
+// Many threads on the same pairs at once (Gauss–Newton and snooping included) get the bits one
+// thread gets: no state is shared between calls.
+TEST(AjusteHilos, MismosBitsEnParalelo) {
+  Pares p = genera(3, 40, eje_angulo({1, 2, 3}, 2.0), 1.0, kT, 0.01, 21, 2e5);
+  for (uint32_t i = 0; i < p.n(); ++i) p.sigma.insert(p.sigma.end(), {0.01, 0.03});
+  p.d[5] += 1.0;
+  const orienta_pares v = p.vista(3.29, 2);
+  orienta_estadisticas solo;
+  ASSERT_EQ(orienta_ajusta(ORIENTA_HELMERT3D, &v, nullptr, &solo, nullptr), ORIENTA_OK);
+  ASSERT_GT(solo.iteraciones, 0);
+  std::vector<int> distintos(4, 0);
+  std::vector<std::thread> hilos;
+  for (int& d : distintos)
+    hilos.emplace_back([&v, &solo, &d] {
+      for (int k = 0; k < 10; ++k) {
+        orienta_estadisticas e;
+        d += orienta_ajusta(ORIENTA_HELMERT3D, &v, nullptr, &e, nullptr) != 0 || std::memcmp(&e, &solo, sizeof e) != 0;
+      }
+    });
+  for (std::thread& h : hilos) h.join();
+  EXPECT_EQ(distintos, std::vector<int>(4, 0));
 }
 
 }  // namespace

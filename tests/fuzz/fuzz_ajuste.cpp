@@ -9,34 +9,29 @@
 //  - applying the record forward and back is finite where the inverse reports success.
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "orienta.h"
 
-// A broken invariant names itself, then aborts so libFuzzer keeps the input.
-#define exige(condicion)                                                       \
-  do {                                                                         \
-    if (!(condicion)) {                                                        \
-      std::fprintf(stderr, "broken: %s (line %d)\n", #condicion, __LINE__); \
-      std::abort();                                                            \
-    }                                                                          \
-  } while (0)
-
 namespace {
 
-// Reads the input front to back; past its end, zeros.
+// A broken invariant aborts, so libFuzzer keeps the input; the stack trace names the line.
+void exige(bool condicion) {
+  if (!condicion) std::abort();
+}
+
+// Reads the input front to back; past its end, zeros. Small integers (halves) or raw doubles.
 struct Lector {
   const uint8_t* p;
   size_t n;
   uint8_t byte() { return n ? (--n, *p++) : 0; }
   double real(bool entero) {
     if (entero) return double(int8_t(byte())) * 0.5;
-    double x = 0;
-    uint8_t b[8] = {};
+    uint8_t b[8];
     for (uint8_t& c : b) c = byte();
+    double x;
     std::memcpy(&x, b, 8);
     return x;
   }
