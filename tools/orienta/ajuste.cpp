@@ -415,9 +415,11 @@ Ajuste ajusta(Modelo m, const Opciones& o, const Conjunto& c) {
   a.e.sigma0 = a.e.redundancia > 0 ? std::sqrt(vtpv / a.e.redundancia) : kNaN;
   for (size_t q = 0; q < v.size(); ++q) a.w[q] = v[q] / (a.e.sigma0 * std::sqrt(qvv[q]));
 
-  // What rounding can explain: 1e-6 of the optimum, plus per pair (k·u·ρ)², with u the unit
-  // roundoff of the precision used, ρ = scale·|source| + |target| in the coordinates the estimator
-  // saw (reduced by the centroids under --float) and k = 4·(1 + √n) for the sums over n pairs.
+  // What rounding can explain: 1e-6 of the optimum, plus per pair (4·u·ρ)², with u the unit
+  // roundoff of the precision used and ρ = scale·|source| + |target| in the coordinates the
+  // estimator saw (reduced by the centroids under --float): each coordinate rounded once, and a few
+  // roundings more in the estimate. Sums over many pairs in float lose more than that, and the
+  // warning then says so: the estimate is worse than its data.
   const bool fl = o.flotante;
   const double u = fl ? std::ldexp(1.0, -24) : std::ldexp(1.0, -53);
   double co[3] = {0, 0, 0}, cd[3] = {0, 0, 0};
@@ -425,10 +427,11 @@ Ajuste ajusta(Modelo m, const Opciones& o, const Conjunto& c) {
     centroide(c.origen, dim, n, co);
     centroide(c.destino, dim, n, cd);
   }
-  double s = 0.0;
-  for (int i = 0; i < 9; ++i) s += t.matriz[i] * t.matriz[i];
-  s = std::sqrt(s / 3.0);
-  const double k = 4.0 * (1.0 + std::sqrt(double(n)));
+  double s = 0.0;  // the RMS singular value of the linear part: the scale of a similarity
+  for (int i = 0; i < dim; ++i)
+    for (int j = 0; j < dim; ++j) s += t.matriz[3 * i + j] * t.matriz[3 * i + j];
+  s = std::sqrt(s / dim);
+  const double k = 4.0;
   double absoluto = 0.0;
   for (size_t p = 0; p < n; ++p) {
     double ro = 0.0, rd = 0.0;

@@ -47,14 +47,15 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
   for (size_t k = 0; k < n; ++k) {
     const double x = c.destino[size_t(dim) * k], y = c.destino[size_t(dim) * k + 1];
     xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y), ymax = std::max(ymax, y);
-    for (int i = 0; i < dim; ++i) {
+    // Excluded pairs do not set the factor: a blunder would shrink every other vector to a dot.
+    for (int i = 0; i < dim && !(*d.excluido)[k]; ++i) {
       const double v = (*d.v)[size_t(dim) * k + size_t(i)];
       if (std::isfinite(v)) vmax = std::max(vmax, std::fabs(v));
     }
   }
   const double extension = std::max({xmax - xmin, ymax - ymin, 1e-9});
   const double px = (kAncho - 2 * kMargen) / extension;  // pixels a metre
-  // Residuals exaggerated so that the longest is about a tenth of the drawing.
+  // Residuals exaggerated so that the longest kept is about a tenth of the drawing.
   const double factor = vmax > 0 ? std::max(1.0, redondo(0.1 * extension / vmax)) : 1.0;
   auto X = [&](double x) { return kMargen + (x - xmin) * px; };
   auto Y = [&](double y) { return kMargen + (ymax - y) * px; };  // north up
@@ -78,14 +79,20 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
     const int tipo = (*d.excluido)[k] ? 2 : wmax > d.umbral ? 1 : 0;
     const char* color = kColores[tipo];
     const std::string id = c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : c.ids[k];
+    // A vector longer than the margin (an excluded blunder) is cut to it and dashed, so that it
+    // stays on the drawing.
+    double largo = 0;
+    for (int i = 0; i < dim; ++i) largo = std::max(largo, std::fabs(v[i]) * factor * px);
+    const double corte = largo > kMargen ? kMargen / largo : 1.0;
+    const char* trazo = corte < 1.0 ? "\" stroke-dasharray=\"4 3" : "";
     s << "<g><title>" << xml(id) << "</title>\n"
       << "<circle class=\"punto\" cx=\"" << n1(x) << "\" cy=\"" << n1(y) << "\" r=\"3\" fill=\"" << color << "\"/>\n"
-      << "<line class=\"residuo\" x1=\"" << n1(x) << "\" y1=\"" << n1(y) << "\" x2=\"" << n1(x + v[0] * factor * px)
-      << "\" y2=\"" << n1(y - v[1] * factor * px) << "\" stroke=\"" << color
+      << "<line class=\"residuo\" x1=\"" << n1(x) << "\" y1=\"" << n1(y) << "\" x2=\"" << n1(x + v[0] * factor * px * corte)
+      << "\" y2=\"" << n1(y - v[1] * factor * px * corte) << "\" stroke=\"" << color << trazo
       << "\" stroke-width=\"1.5\" marker-end=\"url(#punta)\"/>\n";
     if (dim == 3)  // height residual: a vertical bar just right of the point, up for positive
       s << "<line class=\"altura\" x1=\"" << n1(x + 6) << "\" y1=\"" << n1(y) << "\" x2=\"" << n1(x + 6) << "\" y2=\""
-        << n1(y - v[2] * factor * px) << "\" stroke=\"" << color << "\" stroke-width=\"3\" opacity=\"0.6\"/>\n";
+        << n1(y - v[2] * factor * px * corte) << "\" stroke=\"" << color << trazo << "\" stroke-width=\"3\" opacity=\"0.6\"/>\n";
     s << "<text x=\"" << n1(x + 10) << "\" y=\"" << n1(y + 14) << "\" fill=\"#444\">" << xml(id) << "</text></g>\n";
   }
   // Scale bar of the coordinates, with what it means for the exaggerated residuals.
@@ -101,10 +108,11 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
     const std::string texto = t == 1 ? kNombres[1] + fijo(d.umbral, 2) + ")" : kNombres[t];
     s << "<g class=\"leyenda\"><circle cx=\"" << xl << "\" cy=\"" << yb << "\" r=\"4\" fill=\"" << kColores[t] << "\"/><text x=\""
       << xl + 8 << "\" y=\"" << yb + 4 << "\">" << xml(texto) << "</text></g>\n";
-    xl += t == 1 ? 130 : 70;
+    xl += t == 1 ? 150 : 70;
   }
+  s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 28 << "\">dashed: cut to fit</text>\n";
   if (dim == 3)
-    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 28 << "\">bars beside the points: height residuals, same factor</text>\n";
+    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46 << "\">bars beside the points: height residuals, same factor</text>\n";
   s << "</svg>\n";
   std::ofstream f(ruta, std::ios::binary);
   const std::string texto = s.str();

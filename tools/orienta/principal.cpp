@@ -38,9 +38,8 @@ namespace {
   "                 checked against the least-squares optimum: exit status 1 with a warning\n"   \
   "                 when its sum of squared residuals exceeds the optimum's by more than\n"       \
   "                 rounding explains: 1e-6 of the optimum plus, over the pairs, the sum of\n"   \
-  "                 (k*u*rho)^2 with k = 4*(1 + sqrt(n)), u the unit roundoff (2^-53; 2^-24\n"    \
-  "                 with --float) and rho = scale*|source| + |target| in the coordinates the\n"  \
-  "                 estimator saw\n"                                                             \
+  "                 (4*u*rho)^2, u the unit roundoff (2^-53; 2^-24 with --float) and rho =\n"    \
+  "                 scale*|source| + |target| in the coordinates the estimator saw\n"          \
   "  --float        with --described: single precision. Coordinates are first reduced by\n"  \
   "                 their double-precision centroids, then rounded to float (so rho above uses\n" \
   "                 the reduced coordinates); residuals are computed in double\n"
@@ -111,7 +110,8 @@ const char kAyudaAplica[] =
     "\"transform\" object), and carries the points of FILE through it: one point a line,\n"
     "[id] x y or [id] x y z as the transformation's dimension, same rules as the pairs. Prints\n"
     "'id x' y' (z')' a line in input order (the id only where one was given), numbers in the\n"
-    "shortest form that reads back exactly. Streams: memory stays flat for any input size.\n"
+    "shortest form that reads back exactly. Streams: memory stays flat for any input size, and a\n"
+    "bad line stops the run (exit status 2) after the points before it were printed.\n"
     "\n"
     "  --inverse      the inverse transformation (polynomials: Newton iteration per point; a\n"
     "                 point where it does not converge prints as nan, with exit status 1)\n";
