@@ -373,7 +373,7 @@ def _sigmas(sigma, n, dim):
     if s.shape[0] != n or por_par not in (1, 2) or (por_par == 2 and dim != 3):
         formas = "(n,) or (n, 2) for plan and height σ" if dim == 3 else "(n,)"
         raise ValueError(f"sigma must be a number or have shape {formas} with n = {n}, got {s.shape}")
-    return np.ascontiguousarray(s, dtype=np.float64), por_par
+    return np.require(s, np.float64, ["C_CONTIGUOUS", "ALIGNED"]), por_par
 
 
 def _ajusta(modelo, dim, source, target, sigma, snoop):

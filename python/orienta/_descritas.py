@@ -291,7 +291,8 @@ def _ternas(a, nombre, dtype):
     if a.ndim != 2 or a.shape[1] != 3:
         raise ValueError(f"{nombre} must have shape (n, 3), got {a.shape}")
     cuenta(a.shape[0], nombre)
-    return escalares(a, nombre, a.shape, dtype) if a.dtype != dtype or not a.flags.c_contiguous else a
+    listo = a.dtype == dtype and a.flags.c_contiguous and a.flags.aligned
+    return a if listo else escalares(a, nombre, a.shape, dtype)
 
 
 def Gmedio(angulos):
@@ -566,7 +567,8 @@ def _hel3dg(nombre, registro, dtype):
                                  "must be referenced once")
             S, T = puntos(origen, "origen", 3), puntos(destino, "destino", 3)
             if S is not origen or T is not destino:
-                raise ValueError("origen and destino must have x, y, z adjacent when centrar_en_sitio=True")
+                raise ValueError("origen and destino must have x, y, z adjacent and be aligned when "
+                                 "centrar_en_sitio=True")
             if any(a.strides[0] == 0 and a.shape[0] > 1 for a in (S, T)):
                 raise ValueError("rows with stride 0 repeat one point; centrar_en_sitio=True needs distinct points")
         else:

@@ -27,8 +27,8 @@ def escalares(a, nombre, forma, dtype, inplace=False):
             raise TypeError(f"{nombre} must be a numpy array when inplace=True")
         if a.dtype != dtype:
             raise TypeError(f"{nombre} must be {np.dtype(dtype)} when inplace=True, not {a.dtype}")
-        if not (a.flags.c_contiguous and a.flags.writeable):
-            raise ValueError(f"{nombre} must be C-contiguous and writable when inplace=True")
+        if not (a.flags.c_contiguous and a.flags.aligned and a.flags.writeable):
+            raise ValueError(f"{nombre} must be C-contiguous, aligned and writable when inplace=True")
     else:
         a = np.array(_flotante(a, nombre), dtype=dtype, order="C")  # a copy: C may write into it
     if a.size != tam:
@@ -58,7 +58,9 @@ def puntos(a, nombre, dim, dtype=None, contado=True):
         a = a.astype(dtype)
     t = a.itemsize
     if a.strides[1] != t or a.strides[0] % t or a.ctypes.data % t:
-        a = np.ascontiguousarray(a)
+        # A copy, not np.ascontiguousarray: that returns a contiguous but misaligned array (as
+        # dask's network buffers often are) unchanged.
+        a = np.array(a, order="C")
     return a
 
 

@@ -31,3 +31,14 @@ def mismos_bits(a, b):
     """Bitwise equality of float arrays, NaN equal to NaN whatever its payload."""
     a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
     return a.shape == b.shape and bool(np.all((a.view(np.uint64) == b.view(np.uint64)) | (np.isnan(a) & np.isnan(b))))
+
+
+def desalinea(a):
+    """A C-contiguous copy of a whose data starts one byte off its type's alignment, as arrays
+    deserialized from dask's network buffers may."""
+    a = np.asarray(a)
+    crudo = np.empty(a.nbytes + 1, dtype=np.uint8)
+    b = crudo[1:].view(a.dtype).reshape(a.shape)
+    b[...] = a
+    assert not b.flags.aligned
+    return b

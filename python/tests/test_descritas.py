@@ -6,7 +6,7 @@ import pytest
 
 import orienta
 from orienta import _biblioteca
-from conftest import RAIZ, mismos_bits
+from conftest import RAIZ, desalinea, mismos_bits
 
 rng = np.random.default_rng(20261206)
 N = 7
@@ -73,6 +73,11 @@ def _mezcla():
     return S.astype(np.float32), T, None
 
 
+def _desalineadas():
+    S, T = _pares()
+    return desalinea(S), desalinea(T), None
+
+
 def _enteros():
     return np.arange(2 * N).reshape(N, 2), np.arange(2 * N).reshape(N, 2) * 2 + 5, None
 
@@ -88,6 +93,7 @@ CAPAS = [
     ("float32 pair", _contiguas(np.float32), "Hel2Dg___pp_fl"),
     ("float32 with float64 reads as float64", _mezcla, "Hel2Dg___pp_dbl"),
     ("integers read as float64", _enteros, "Hel2Dg___pp_dbl"),
+    ("misaligned arrays are copied", _desalineadas, "Hel2Dg___pp_dbl"),
 ]
 
 
@@ -98,6 +104,8 @@ def test_hel2dg_reaches_the_layout_that_reads_the_arrays_in_place(espia, caso, h
     assert [nombre for nombre, _ in espia] == [esperada]
     if direccion is not None:
         assert espia[0][1][0] == direccion  # the caller's memory, not a copy
+    else:
+        assert espia[0][1][0] % np.dtype(np.float64).itemsize == 0  # a fresh, aligned copy
     # Every layout returns the same bits as the pointer layout on the same points.
     precision = esperada.rsplit("_", 1)[1]
     dtype = np.float32 if precision == "fl" else np.float64
