@@ -41,7 +41,9 @@ enum {
 /** Statuses. Zero is success; every negative status leaves every output untouched. */
 enum {
   ORIENTA_OK = 0,
-  ORIENTA_E_ARGUMENTO = -1,    /**< null pointer where one is required, unknown model, bad option */
+  ORIENTA_E_ARGUMENTO = -1,    /**< null pointer where one is required, unknown model, bad option
+                                    (umbral negative or not finite, sigmas_por_par not 1 or, in 3D,
+                                    2), a pointer or stride not aligned to 8 bytes */
   ORIENTA_E_POCOS = -2,        /**< fewer pairs than the model needs (3D: 3, 2D similarity: 2,
                                     affine: 3, order 2: 6, order 3: 10) */
   ORIENTA_E_NO_FINITO = -3,    /**< a coordinate or σ is not finite, or a σ is not positive */
@@ -50,9 +52,11 @@ enum {
   ORIENTA_E_RANGO = -6,        /**< the design matrix loses rank (its condition number passes 1e12):
                                     a polynomial's points on a conic or cubic, or a similarity whose
                                     targets do not correlate with the sources at all */
-  ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square */
+  ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square,
+                                    or a σ so small that its weight 1/σ² is not a finite normal */
   ORIENTA_E_MEMORIA = -8,      /**< the scratch area was refused */
-  ORIENTA_E_NO_CONVERGE = -9   /**< Gauss–Newton did not converge (anisotropic weights only) */
+  ORIENTA_E_NO_CONVERGE = -9   /**< Gauss–Newton did not converge in 50 steps (anisotropic weights
+                                    only; each step is halved until vᵀPv does not grow and s > 0) */
 };
 
 /** Maximum number of parameters of any model (order 3 polynomial). */
@@ -108,13 +112,18 @@ typedef struct {
   int32_t num_parametros;    /**< u */
   int32_t redundancia;       /**< r = dim·usados − u */
   double vtpv;               /**< vᵀPv of the final fit */
-  double sigma0;             /**< √(vᵀPv / r); NaN when r = 0 */
+  double sigma0;             /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
   int32_t con_sigma;         /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
   int32_t reflejo;           /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
                                   input); the rotation returned is still proper */
-  int32_t iteraciones;       /**< Gauss–Newton iterations (0 when the closed form is the optimum) */
-  int32_t tau_inalcanzable;  /**< 1 when without σ the threshold exceeds √r, the largest τ can be */
-  double condicion;          /**< 2-norm condition number of the centred, scaled design */
+  int32_t iteraciones;       /**< Gauss–Newton iterations (0 when the closed form is the optimum,
+                                  and for the linear models) */
+  int32_t tau_inalcanzable;  /**< 1 when snooping without σ and the threshold exceeds √r, the
+                                  largest τ can be: no pair can be excluded */
+  double condicion;          /**< 2-norm condition number of the weighted design in the centred
+                                  internal parameters (3D: T_c, a small rotation, s; 2D: T_c and
+                                  the coefficients of source − centroid over its RMS spread), every
+                                  column scaled to unit norm */
   double chi2;               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
                                   NaN without σ */
   double chi2_p;             /**< its upper-tail probability; NaN without σ or when r = 0 */
@@ -148,9 +157,15 @@ ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, o
 /** Carries n points through t (inversa = 0) or its inverse (inversa ≠ 0). Point k is read at
  *  (const char*)entrada + k·paso_entrada and written at (char*)salida + k·paso_salida (t->dim
  *  doubles each); entrada == salida with equal strides works in place. Similarities and the affine
- *  invert exactly in closed form; polynomials point by point by Newton iteration. fallo, if not
- *  null, receives n flags: 1 where the inverse did not converge (that point is written as NaN).
- *  Returns the number of such points (0 = all done) or ORIENTA_E_ARGUMENTO. */
+ *  invert exactly in closed form; polynomials point by point by Newton iteration from the inverse
+ *  of their linear part, to the rounding of the point (at most 100 steps). fallo, if not null,
+ *  receives n flags: 1 where a polynomial's inverse did not converge (no preimage past a fold of
+ *  the map, a non-finite point), and on every point when the linear part of a similarity or affine
+ *  is singular; those points are written as NaN. Otherwise non-finite input gives non-finite
+ *  output, unflagged, in both directions.
+ *  Returns the number of such points (0 = all done) or ORIENTA_E_ARGUMENTO (t null or not a valid
+ *  record: unknown modelo or wrong dim; entrada or salida null with n > 0; a pointer or stride
+ *  not aligned to 8 bytes). */
 ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inversa, const double* entrada,
                                    int64_t paso_entrada, double* salida, int64_t paso_salida, uint64_t n,
                                    uint8_t* fallo);
