@@ -68,6 +68,17 @@ def estadisticas():
             assert len(r["v"]) == dim and len(r["w"]) == dim and r["excluded"] is False
         if dim == 3:  # mean |v|² is the plan part plus the height part
             cerca(h["rms"] ** 2, h["rms_plan"] ** 2 + h["rms_height"] ** 2, 1e-12, "rms split")
+    # Units reach the covariance: ω's sd in deg is the rad one times 180/π, its variance squared.
+    rad = ajusta("helmert3d", "--units", "rad", os.path.join(CONTROL, "control3d.txt"))
+    f = 180 / math.pi
+    cerca(demo["helmert3d"]["parameters"]["omega"]["sd"], rad["parameters"]["omega"]["sd"] * f, 1e-12, "sd in deg")
+    cerca(demo["helmert3d"]["covariance"]["matrix"][3][4], rad["covariance"]["matrix"][3][4] * f * f, 1e-15, "cov in deg")
+    p = ajusta("poly2d", "--kind", "2", os.path.join(CONTROL, "control2d.txt"))
+    assert p["redundancy"] == 24 - 12 and p["condition"] >= 1 and p["transform"]["order"] == 2
+    # Numbers are written shortest-round-trip, as Python's repr: scripts compare them bit for bit.
+    cifras = lambda t: t.lower().split("e")[0].replace("-", "").replace(".", "").strip("0")
+    for numero in re.findall(r"-?\d[\d.eE+-]*", corre("demo", "--json").stdout):
+        assert len(cifras(numero)) <= len(cifras(repr(float(numero)))), numero
     texto = corre("demo").stdout
     assert "sigma0" in texto and "correlations" in texto and re.search(r"kappa \(deg\) +97\.43\d+ +0\.0", texto)
 
@@ -101,6 +112,7 @@ def snooping():
     # Two planted blunders of 0.25 m: snooping excludes exactly those, with their residuals.
     h = ajusta("helmert3d", "--snoop", d("errores_plantados.txt"))
     assert h["excluded"] == ["P04", "P11"] and h["used"] == 12 and h["redundancy"] == 29
+    cerca(h["rms"] ** 2, h["rms_plan"] ** 2 + h["rms_height"] ** 2, 1e-12, "rms of the pairs used")
     fuera = {r["id"]: r["v"] for r in h["residuals"] if r["excluded"]}
     cerca(fuera["P04"][0], -0.25, 0.02, "P04 x")
     cerca(fuera["P11"][2], 0.25, 0.02, "P11 z")

@@ -507,7 +507,7 @@ void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opcion
   }
   j["covariance"] = {{"order", orden}, {"matrix", matriz}};
   const int dim = c.dim;
-  j["rms"] = rms(a.v, std::vector<uint8_t>(a.excluido.size(), 0), dim, 0, dim);
+  j["rms"] = rms(a.v, a.excluido, dim, 0, dim);  // of the pairs used, as rms_plan and rms_height
   if (dim == 3) {
     j["rms_plan"] = rms(a.v, a.excluido, 3, 0, 2);
     j["rms_height"] = rms(a.v, a.excluido, 3, 2, 3);
