@@ -8,18 +8,25 @@ worker loads liborienta itself. One chunk is then checked against the plain nump
 
     /usr/bin/python3 transforma_npy.py [--puntos N] [--trozo N] [--carpeta DIR]
 
-From a source checkout, put python/ on PYTHONPATH; installed, the package's site directory.
+From a checkout it finds the package beside its folder; installed, put the package's site
+directory on PYTHONPATH if the interpreter does not look there.
 """
 
 import argparse
 import os
+import sys
 import time
 
 import dask.array as da
 import numpy as np
 from dask.distributed import Client, LocalCluster
 
-import orienta
+try:
+    import orienta
+except ImportError:
+    # Run from a checkout without PYTHONPATH: the package is python/orienta beside this folder.
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    import orienta
 import orienta.dask
 
 
