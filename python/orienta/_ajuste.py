@@ -1,0 +1,563 @@
+"""Least-squares fits, fitted transformations, and their JSON record."""
+
+import ctypes
+import json
+import math
+import os
+import warnings
+
+import numpy as np
+
+from . import _biblioteca as _b
+from ._entrada import mismo_numero, puntos
+
+__all__ = ["Transformation", "FitResult", "FitError", "helmert3d", "helmert2d", "affine2d", "poly2d", "load"]
+
+# Model codes of orienta_ajuste.h, and their names in the JSON record.
+_HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3 = 1, 2, 3, 4, 5
+_E_MEMORIA = -8
+_NOMBRES = {_HELMERT3D: "helmert3d", _HELMERT2D: "helmert2d", _AFIN2D: "affine2d",
+            _POLI2D_2: "poly2d", _POLI2D_3: "poly2d"}
+_TERMINOS = ("dx", "dy", "dx2", "dxdy", "dy2", "dx3", "dx2dy", "dxdy2", "dy3")
+_SIMILITUDES = (_HELMERT3D, _HELMERT2D)
+UMBRAL_USUAL = 3.29  # |w| beyond which data snooping excludes a pair when snoop=True
+
+
+def _nombres_parametros(modelo):
+    if modelo == _HELMERT3D:
+        return ("tx", "ty", "tz", "omega", "phi", "kappa", "scale")
+    if modelo == _HELMERT2D:
+        return ("tx", "ty", "rotation", "scale")
+    if modelo == _AFIN2D:
+        return ("tx", "ty", "a11", "a12", "a21", "a22")
+    terminos = _TERMINOS[:5] if modelo == _POLI2D_2 else _TERMINOS
+    return ("x0", "y0") + tuple("x_" + t for t in terminos) + tuple("y_" + t for t in terminos)
+
+
+class FitError(ValueError):
+    """A fit refused by the library: too few pairs, degenerate or non-finite data, no convergence.
+
+    Attributes
+    ----------
+    status : int
+        The library's negative status code (orienta_ajuste.h).
+    """
+
+    def __init__(self, status):
+        texto = _b.funcion("orienta_estado_texto")(status).decode("utf-8", "replace")
+        super().__init__(f"{texto} (status {status})")
+        self.status = status
+
+
+class Transformation:
+    """A transformation from source to target coordinates, as the library records it.
+
+    Obtained from a fit (``helmert3d`` …), from ``load``, or from ``inverse``. The record is
+    lossless: ``load(t.to_json())`` rebuilds it bit for bit.
+
+    Attributes
+    ----------
+    model : str
+        "helmert3d", "helmert2d", "affine2d" or "poly2d".
+    order : int
+        1 for the similarities and the affine, 2 or 3 for polynomials.
+    dim : int
+        3 for helmert3d, 2 otherwise.
+    matrix : ndarray, shape (dim, dim)
+        The linear part: s·R for similarities, A for the affine, first-order terms for polynomials.
+    rotation : ndarray, shape (dim, dim)
+        R of a similarity (a proper rotation); the identity otherwise.
+    scale : float
+        s of a similarity; NaN otherwise.
+    angles : ndarray
+        Radians: (ω, φ, κ) with R = Rz(κ)·Ry(φ)·Rx(ω) in 3D, (α,) for the 2D similarity, empty otherwise.
+    translation : ndarray, shape (dim,)
+        The image of the origin: T in target = T + matrix·source for similarities and the affine.
+    source_centroid, target_centroid : ndarray, shape (dim,)
+        The centred form's centres: target_centroid is the image of source_centroid.
+    is_inverse : bool
+        True for the inverse of a polynomial, applied point by point by Newton iteration.
+    """
+
+    def __init__(self, registro, inversa=False):
+        self._t = registro
+        self.is_inverse = bool(inversa)
+
+    # -- what the record holds -----------------------------------------------------------------
+    @property
+    def model(self):
+        return _NOMBRES[self._t.modelo]
+
+    @property
+    def order(self):
+        return {_POLI2D_2: 2, _POLI2D_3: 3}.get(self._t.modelo, 1)
+
+    @property
+    def dim(self):
+        return self._t.dim
+
+    def _bloque(self, campo):
+        return np.array(campo, dtype=np.float64).reshape(3, 3)[:self.dim, :self.dim].copy()
+
+    @property
+    def matrix(self):
+        return self._bloque(self._t.matriz)
+
+    @property
+    def rotation(self):
+        return self._bloque(self._t.rotacion)
+
+    @property
+    def scale(self):
+        return float(self._t.escala)
+
+    @property
+    def angles(self):
+        cuantos = {_HELMERT3D: 3, _HELMERT2D: 1}.get(self._t.modelo, 0)
+        return np.array(self._t.angulos[:cuantos], dtype=np.float64)
+
+    @property
+    def source_centroid(self):
+        return np.array(self._t.centro_origen[:self.dim], dtype=np.float64)
+
+    @property
+    def target_centroid(self):
+        return np.array(self._t.centro_destino[:self.dim], dtype=np.float64)
+
+    @property
+    def translation(self):
+        return self.apply(np.zeros(self.dim))
+
+    @property
+    def record(self):
+        """A copy of the C record (orienta_transformacion)."""
+        return _b.Transformacion.from_buffer_copy(self._t)
+
+    def __repr__(self):
+        cual = "inverse of " if self.is_inverse else ""
+        orden = f" order {self.order}" if self.model == "poly2d" else ""
+        return f"<orienta.Transformation: {cual}{self.model}{orden}>"
+
+    # -- using it ------------------------------------------------------------------------------
+    def apply(self, points, inverse=False, out=None):
+        """Carries points through the transformation, in one library call for the whole array.
+
+        Parameters
+        ----------
+        points : array_like, shape (n, dim) or (dim,)
+            float64 arrays whose x, y (, z) are adjacent are read where they lie (any row stride,
+            so column blocks of wider arrays pass without a copy); anything else, float32 and
+            integers included, is copied once to float64.
+        inverse : bool
+            Apply the inverse instead (exact for similarities and the affine, Newton iteration for
+            polynomials).
+        out : ndarray, optional
+            A writable float64 array of shape (n, dim) with adjacent coordinates to write into. It
+            may be points itself (in place); any other overlap with points is refused.
+
+        Returns
+        -------
+        ndarray
+            out, or a new (n, dim) float64 array; (dim,) for a single point.
+
+        Raises
+        ------
+        ValueError
+            A wrong shape, or an out that cannot take the result.
+        TypeError
+            Non-numeric points, or an out that is not a float64 ndarray.
+
+        Warns
+        -----
+        RuntimeWarning
+            When the inverse of a polynomial does not converge at some points; those are NaN.
+        """
+        a = np.asarray(points)
+        uno = a.ndim == 1
+        if uno:
+            a = a.reshape(1, -1)
+        a = puntos(a, "points", self.dim, np.float64, contado=False)  # a 64-bit count
+        n = a.shape[0]
+        if out is None:
+            out = np.empty((self.dim,) if uno else (n, self.dim), dtype=np.float64)
+        else:
+            if not isinstance(out, np.ndarray) or out.dtype != np.float64:
+                raise TypeError("out must be a float64 numpy array")
+            if out.shape != ((self.dim,) if uno else (n, self.dim)):
+                raise ValueError(f"out must have the shape of points, {a.shape}, got {out.shape}")
+            if not out.flags.writeable:
+                raise ValueError("out must be writable")
+            destino = out.reshape(1, -1) if uno else out
+            if destino.strides[1] != 8 or destino.strides[0] % 8 or destino.ctypes.data % 8:
+                raise ValueError("out must have x, y (, z) adjacent and rows a whole number of points apart")
+            mismo = destino.ctypes.data == a.ctypes.data and destino.strides == a.strides
+            if np.shares_memory(destino, a) and not mismo:
+                raise ValueError("out overlaps points other than exactly (in place)")
+        destino = out.reshape(1, -1) if uno else out
+        inversa = bool(inverse) != self.is_inverse
+        fallo = np.zeros(n, dtype=np.uint8) if self._t.modelo in (_POLI2D_2, _POLI2D_3) else None
+        r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
+                                         destino.ctypes.data, destino.strides[0], n,
+                                         None if fallo is None else fallo.ctypes.data)
+        if r < 0:
+            raise ValueError(f"orienta_aplica refused the transformation (status {r})")
+        if r > 0:
+            warnings.warn(f"the inverse did not converge at {r} of {n} points; they are NaN", RuntimeWarning,
+                          stacklevel=2)
+        return out
+
+    def inverse(self):
+        """The inverse transformation.
+
+        Returns
+        -------
+        Transformation
+            For similarities and the affine, a record of the same model computed in closed form;
+            for polynomials, the same record marked inverse (``apply`` runs Newton per point, and
+            ``to_json`` refuses it, since the JSON record has no inverse polynomial).
+
+        Raises
+        ------
+        ValueError
+            When the linear part is singular.
+        """
+        if self._t.modelo in (_POLI2D_2, _POLI2D_3):
+            return Transformation(self.record, not self.is_inverse)
+        inv = _b.Transformacion()
+        estado = _b.funcion("orienta_invierte")(ctypes.byref(self._t), ctypes.byref(inv))
+        if estado != 0:
+            raise ValueError(f"this {self.model} cannot be inverted: "
+                             + _b.funcion("orienta_estado_texto")(estado).decode("utf-8", "replace"))
+        return Transformation(inv)
+
+    # -- the JSON record -----------------------------------------------------------------------
+    def _documento(self):
+        if self.is_inverse:
+            raise ValueError("the inverse of a polynomial has no JSON record; store the forward "
+                             "transformation and apply it with inverse=True")
+        t, dim = self._t, self.dim
+        registro = {"model": self.model}
+        if self.model == "poly2d":
+            registro["order"] = self.order
+        registro.update({
+            "dim": dim,
+            "source_centroid": list(t.centro_origen[:dim]),
+            "target_centroid": list(t.centro_destino[:dim]),
+            "matrix": self.matrix.tolist(),
+            "scale": t.escala if t.modelo in _SIMILITUDES else None,
+            "rotation": self.rotation.tolist(),
+            "angles": self.angles.tolist(),
+        })
+        if self.model == "poly2d":
+            registro["coef_x"], registro["coef_y"] = list(t.coef_x), list(t.coef_y)
+        return {"transform": registro}
+
+    def to_json(self, indent=None):
+        """The JSON document that ``orienta.load`` and ``orienta apply`` read.
+
+        Its ``transform`` key holds the record; a fit adds, under the command-line tool's names,
+        ``method``, ``pairs``, ``used``, ``redundancy``, ``sigma0`` and ``vtpv``.
+        Numbers are written shortest-round-trip, so the record comes back bit for bit; non-finite
+        values are written as null. Angles are radians.
+
+        Parameters
+        ----------
+        indent : int, optional
+            Passed to ``json.dumps``.
+
+        Returns
+        -------
+        str
+        """
+        return json.dumps(_sin_no_finitos(self._documento()), indent=indent, allow_nan=False)
+
+
+def _sin_no_finitos(x):
+    if isinstance(x, dict):
+        return {k: _sin_no_finitos(v) for k, v in x.items()}
+    if isinstance(x, list):
+        return [_sin_no_finitos(v) for v in x]
+    if isinstance(x, float) and not math.isfinite(x):
+        return None
+    return x
+
+
+class FitResult(Transformation):
+    """A least-squares fit: the transformation and the statistics of the adjustment.
+
+    Besides everything a Transformation has:
+
+    Attributes
+    ----------
+    parameters : ndarray, shape (u,)
+        In the order of parameter_names; angles in radians, scale unitless.
+    parameter_names : tuple of str
+    sd : ndarray, shape (u,)
+        Standard deviations of the parameters.
+    covariance : ndarray, shape (u, u)
+        σ0²·(AᵀPA)⁻¹.
+    sigma0 : float
+        √(vᵀPv / redundancy); NaN when the redundancy is 0.
+    redundancy : int
+        dim·used − u.
+    used : int
+        Pairs in the final fit (all but the excluded).
+    residuals : ndarray, shape (n, dim)
+        v = transformed source − target, pair by pair; excluded pairs against the final fit.
+    w : ndarray, shape (n, dim)
+        Standardized residuals: Baarda's with sigma given, Pope's τ without.
+    excluded : ndarray of bool, shape (n,)
+        Pairs excluded by data snooping.
+    vtpv, chi2, chi2_p, condition : float
+        vᵀPv, the global test statistic and its upper-tail probability (NaN without sigma), and
+        the condition number of the scaled design.
+    iterations : int
+        Gauss–Newton iterations (0 when the closed form is the optimum).
+    stats : orienta_estadisticas
+        The library's statistics record as it came back.
+    """
+
+    def __init__(self, registro, estadisticas, v, w, excluido):
+        super().__init__(registro)
+        e = estadisticas
+        u = e.num_parametros
+        self.parameter_names = _nombres_parametros(registro.modelo)
+        self.parameters = np.array(e.parametros[:u], dtype=np.float64)
+        self.sd = np.array(e.desv[:u], dtype=np.float64)
+        self.covariance = np.array(e.covarianza[:u * u], dtype=np.float64).reshape(u, u)
+        self.sigma0 = float(e.sigma0)
+        self.redundancy = int(e.redundancia)
+        self.used = int(e.usados)
+        self.vtpv, self.chi2, self.chi2_p, self.condition = float(e.vtpv), float(e.chi2), float(e.chi2_p), float(e.condicion)
+        self.iterations = int(e.iteraciones)
+        self.residuals, self.w, self.excluded = v, w, excluido.astype(bool)
+        self.stats = e
+
+    def _documento(self):
+        # The fit's unit-free summary under the command-line tool's keys, then the record.
+        resumen = {"method": "adjustment", "pairs": int(self.residuals.shape[0]),
+                   "used": self.used, "redundancy": self.redundancy, "sigma0": self.sigma0, "vtpv": self.vtpv}
+        resumen.update(super()._documento())
+        return resumen
+
+    def __repr__(self):
+        return (f"<orienta.FitResult: {self.model} of {self.residuals.shape[0]} pairs, used {self.used}, "
+                f"redundancy {self.redundancy}, sigma0 {self.sigma0:.6g}>")
+
+
+def _umbral(snoop):
+    if snoop is None:
+        return 0.0
+    if isinstance(snoop, (bool, np.bool_)):
+        return UMBRAL_USUAL if snoop else 0.0
+    try:
+        k = float(snoop)
+    except (TypeError, ValueError):
+        raise TypeError(f"snoop must be None, True or a threshold, not {type(snoop).__name__}") from None
+    if not (math.isfinite(k) and k >= 0):
+        raise ValueError(f"snoop must be a finite threshold ≥ 0 (0 turns snooping off), got {snoop!r}")
+    return k
+
+
+def _sigmas(sigma, n, dim):
+    if sigma is None:
+        return None, 0
+    s = np.asarray(sigma)
+    if s.dtype.kind not in "iuf":
+        raise TypeError(f"sigma must hold real numbers, not {s.dtype}")
+    if s.ndim == 0:
+        s = np.full(n, s, dtype=np.float64)
+    if s.ndim == 2 and s.shape[1] == 1:
+        s = s[:, 0]
+    por_par = 1 if s.ndim == 1 else (s.shape[1] if s.ndim == 2 else 0)
+    if s.shape[0] != n or por_par not in (1, 2) or (por_par == 2 and dim != 3):
+        formas = "(n,) or (n, 2) for plan and height σ" if dim == 3 else "(n,)"
+        raise ValueError(f"sigma must be a number or have shape {formas} with n = {n}, got {s.shape}")
+    return np.require(s, np.float64, ["C_CONTIGUOUS", "ALIGNED"]), por_par
+
+
+def _ajusta(modelo, dim, source, target, sigma, snoop):
+    S = puntos(source, "source", dim, np.float64)
+    T = puntos(target, "target", dim, np.float64)
+    mismo_numero("source", S, "target", T)
+    n = S.shape[0]
+    sig, por_par = _sigmas(sigma, n, dim)
+    pares = _b.Pares(origen=ctypes.cast(S.ctypes.data, _b.pd), paso_origen=S.strides[0],
+                     destino=ctypes.cast(T.ctypes.data, _b.pd), paso_destino=T.strides[0], n=n,
+                     sigma=None if sig is None else ctypes.cast(sig.ctypes.data, _b.pd),
+                     sigmas_por_par=por_par, umbral=_umbral(snoop))
+    t, e = _b.Transformacion(), _b.Estadisticas()
+    v, w = np.empty((n, dim)), np.empty((n, dim))
+    excluido = np.zeros(n, dtype=np.uint8)
+    obs = _b.Observaciones(v=ctypes.cast(v.ctypes.data, _b.pd), w=ctypes.cast(w.ctypes.data, _b.pd),
+                           excluido=ctypes.cast(excluido.ctypes.data, ctypes.POINTER(ctypes.c_uint8)))
+    estado = _b.funcion("orienta_ajusta")(modelo, ctypes.byref(pares), ctypes.byref(t), ctypes.byref(e),
+                                          ctypes.byref(obs))
+    if estado == _E_MEMORIA:
+        raise MemoryError(f"orienta: the scratch area for {n} pairs was refused")
+    if estado != 0:
+        raise FitError(estado)
+    return FitResult(t, e, v, w, excluido)
+
+
+_DOC_AJUSTE = """{que}
+
+Parameters
+----------
+source, target : array_like, shape (n, {dim})
+    Matched points. float64 arrays with adjacent coordinates are read where they lie; anything
+    else is copied once to float64.{extra}
+sigma : float or array_like, optional
+    A priori standard deviation of each pair's coordinates, in the points' units: one number for
+    all, shape (n,) per pair{sigma3d}. None gives unit weights.
+snoop : None, bool or float, optional
+    Data snooping: pairs whose largest |w| exceeds the threshold are excluded one at a time and
+    the fit repeated. True uses {umbral}; None, False or 0 turn it off.
+
+Returns
+-------
+FitResult
+
+Raises
+------
+ValueError
+    Wrong shapes, mismatched counts, a bad sigma or threshold.
+TypeError
+    Non-numeric input.
+FitError
+    (a ValueError) too few pairs, non-finite data, coincident or collinear points, rank loss or
+    overflow, with the library's status and message.
+MemoryError
+    The library's scratch area was refused.
+"""
+
+
+def helmert3d(source, target, sigma=None, snoop=None):
+    return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop)
+
+
+def helmert2d(source, target, sigma=None, snoop=None):
+    return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop)
+
+
+def affine2d(source, target, sigma=None, snoop=None):
+    return _ajusta(_AFIN2D, 2, source, target, sigma, snoop)
+
+
+def poly2d(source, target, order, sigma=None, snoop=None):
+    if order not in (2, 3) or isinstance(order, bool):
+        raise ValueError(f"order must be 2 or 3, got {order!r} (use affine2d for order 1)")
+    return _ajusta(_POLI2D_2 if order == 2 else _POLI2D_3, 2, source, target, sigma, snoop)
+
+
+_S3 = ", or (n, 2) for plan (x, y) and height (z) σ"
+helmert3d.__doc__ = _DOC_AJUSTE.format(que="Seven-parameter 3D similarity: target = T + s·R·source, "
+                                       "R = Rz(κ)·Ry(φ)·Rx(ω).", dim=3, extra="", sigma3d=_S3, umbral=UMBRAL_USUAL)
+helmert2d.__doc__ = _DOC_AJUSTE.format(que="Four-parameter 2D similarity: target = T + s·R(α)·source.",
+                                       dim=2, extra="", sigma3d="", umbral=UMBRAL_USUAL)
+affine2d.__doc__ = _DOC_AJUSTE.format(que="Six-parameter 2D affine transformation: target = T + A·source.",
+                                      dim=2, extra="", sigma3d="", umbral=UMBRAL_USUAL)
+poly2d.__doc__ = _DOC_AJUSTE.format(
+    que="Centred 2D polynomial of order 2 or 3 in dx, dy = source − source centroid.", dim=2,
+    extra="\norder : {2, 3}\n    The polynomial's order.", sigma3d="", umbral=UMBRAL_USUAL)
+
+# ------------------------------------------------------------------------------------------------
+# Reading the JSON record back
+
+_MODELOS = {("helmert3d", None): (_HELMERT3D, 3), ("helmert2d", None): (_HELMERT2D, 2),
+            ("affine2d", None): (_AFIN2D, 2), ("poly2d", 2): (_POLI2D_2, 2), ("poly2d", 3): (_POLI2D_3, 2)}
+
+
+def _numeros(registro, clave, cuantos):
+    x = registro.get(clave)
+    if not isinstance(x, list) or len(x) != cuantos:
+        raise ValueError(f"transform.{clave} must be a list of {cuantos} numbers")
+    valores = []
+    for v in x:
+        if v is None:
+            valores.append(math.nan)
+        elif isinstance(v, (int, float)) and not isinstance(v, bool):
+            valores.append(float(v))
+        else:
+            raise ValueError(f"transform.{clave} holds {v!r}, not a number")
+    return valores
+
+
+def _matriz(registro, clave, dim):
+    filas = registro.get(clave)
+    if not isinstance(filas, list) or len(filas) != dim:
+        raise ValueError(f"transform.{clave} must be {dim} rows of {dim} numbers")
+    m = [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0]
+    for i, fila in enumerate(filas):
+        m[3 * i:3 * i + dim] = _numeros({clave: fila}, clave, dim)
+    return m
+
+
+def _leer_documento(fuente):
+    if isinstance(fuente, dict):
+        return fuente
+    if hasattr(fuente, "read"):
+        fuente = fuente.read()
+    if isinstance(fuente, bytes):
+        fuente = fuente.decode("utf-8")
+    if isinstance(fuente, str) and fuente.lstrip().startswith("{"):
+        texto = fuente
+    elif isinstance(fuente, (str, os.PathLike)):
+        with open(fuente, encoding="utf-8") as archivo:
+            texto = archivo.read()
+    else:
+        raise TypeError(f"load takes JSON text, a path, a file or a dict, not {type(fuente).__name__}")
+    try:
+        return json.loads(texto)
+    except json.JSONDecodeError as e:
+        raise ValueError(f"not a JSON document: {e}") from None
+
+
+def load(source):
+    """Reads a transformation from its JSON record.
+
+    Parameters
+    ----------
+    source : str, path-like, file or dict
+        JSON text (a string starting with ``{``), the path of a file holding it, an open file, or
+        the parsed document. The document may be the whole output of ``orienta … --json`` or of
+        ``to_json`` (only its ``transform`` key is read) or a bare transform object.
+
+    Returns
+    -------
+    Transformation
+
+    Raises
+    ------
+    ValueError
+        Not JSON, no transform, an unknown model, or a key of the wrong size or kind.
+    OSError
+        The file cannot be read.
+    """
+    doc = _leer_documento(source)
+    if not isinstance(doc, dict):
+        raise ValueError("the JSON document must be an object")
+    r = doc.get("transform", doc)
+    if not isinstance(r, dict) or "model" not in r:
+        raise ValueError("no transform record: expected a 'transform' object with a 'model'")
+    nombre = r["model"]
+    orden = r.get("order") if nombre == "poly2d" else None
+    if (nombre, orden) not in _MODELOS:
+        raise ValueError(f"transform.model {nombre!r} (order {orden!r}) is not one of helmert3d, "
+                         "helmert2d, affine2d, poly2d of order 2 or 3")
+    modelo, dim = _MODELOS[(nombre, orden)]
+    if r.get("dim", dim) != dim:
+        raise ValueError(f"transform.dim is {r.get('dim')!r}, but a {nombre} has dim {dim}")
+    t = _b.Transformacion(modelo=modelo, dim=dim)
+    t.centro_origen[:dim] = _numeros(r, "source_centroid", dim)
+    t.centro_destino[:dim] = _numeros(r, "target_centroid", dim)
+    t.matriz[:] = _matriz(r, "matrix", dim)
+    t.rotacion[:] = _matriz(r, "rotation", dim) if "rotation" in r else [1.0, 0, 0, 0, 1.0, 0, 0, 0, 1.0]
+    escala = r.get("scale")
+    t.escala = math.nan if escala is None else _numeros({"scale": [escala]}, "scale", 1)[0]
+    cuantos = {_HELMERT3D: 3, _HELMERT2D: 1}.get(modelo, 0)
+    t.angulos[:cuantos] = _numeros(r, "angles", cuantos) if cuantos else []
+    if nombre == "poly2d":
+        t.coef_x[:] = _numeros(r, "coef_x", 9)
+        t.coef_y[:] = _numeros(r, "coef_y", 9)
+    return Transformation(t)

@@ -1,0 +1,169 @@
+import json
+import os
+import pickle
+import subprocess
+
+import numpy as np
+import pytest
+
+import orienta
+from conftest import desalinea, lee_pares, mismos_bits
+
+# (name, control file, dim, fit, the command-line tool's arguments for the same fit)
+MODELOS = [
+    ("helmert3d", "control3d.txt", 3, orienta.helmert3d, ["helmert3d", "--units", "rad"]),
+    ("helmert2d", "control2d.txt", 2, orienta.helmert2d, ["helmert2d", "--units", "rad"]),
+    ("affine2d", "control2d.txt", 2, orienta.affine2d, ["poly2d", "--kind", "affine"]),
+    ("poly2d-2", "control2d.txt", 2, lambda s, t: orienta.poly2d(s, t, 2), ["poly2d", "--kind", "2"]),
+    ("poly2d-3", "control2d.txt", 2, lambda s, t: orienta.poly2d(s, t, 3), ["poly2d", "--kind", "3"]),
+]
+IDS = [m[0] for m in MODELOS]
+
+
+def campos(t):
+    """The record as (model, dim, every double), for NaN-aware bitwise comparison."""
+    r = t.record
+    return r.modelo, r.dim, np.frombuffer(bytes(r), dtype=np.float64, offset=8)
+
+
+def iguales(a, b):
+    (ma, da, xa), (mb, db, xb) = campos(a), campos(b)
+    return ma == mb and da == db and mismos_bits(xa, xb)
+
+
+@pytest.fixture(scope="module", params=MODELOS, ids=IDS)
+def caso(request, datos):
+    nombre, archivo, dim, ajusta, argumentos = request.param
+    ruta = os.path.join(datos, archivo)
+    S, T = lee_pares(ruta, dim)
+    return ajusta(S, T), S, T, ruta, argumentos
+
+
+def test_fit_equals_the_command_line_tool_bit_for_bit(caso, herramienta):
+    ajuste, S, T, ruta, argumentos = caso
+    salida = subprocess.run([herramienta, *argumentos, "--json", ruta],
+                            capture_output=True, text=True, check=True).stdout
+    doc = json.loads(salida)
+    assert iguales(orienta.load(doc), ajuste)
+    propio = json.loads(ajuste.to_json())
+    for clave in ("method", "pairs", "used", "redundancy"):
+        assert propio[clave] == doc[clave], clave
+    for clave in ("sigma0", "vtpv"):
+        assert mismos_bits(propio[clave], doc[clave]), clave
+    assert mismos_bits([r["v"] for r in doc["residuals"]], ajuste.residuals)
+    assert mismos_bits([r["w"] for r in doc["residuals"]], ajuste.w)
+
+
+def test_the_tool_applies_a_python_fit_as_python_does(caso, herramienta, tmp_path):
+    ajuste, S = caso[0], caso[1]
+    (tmp_path / "t.json").write_text(ajuste.to_json())
+    np.savetxt(tmp_path / "p.txt", S, fmt="%r")
+    for sentido, extra in ((False, []), (True, ["--inverse"])):
+        salida = subprocess.run([herramienta, "apply", *extra, str(tmp_path / "t.json"), str(tmp_path / "p.txt")],
+                                capture_output=True, text=True, check=True).stdout
+        assert mismos_bits(np.loadtxt(salida.splitlines(), ndmin=2), ajuste.apply(S, inverse=sentido))
+
+
+def test_json_round_trip_is_exact_in_every_form(caso, tmp_path):
+    ajuste = caso[0]
+    texto = ajuste.to_json()
+    ruta = tmp_path / "t.json"
+    ruta.write_text(texto)
+    desnudo = json.loads(texto)["transform"]
+    for fuente in (texto, ruta, str(ruta), texto.encode(), desnudo, {"transform": desnudo, "rms": 1}):
+        leido = orienta.load(fuente)
+        assert iguales(leido, ajuste)
+        assert json.loads(leido.to_json()) == {"transform": desnudo}
+    copia = pickle.loads(pickle.dumps(ajuste))  # as dask.delayed and multiprocessing send it
+    assert iguales(copia, ajuste) and mismos_bits(copia.covariance, ajuste.covariance)
+
+
+def test_apply_then_inverse_is_the_identity(caso):
+    ajuste, S = caso[0], caso[1]
+    P = S + np.random.default_rng(1).normal(scale=50, size=S.shape)
+    ida = ajuste.apply(P)
+    tol = 1e-12 * np.abs(ida).max()  # some thousand units in the last place of the largest coordinate
+    np.testing.assert_allclose(ajuste.inverse().apply(ida), P, rtol=0, atol=tol)
+    np.testing.assert_allclose(ajuste.apply(ida, inverse=True), P, rtol=0, atol=tol)
+    np.testing.assert_allclose(ajuste.inverse().apply(P, inverse=True), ida, rtol=0, atol=tol)
+
+
+def test_apply_reads_any_layout_and_writes_where_asked(caso):
+    ajuste, S = caso[0], caso[1]
+    n, dim = S.shape
+    referencia = ajuste.apply(S)
+    ancho = np.zeros((n, dim + 3))
+    ancho[:, 1:dim + 1] = S
+    assert mismos_bits(ajuste.apply(ancho[:, 1:dim + 1]), referencia)            # a column block, no copy
+    assert mismos_bits(ajuste.apply(S[::-1])[::-1], referencia)                  # reversed rows
+    assert mismos_bits(ajuste.apply(S.tolist()), referencia)                    # a nested list
+    assert mismos_bits(ajuste.apply(desalinea(S)), referencia)                  # as dask's buffers may be
+    assert mismos_bits(ajuste.apply(S[0]), referencia[0])                        # one point
+    en_sitio = S.copy()
+    assert ajuste.apply(en_sitio, out=en_sitio) is en_sitio and mismos_bits(en_sitio, referencia)
+    f32 = S.astype(np.float32)
+    assert mismos_bits(ajuste.apply(f32), ajuste.apply(f32.astype(np.float64)))
+
+
+def test_weights_and_snooping_reach_the_fit(datos):
+    S, T = lee_pares(os.path.join(datos, "control3d.txt"), 3)
+    n = len(S)
+    assert iguales(orienta.helmert3d(S, T, sigma=0.01), orienta.helmert3d(S, T, sigma=np.full(n, 0.01)))
+    plan_altura = orienta.helmert3d(S, T, sigma=np.column_stack([np.full(n, 0.01), np.full(n, 0.03)]))
+    assert plan_altura.redundancy == 3 * n - 7
+    T[4, 2] += 0.5  # a blunder in one height
+    limpio = orienta.helmert3d(S, T, snoop=True)
+    assert limpio.excluded.tolist() == [k == 4 for k in range(n)] and limpio.used == n - 1
+    assert not orienta.helmert3d(S, T).excluded.any()
+
+
+S3 = np.arange(30.0).reshape(10, 3) ** 1.5
+S2 = S3[:, :2].copy()
+LINEA = np.column_stack([np.arange(5.0), 2 * np.arange(5.0), np.zeros(5)])
+
+
+def _poli_inverso_json():
+    return orienta.poly2d(S2, S2 + 1, 2).inverse().to_json()
+
+
+MALOS = [
+    (lambda: orienta.helmert3d(S2, S2), ValueError, r"source must have shape \(n, 3\)"),
+    (lambda: orienta.helmert2d(S2, S2[:-1]), ValueError, "same number of points"),
+    (lambda: orienta.helmert2d(S2, S2, sigma=np.ones((10, 2))), ValueError, "sigma must be"),
+    (lambda: orienta.helmert3d(S3, S3, sigma=np.ones(11)), ValueError, "sigma must be"),
+    (lambda: orienta.helmert2d(S2, S2, snoop=-1), ValueError, "snoop must be"),
+    (lambda: orienta.helmert2d(S2, S2, snoop="x"), TypeError, "snoop must be"),
+    (lambda: orienta.poly2d(S2, S2, 4), ValueError, "order must be 2 or 3"),
+    (lambda: orienta.helmert2d(S2[:1], S2[:1]), orienta.FitError, r"status -2"),
+    (lambda: orienta.helmert3d(LINEA, LINEA), orienta.FitError, r"status -5"),
+    (lambda: orienta.helmert2d(np.full((3, 2), np.nan), S2[:3]), orienta.FitError, r"status -3"),
+    (lambda: orienta.load('{"transform": {"model": "helmert9d"}}'), ValueError, "helmert9d"),
+    (lambda: orienta.load({"model": "helmert2d", "dim": 2, "source_centroid": [0, 0], "target_centroid": [0, 0],
+                           "matrix": [[1, 0]], "scale": 1, "angles": [0]}), ValueError, "transform.matrix"),
+    (lambda: orienta.load("{ not json"), ValueError, "not a JSON"),
+    (lambda: orienta.load(42), TypeError, "load takes"),
+    (lambda: orienta.helmert2d(S2, S2 * 2).apply(S3), ValueError, r"points must have shape \(n, 2\)"),
+    (lambda: orienta.helmert2d(S2, S2 * 2).apply(S2, out=np.empty((10, 2), np.float32)), TypeError, "float64"),
+    (lambda: orienta.helmert2d(S2, S2 * 2).apply(S2, out=S2[::-1]), ValueError, "overlaps"),
+    (_poli_inverso_json, ValueError, "inverse of a polynomial"),
+]
+
+
+@pytest.mark.parametrize("llamada,error,mensaje", MALOS, ids=[m[2] for m in MALOS])
+def test_bad_arguments_raise_the_documented_exceptions(llamada, error, mensaje):
+    with pytest.raises(error, match=mensaje):
+        llamada()
+
+
+def test_the_readme_example_runs_as_written(tmp_path):
+    import re
+    import subprocess
+    import sys
+    from conftest import RAIZ
+    with open(os.path.join(RAIZ, "README.md"), encoding="utf-8") as f:
+        texto = f.read()
+    codigo = re.search(r"^## Python\n.*?^```python\n(.*?)^```", texto, re.M | re.S).group(1)
+    assert len(codigo.splitlines()) <= 10
+    (tmp_path / "examples").symlink_to(os.path.join(RAIZ, "examples"))  # it reads examples/data/…
+    subprocess.run([sys.executable, "-c", codigo], cwd=tmp_path, check=True, capture_output=True)
+    assert orienta.load(tmp_path / "site.json").model == "helmert3d"
