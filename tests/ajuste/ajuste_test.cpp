@@ -1,39 +1,29 @@
-// The least-squares adjustment: exact recovery at any rotation, agreement with the described 3D
-// estimator, statistics against an independent long-double solve, Monte Carlo calibration,
-// planted blunders, degenerate statuses and inverse ∘ forward.
+// The least-squares adjustment: exact recovery at any rotation, statistics against an independent
+// long-double solve, Monte Carlo calibration, planted blunders, degenerate statuses and
+// inverse ∘ forward. Calls on several threads at once are left to the fuzz replay under
+// ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <vector>
 
-#include "orienta.h"
+#include "comun.hpp"
 
 namespace {
 
+using namespace prueba;
 using Real = long double;
-using M3 = std::array<double, 9>;
-constexpr double kPi = 3.141592653589793;
+using M3d = M3<double>;
 
-M3 eje_angulo(std::array<double, 3> e, double th) {  // written apart from the library
-  const double l = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]), x = e[0] / l, y = e[1] / l, z = e[2] / l;
-  const double c = std::cos(th), s = std::sin(th), t = 1 - c;
-  return {t * x * x + c, t * x * y - s * z, t * x * z + s * y, t * x * y + s * z, t * y * y + c,
-          t * y * z - s * x, t * x * z - s * y, t * y * z + s * x, t * z * z + c};
-}
-M3 de_angulos(double w, double f, double k) {
+M3d eje_angulo(std::array<double, 3> e, double th) { return rotacion(e, th); }
+M3d de_angulos(double w, double f, double k) {
   const SenosCosenos sc = {{std::sin(w), std::cos(w), std::sin(f), std::cos(f), std::sin(k), std::cos(k)}};
-  M3 m;
+  M3d m;
   MatrizRotGT_ωφκ(&sc, m.data());
   return m;
-}
-double desvio(const double* a, const double* b, int n) {
-  double d = 0;
-  for (int k = 0; k < n; ++k) d = std::max(d, std::fabs(a[k] - b[k]));
-  return d;
 }
 
 // dim-D pairs: sources within ±radio of centro, targets T + s·R·source (+ Gaussian noise of σ).
@@ -45,7 +35,7 @@ struct Pares {
     return {o.data(), 8 * dim, d.data(), 8 * dim, n(), sigma.empty() ? nullptr : sigma.data(), spp, umbral};
   }
 };
-Pares genera(int dim, uint32_t n, const M3& r, double s, std::array<double, 3> t, double ruido, uint64_t semilla,
+Pares genera(int dim, uint32_t n, const M3d& r, double s, std::array<double, 3> t, double ruido, uint64_t semilla,
              double centro = 0, double radio = 1000) {
   std::mt19937_64 g(semilla);
   std::uniform_real_distribution<double> u(-radio, radio);
@@ -65,7 +55,7 @@ Pares genera(int dim, uint32_t n, const M3& r, double s, std::array<double, 3> t
 const std::array<double, 3> kT = {512345.678, 4401234.567, 321.5};
 
 TEST(Ajuste3D, ExactoACualquierGiro) {
-  struct Caso { const char* nombre; M3 r; uint32_t n; };
+  struct Caso { const char* nombre; M3d r; uint32_t n; };
   const Caso casos[] = {
       {"identity, 3 pairs", eje_angulo({0, 0, 1}, 0), 3},
       {"half turn about x", eje_angulo({1, 0, 0}, kPi), 4},
@@ -91,6 +81,17 @@ TEST(Ajuste3D, ExactoACualquierGiro) {
       EXPECT_LT(desvio(de_angulos(t.angulos[0], t.angulos[1], t.angulos[2]).data(), t.rotacion, 9), 1e-14);
       // Three mirrored points are still fitted exactly by a rotation: no reflection to report.
       EXPECT_EQ(e.reflejo, espejo && c.n > 3);
+      // Mirrored or not, the scale is the least-squares one for the rotation reported:
+      // Σ b·(R·a) / Σ |a|² over the centred pairs.
+      Real num = 0, den = 0;
+      for (uint32_t i = 0; i < p.n(); ++i)
+        for (int k = 0; k < 3; ++k) {
+          Real ra = 0;
+          for (int j = 0; j < 3; ++j) ra += t.rotacion[3 * k + j] * (Real(p.o[3 * i + j]) - t.centro_origen[j]);
+          num += (p.d[3 * i + k] - Real(t.centro_destino[k])) * ra;
+          den += (p.o[3 * i + k] - Real(t.centro_origen[k])) * (p.o[3 * i + k] - Real(t.centro_origen[k]));
+        }
+      EXPECT_NEAR(t.escala, double(num / den), 1e-12);
       if (espejo) continue;
       // Targets near 5e6 m carry 1e-9 m of rounding over a 1 km spread: 1e-12 relative.
       EXPECT_LT(desvio(t.rotacion, c.r.data(), 9), 5e-12);
@@ -98,23 +99,6 @@ TEST(Ajuste3D, ExactoACualquierGiro) {
       EXPECT_LT(desvio(e.parametros, kT.data(), 3), 2e-9);
       EXPECT_EQ(e.iteraciones, 0);
     }
-  }
-}
-
-// On exact, near-level data both estimators are the optimum: same rotation, same scale.
-TEST(Ajuste3D, IgualAlEstimadorDescrito) {
-  for (uint64_t semilla = 1; semilla <= 6; ++semilla) {
-    Pares p = genera(3, 4 + semilla, de_angulos(0.01 * semilla, -0.02, 0.3 * semilla), 1.0002, kT, 0, semilla);
-    std::vector<double*> ptr;
-    for (uint32_t i = 0; i < p.n(); ++i) ptr.insert(ptr.end(), {&p.o[3 * i], &p.d[3 * i]});
-    Hel3Dg_dbl h;
-    ASSERT_EQ(Hel3Dg___ptr_dbl(ptr.data(), p.n(), &h, 0, 0, nullptr), 0);
-    orienta_transformacion t;
-    const orienta_pares v = p.vista();
-    ASSERT_EQ(orienta_ajusta(ORIENTA_HELMERT3D, &v, &t, nullptr, nullptr), ORIENTA_OK);
-    EXPECT_LT(desvio(t.rotacion, h.rotacion, 9), 1e-9);
-    EXPECT_NEAR(t.escala, h.escala, 1e-9);
-    EXPECT_LT(desvio(t.centro_destino, h.centro_destino, 3), 1e-9 * 5e6);
   }
 }
 
@@ -150,8 +134,8 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
                         {"order 2", ORIENTA_POLI2D_2, 2, 12, poli2, 1}};
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);
-    Pares p = genera(c.dim, 7, eje_angulo({0.3, -1, 2}, 2.0), 1.001, {10, 20, 30}, 0.02, 7, 0, 50);
-    if (c.dim == 2) p = genera(2, 7, eje_angulo({0, 0, 1}, 2.0), 1.001, {10, 20, 30}, 0.02, 7, 0, 50);
+    const M3d giro = eje_angulo({c.dim == 3 ? 0.3 : 0.0, c.dim == 3 ? -1.0 : 0.0, 2}, 2.0);
+    Pares p = genera(c.dim, 7, giro, 1.001, {10, 20, 30}, 0.02, 7, 0, 50);
     for (uint32_t i = 0; i < p.n() * c.spp; ++i) p.sigma.push_back(0.01 + 0.005 * (i % 3) + 0.02 * (i % 2));
     orienta_transformacion t;
     orienta_estadisticas e;
@@ -260,8 +244,7 @@ TEST(AjusteDepuracion, EncuentraLosErroresSembradosYSoloEsos) {
                         {"3D, two blunders, Pope", ORIENTA_HELMERT3D, 3, {0, 9}, false},
                         {"3D, none", ORIENTA_HELMERT3D, 3, {}, true},
                         {"2D similarity", ORIENTA_HELMERT2D, 2, {7}, true},
-                        {"affine, two", ORIENTA_AFIN2D, 2, {2, 11}, true},
-                        {"order 2", ORIENTA_POLI2D_2, 2, {5}, true}};
+                        {"order 2, two", ORIENTA_POLI2D_2, 2, {2, 11}, true}};
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);
     Pares p = genera(c.dim, 14, eje_angulo({0, 0, 1}, 1.0), 1.0, kT, 0.005, 4, 2e5);
@@ -384,29 +367,6 @@ TEST(AjusteAplica, InversaTrasDirectaEsLaIdentidad) {
     ASSERT_EQ(orienta_aplica(&ti, 0, ida.data(), 8 * dim, vuelta.data(), 8 * dim, p.n(), nullptr), 0);
     EXPECT_LT(desvio(vuelta.data(), p.o.data(), dim * p.n()), 1e-9);
   }
-}
-
-// Many threads on the same pairs at once (Gauss–Newton and snooping included) get the bits one
-// thread gets: no state is shared between calls.
-TEST(AjusteHilos, MismosBitsEnParalelo) {
-  Pares p = genera(3, 40, eje_angulo({1, 2, 3}, 2.0), 1.0, kT, 0.01, 21, 2e5);
-  for (uint32_t i = 0; i < p.n(); ++i) p.sigma.insert(p.sigma.end(), {0.01, 0.03});
-  p.d[5] += 1.0;
-  const orienta_pares v = p.vista(3.29, 2);
-  orienta_estadisticas solo;
-  ASSERT_EQ(orienta_ajusta(ORIENTA_HELMERT3D, &v, nullptr, &solo, nullptr), ORIENTA_OK);
-  ASSERT_GT(solo.iteraciones, 0);
-  std::vector<int> distintos(4, 0);
-  std::vector<std::thread> hilos;
-  for (int& d : distintos)
-    hilos.emplace_back([&v, &solo, &d] {
-      for (int k = 0; k < 10; ++k) {
-        orienta_estadisticas e;
-        d += orienta_ajusta(ORIENTA_HELMERT3D, &v, nullptr, &e, nullptr) != 0 || std::memcmp(&e, &solo, sizeof e) != 0;
-      }
-    });
-  for (std::thread& h : hilos) h.join();
-  EXPECT_EQ(distintos, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -24,10 +24,6 @@ template <class T> std::vector<T> empaqueta(const std::vector<double>& A, int u)
   return N;
 }
 
-// A = D·(BᵀB + u·I)·D: well conditioned before the diagonal scaling D, whose entries change by
-// `paso` per row so that the diagonal spans many orders of magnitude, as in unscaled normal
-// equations, growing or shrinking. Cholesky is invariant under such scaling, so the solution is
-// backward stable row by row: each residual within 8·u·ε of |A|·|x| + |b| in that row.
 TYPED_TEST(ResuelveTest, RefusedSystemsGiveNaNAndTheFailingRow) {
   using T = TypeParam;
   const double eps = std::numeric_limits<T>::epsilon();
