@@ -2,6 +2,7 @@
 // long-double solve, Monte Carlo calibration, planted blunders, degenerate statuses and
 // inverse ∘ forward. Calls on several threads at once are left to the fuzz replay under
 // ThreadSanitizer.
+#include <Eigen/Dense>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -125,7 +126,10 @@ void poli2(const Real* x, const double* o, const double* c, Real* f) {  // about
   for (int k = 0; k < 5; ++k) f[0] += x[2 + k] * t[k], f[1] += x[7 + k] * t[k];
 }
 
+// Every redundancy below is even, r = 2m, where the χ² tail has a closed form:
+// Q(m, x) = e⁻ˣ·Σ_{j<m} xʲ/j!, with x = vᵀPv/2.
 TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
+  using MatL = Eigen::Matrix<Real, Eigen::Dynamic, Eigen::Dynamic>;
   struct Caso { const char* nombre; int modelo, dim, u; Modelo f; int spp; };
   const Caso casos[] = {{"3D, one σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 1},
                         {"3D, plan and height σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 2},
@@ -139,101 +143,54 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
     for (uint32_t i = 0; i < p.n() * c.spp; ++i) p.sigma.push_back(0.01 + 0.005 * (i % 3) + 0.02 * (i % 2));
     orienta_transformacion t;
     orienta_estadisticas e;
-    std::vector<double> v(c.dim * p.n()), q(v.size()), w(v.size()), r(v.size());
+    const int m = c.dim * int(p.n());
+    std::vector<double> v(m), q(m), w(m), r(m);
     const orienta_observaciones ob{v.data(), w.data(), q.data(), r.data(), nullptr};
     const orienta_pares vp = p.vista(0, c.spp);
     ASSERT_EQ(orienta_ajusta(c.modelo, &vp, &t, &e, &ob), ORIENTA_OK);
     ASSERT_EQ(e.num_parametros, c.u);
-    EXPECT_EQ(e.redundancia, int(c.dim * p.n()) - c.u);
-    Real x[12], n[12][12] = {}, atpv[12] = {}, vtpv = 0, inv[12][12] = {};
+    EXPECT_EQ(e.redundancia, m - c.u);
+    // The design by central differences, the weights, and the residuals, in long double.
+    Real x[12];
     std::copy(e.parametros, e.parametros + 12, x);
-    std::vector<std::array<Real, 12>> a(v.size());
-    std::vector<Real> pesos(v.size());
+    MatL A(m, c.u), P = MatL::Zero(m, m), vl(m, 1);
     for (uint32_t i = 0; i < p.n(); ++i) {
+      const double* o = &p.o[c.dim * i];
       Real f0[3];
-      c.f(x, &p.o[c.dim * i], t.centro_origen, f0);
+      c.f(x, o, t.centro_origen, f0);
       for (int j = 0; j < c.u; ++j) {
         Real xm[12], xp[12], fm[3], fp[3];
         std::copy(x, x + 12, xm), std::copy(x, x + 12, xp);
         const Real h = 1e-6L * std::max(Real(1), std::fabs(x[j]));
         xm[j] -= h, xp[j] += h;
-        c.f(xm, &p.o[c.dim * i], t.centro_origen, fm), c.f(xp, &p.o[c.dim * i], t.centro_origen, fp);
-        for (int k = 0; k < c.dim; ++k) a[c.dim * i + k][j] = (fp[k] - fm[k]) / (2 * h);
+        c.f(xm, o, t.centro_origen, fm), c.f(xp, o, t.centro_origen, fp);
+        for (int k = 0; k < c.dim; ++k) A(c.dim * i + k, j) = (fp[k] - fm[k]) / (2 * h);
       }
       for (int k = 0; k < c.dim; ++k) {
         const Real s = p.sigma[c.spp * i + (c.spp == 2 && k == 2)];
-        pesos[c.dim * i + k] = 1 / (s * s);
-        const Real vi = f0[k] - p.d[c.dim * i + k];
-        EXPECT_NEAR(double(vi), v[c.dim * i + k], 1e-9);
-        vtpv += pesos[c.dim * i + k] * vi * vi;
+        P(c.dim * i + k, c.dim * i + k) = 1 / (s * s);
+        vl(c.dim * i + k) = f0[k] - p.d[c.dim * i + k];
+        EXPECT_NEAR(double(vl(c.dim * i + k)), v[c.dim * i + k], 1e-9);
       }
     }
-    for (size_t o = 0; o < v.size(); ++o)
-      for (int i = 0; i < c.u; ++i) {
-        atpv[i] += a[o][i] * pesos[o] * v[o];
-        for (int j = 0; j < c.u; ++j) n[i][j] += a[o][i] * pesos[o] * a[o][j];
-      }
+    const MatL N = A.transpose() * P * A, Q = N.inverse(), gradiente = A.transpose() * P * vl;
+    const Real vtpv = (vl.transpose() * P * vl)(0, 0), s02 = vtpv / e.redundancia;
     // Optimality: the gradient AᵀPv vanishes relative to its terms.
-    for (int i = 0; i < c.u; ++i) EXPECT_LT(std::fabs(double(atpv[i])), 1e-6 * std::sqrt(double(n[i][i] * vtpv)));
-    // N⁻¹ by Gauss–Jordan in long double.
-    for (int i = 0; i < c.u; ++i) inv[i][i] = 1;
-    for (int col = 0; col < c.u; ++col) {
-      const Real piv = n[col][col];
-      for (int j = 0; j < c.u; ++j) n[col][j] /= piv, inv[col][j] /= piv;
-      for (int i = 0; i < c.u; ++i)
-        if (i != col) {
-          const Real f = n[i][col];
-          for (int j = 0; j < c.u; ++j) n[i][j] -= f * n[col][j], inv[i][j] -= f * inv[col][j];
-        }
-    }
+    for (int i = 0; i < c.u; ++i) EXPECT_LT(std::fabs(double(gradiente(i))), 1e-6 * std::sqrt(double(N(i, i) * vtpv)));
     EXPECT_NEAR(e.vtpv, double(vtpv), 1e-9 * double(vtpv));
-    const Real s02 = vtpv / e.redundancia;
     EXPECT_NEAR(e.sigma0, double(std::sqrt(s02)), 1e-9);
+    Real termino = 1, cola = 0;
+    for (int j = 0; j < e.redundancia / 2; termino *= vtpv / 2 / ++j) cola += termino;
+    EXPECT_NEAR(e.chi2_p, double(std::exp(-vtpv / 2) * cola), 1e-12);
     for (int i = 0; i < c.u; ++i)
-      for (int j = 0; j < c.u; ++j) {
-        const double esperada = double(s02 * inv[i][j]);
-        EXPECT_NEAR(e.covarianza[i * c.u + j], esperada, 1e-5 * std::sqrt(double(s02 * s02 * inv[i][i] * inv[j][j])));
-      }
-    for (size_t o = 0; o < v.size(); ++o) {
-      Real h = 0;
-      for (int i = 0; i < c.u; ++i)
-        for (int j = 0; j < c.u; ++j) h += a[o][i] * inv[i][j] * a[o][j];
-      const double qvv = double(1 / pesos[o] - h);
-      EXPECT_NEAR(q[o], qvv, 1e-7 / double(pesos[o]));
-      EXPECT_NEAR(r[o], qvv * double(pesos[o]), 1e-7);
+      for (int j = 0; j < c.u; ++j)
+        EXPECT_NEAR(e.covarianza[i * c.u + j], double(s02 * Q(i, j)), 1e-5 * double(s02 * std::sqrt(Q(i, i) * Q(j, j))));
+    const MatL H = A * Q * A.transpose();  // leverages on the diagonal
+    for (int o = 0; o < m; ++o) {
+      const double qvv = double(1 / P(o, o) - H(o, o));
+      EXPECT_NEAR(q[o], qvv, 1e-7 / double(P(o, o)));
+      EXPECT_NEAR(r[o], qvv * double(P(o, o)), 1e-7);
       EXPECT_NEAR(w[o], v[o] / std::sqrt(qvv), 1e-6 * std::fabs(w[o]) + 1e-9);  // σ given: Baarda's w
-    }
-  }
-}
-
-// σ0² averages 1 and the global test's p-value is uniform when the a priori σ are right.
-TEST(AjusteEstadisticas, CalibradasSobreRuidoSimulado) {
-  for (int modelo : {ORIENTA_HELMERT3D, ORIENTA_HELMERT2D, ORIENTA_POLI2D_2}) {
-    SCOPED_TRACE(modelo);
-    const int dim = modelo == ORIENTA_HELMERT3D ? 3 : 2;
-    double suma_s02 = 0, suma_p = 0, suma_z2 = 0;
-    const int ensayos = 300;
-    int r = 0;
-    for (int k = 0; k < ensayos; ++k) {
-      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, dim == 3 ? -1.0 : 0.0, 3}, 2.5), 1.0, kT, 0.005, 1000 + k, 2e5);
-      p.sigma.assign(p.n(), 0.005);
-      orienta_transformacion t;
-      orienta_estadisticas e;
-      const orienta_pares v = p.vista();
-      ASSERT_EQ(orienta_ajusta(modelo, &v, &t, &e, nullptr), ORIENTA_OK);
-      r = e.redundancia;
-      suma_s02 += e.sigma0 * e.sigma0, suma_p += e.chi2_p;
-      if (modelo == ORIENTA_HELMERT3D) {  // the scale's error against its a priori deviation
-        const double z = (e.parametros[6] - 1.0) / (e.desv[6] / e.sigma0);
-        suma_z2 += z * z;
-      }
-    }
-    // Means over 300 fits: σ0² has standard error √(2/r/300) ≤ 0.03, the p-value 0.017, z² 0.08;
-    // the bounds are over 5 of those. The seeds are fixed, so the outcome never changes.
-    EXPECT_NEAR(suma_s02 / ensayos, 1.0, 5 * std::sqrt(2.0 / r / ensayos)) << r;
-    EXPECT_NEAR(suma_p / ensayos, 0.5, 0.09);
-    if (modelo == ORIENTA_HELMERT3D) {
-      EXPECT_NEAR(suma_z2 / ensayos, 1.0, 0.41);
     }
   }
 }
@@ -301,19 +258,11 @@ TEST(AjusteEstados, EntradaDegeneradaConSuPropioEstado) {
   };
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);
-    Pares p{c.dim, c.o, c.d, c.sigma};
-    orienta_transformacion t, t0;
-    orienta_estadisticas e, e0;
-    std::vector<double> v(c.o.size(), 0.25);
-    std::memset(&t, 0x5a, sizeof t), std::memset(&e, 0x5a, sizeof e), t0 = t, e0 = e;
-    const orienta_observaciones ob{v.data(), nullptr, nullptr, nullptr, nullptr};
+    // That a refusal writes nothing is the adjustment fuzz target's invariant.
+    const Pares p{c.dim, c.o, c.d, c.sigma};
     const orienta_pares vp = p.vista(c.umbral, c.spp);
-    EXPECT_EQ(orienta_ajusta(c.modelo, &vp, &t, &e, &ob), c.estado) << orienta_estado_texto(c.estado);
-    if (c.estado < 0) {  // nothing written
-      EXPECT_EQ(std::memcmp(&t, &t0, sizeof t), 0);
-      EXPECT_EQ(std::memcmp(&e, &e0, sizeof e), 0);
-      EXPECT_EQ(v, std::vector<double>(c.o.size(), 0.25));
-    }
+    orienta_transformacion t;
+    EXPECT_EQ(orienta_ajusta(c.modelo, &vp, &t, nullptr, nullptr), c.estado) << orienta_estado_texto(c.estado);
   }
   EXPECT_EQ(orienta_ajusta(ORIENTA_HELMERT2D, nullptr, nullptr, nullptr, nullptr), ORIENTA_E_ARGUMENTO);
 }
