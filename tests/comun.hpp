@@ -1,5 +1,5 @@
 // Shared by the unit tests: the typed-suite scalars, 3×3 products and a reference rotation written
-// independently of the library, largest deviation, angular distance and bit comparison.
+// independently of the library, largest deviation and bit comparison.
 #ifndef ORIENTA_PRUEBAS_COMUN_HPP
 #define ORIENTA_PRUEBAS_COMUN_HPP
 
@@ -53,13 +53,6 @@ template <class A, class B> long double desvio(const A* a, const B* b, int n = 9
   for (int k = 0; k < n; ++k) d = std::max(d, std::fabs((long double)a[k] - (long double)b[k]));
   return d;
 }
-
-template <class T> T determinante(const T* m) {
-  return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
-         m[2] * (m[3] * m[7] - m[4] * m[6]);
-}
-
-inline double distancia_angular(double a, double b) { return std::fabs(std::remainder(a - b, 2 * kPi)); }
 
 }  // namespace prueba
 

