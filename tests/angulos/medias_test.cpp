@@ -34,6 +34,7 @@ const Caso kCasos[] = {
     // −3.0000000000000107 + kVuelta + 3.0 is 2π's double exactly: a mean of exactly π is kept.
     {"mean of exactly pi is not wrapped", {3.0, -3.0000000000000107}, {}, kPi},
     {"zero weight leaves its group out", {1.0, -1.0}, {1.0f, 0.0f}, 1.0},
+    {"only zero weights", {1.0, -2.0}, {0.0f, 0.0f}, NAN},  // no triplets at all: the means fuzz target
     // The total 1 + 2⁻³⁰ rounds to 1 in float; a double total would not.
     {"weight total in float", {3.0, -3.0}, {0x1p-30f, 1.0f},
      ((-3.0 + kVuelta) * 1.0 + 0x1p-30 * 3.0) / double(1.0f + 0x1p-30f) - kVuelta},
@@ -48,18 +49,8 @@ TEST(MediasTest, WorkedExamplesBitForBit) {
     for (float p : c.pesos) w.insert(w.end(), {p, p, p});
     const uint32_t n = uint32_t(c.angulos.size());
     const Terna t = w.empty() ? Gmedio(a.data(), n) : Gmedio_pesos(a.data(), n, w.data());
-    for (double x : t.v) EXPECT_TRUE(mismos_bits(x, c.esperada)) << x;
+    for (double x : t.v) EXPECT_TRUE(std::isnan(c.esperada) ? std::isnan(x) : mismos_bits(x, c.esperada)) << x;
   }
-}
-
-TEST(MediasTest, EmptyGroupsGiveNaN) {
-  const double a[6] = {1.0, -2.0, 0.5, 2.0, 3.0, -0.5};
-  const float w[6] = {1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 1.0f};  // component 1 carries no weight
-  const Terna vacia = Gmedio(a, 0), vacia_pesada = Gmedio_pesos(a, 0, nullptr), t = Gmedio_pesos(a, 2, w);
-  for (int k = 0; k < 3; ++k) EXPECT_TRUE(std::isnan(vacia.v[k]) && std::isnan(vacia_pesada.v[k]));
-  EXPECT_EQ(t.v[0], 1.5);
-  EXPECT_TRUE(std::isnan(t.v[1]));
-  EXPECT_EQ(t.v[2], 0.0);
 }
 
 }  // namespace
