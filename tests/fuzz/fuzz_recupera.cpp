@@ -108,22 +108,8 @@ void recupera(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  switch (lector.byte() % 5) {
-    case 0:
-      inversa<double>(lector);
-      break;
-    case 1:
-      inversa<float>(lector);
-      break;
-    case 2:
-      hacia_rotacion<double>(lector);
-      break;
-    case 3:
-      hacia_rotacion<float>(lector);
-      break;
-    default:
-      recupera(lector);
-      break;
-  }
+  static void (*const kPartes[])(Lector&) = {inversa<double>, inversa<float>, hacia_rotacion<double>,
+                                              hacia_rotacion<float>, recupera};
+  kPartes[lector.byte() % 5](lector);
   return 0;
 }
