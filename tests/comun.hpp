@@ -16,8 +16,6 @@
 namespace prueba {
 
 using Escalares = ::testing::Types<double, float>;
-constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966;
-constexpr double kVuelta = 6.283185307179597;  // the library's full turn, 12 ulp above 2π
 
 template <class A, class B> bool mismos_bits(const A& a, const B& b) {
   static_assert(sizeof(A) == sizeof(B), "objects of one size");
@@ -25,17 +23,12 @@ template <class A, class B> bool mismos_bits(const A& a, const B& b) {
 }
 
 template <class T> using M3 = std::array<T, 9>;  // by rows, element 3·i + j
-template <class T> const M3<T> kIdentidad = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 
 template <class T> M3<T> producto(const M3<T>& a, const M3<T>& b) {
   M3<T> c{};
   for (int e = 0; e < 9; ++e)
     for (int k = 0; k < 3; ++k) c[e] += a[e / 3 * 3 + k] * b[3 * k + e % 3];
   return c;
-}
-
-template <class T> M3<T> traspuesta(const M3<T>& a) {
-  return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
 }
 
 // cos θ·I + sin θ·[n]× + (1 − cos θ)·n·nᵀ, n = eje normalised here.

@@ -18,6 +18,9 @@
 
 namespace prueba {
 
+constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966;
+constexpr double kVuelta = 6.283185307179597;  // the library's full turn, 12 ulp above 2π
+
 template <class T, class Doble, class Simple>
 using Segun = std::conditional_t<std::is_same_v<T, double>, Doble, Simple>;  // the record of T's twin
 

@@ -14,8 +14,6 @@ using namespace prueba;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966, kVuelta = 6.283185307179597;
-
 template <class T> void inversa(Lector& lector) {
   std::array<T, 9> m, otra;
   for (T& v : m) v = lector.escalar<T>();
