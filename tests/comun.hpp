@@ -1,4 +1,4 @@
-// Shared by the unit tests: the typed-suite scalars, 3×3 products and a reference rotation written
+// Shared by the unit tests: the typed-suite scalars, 3×3 matrices and a reference rotation written
 // independently of the library, largest deviation and bit comparison.
 #ifndef ORIENTA_PRUEBAS_COMUN_HPP
 #define ORIENTA_PRUEBAS_COMUN_HPP
@@ -23,13 +23,6 @@ template <class A, class B> bool mismos_bits(const A& a, const B& b) {
 }
 
 template <class T> using M3 = std::array<T, 9>;  // by rows, element 3·i + j
-
-template <class T> M3<T> producto(const M3<T>& a, const M3<T>& b) {
-  M3<T> c{};
-  for (int e = 0; e < 9; ++e)
-    for (int k = 0; k < 3; ++k) c[e] += a[e / 3 * 3 + k] * b[3 * k + e % 3];
-  return c;
-}
 
 // cos θ·I + sin θ·[n]× + (1 − cos θ)·n·nᵀ, n = eje normalised here.
 template <class T> M3<T> rotacion(std::array<T, 3> eje, T angulo) {

@@ -56,11 +56,11 @@ Conjunto<T> genera(uint32_t n, std::array<Real, 3> centro, Real radio, const M3<
 template <class T> class Hel3dTest : public ::testing::Test {};
 TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
-// Noise-free similarities: the data carry one rounding per coordinate, the moments sum 12
-// products and the rotation passes through a few 3×3 products: 8 units of T's epsilon per
-// rotation entry, and relative errors of the same order for the scale. The z start handles turns about z up to 179° but cannot reach 170° about
-// x, and says so (status 1); the general start can, from nine pairs on. Below nine pairs the
-// general flag changes nothing, bit for bit.
+// The start boundary on noise-free similarities: the z start handles turns about z up to 179°
+// but cannot reach 170° about x, and says so (status 1); the general start can, from nine pairs
+// on. Below nine pairs the general flag changes nothing, bit for bit. The data carry one rounding
+// per coordinate, the moments sum 12 products and the rotation passes through a few 3×3
+// products: 8 units of T's epsilon per rotation entry, and of the scale relative to itself.
 TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   using T = TypeParam;
   const Real eps = std::numeric_limits<T>::epsilon();
@@ -73,11 +73,7 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
     int32_t estado;
   };
   const Caso casos[] = {
-      {"30° about z", {0, 0, 1}, 0.5235987755982988731L, 2, 0, 12, 0},
-      {"-135° about z, shrink", {0, 0, 1}, -2.356194490192344929L, 0.25L, 0, 12, 0},
       {"179° about z", {0, 0, 1}, 3.124139361069006L, 1.5L, 0, 12, 0},
-      {"oblique axis, 1 rad", {1, 2, -2}, 1, 3, 1, 12, 0},
-      {"oblique axis, 2.5 rad", {-0.3L, 0.9L, 0.2L}, 2.5L, 0.7L, 1, 12, 0},
       {"170° about x", {1, 0, 0}, 2.967059728390360280L, 1, 1, 9, 0},
       {"170° about x, z start", {1, 0, 0}, 2.967059728390360280L, 1, 0, 9, 1},
       {"170° about x, eight pairs", {1, 0, 0}, 2.967059728390360280L, 1, 1, 8, 1},
