@@ -35,43 +35,32 @@ template <class T> struct Conjunto {
   }
 };
 
-// n sources spread ±radio around centro (mt19937_64 gives the same numbers everywhere), targets
-// destino + escala·R·(p − centro) + noise of ±ruido per coordinate.
-template <class T>
-Conjunto<T> genera(uint32_t n, std::array<Real, 3> centro, Real radio, const M3<Real>& r, Real escala,
-                   std::array<Real, 3> destino, Real ruido, uint64_t semilla) {
-  std::mt19937_64 gen(semilla);
-  auto uniforme = [&] { return Real(gen() >> 11) * 0x1p-52L - 1; };
+// n sources spread ±100 around (50, −20, 5) (mt19937_64 gives the same numbers everywhere),
+// targets (−300, 400, 80) + escala·R·(p − centre).
+template <class T> Conjunto<T> genera(uint32_t n, const M3<Real>& r, Real escala) {
+  std::mt19937_64 gen(7);
+  const Real centro[3] = {50, -20, 5}, destino[3] = {-300, 400, 80};
   Conjunto<T> c;
   for (uint32_t k = 0; k < n; ++k) {
     Real a[3];
-    for (int i = 0; i < 3; ++i) a[i] = radio * uniforme(), c.origen.push_back(T(centro[i] + a[i]));
+    for (int i = 0; i < 3; ++i) a[i] = 100 * (Real(gen() >> 11) * 0x1p-52L - 1), c.origen.push_back(T(centro[i] + a[i]));
     for (int i = 0; i < 3; ++i)
-      c.destino.push_back(T(destino[i] + escala * (r[3 * i] * a[0] + r[3 * i + 1] * a[1] + r[3 * i + 2] * a[2]) +
-                            ruido * uniforme()));
+      c.destino.push_back(T(destino[i] + escala * (r[3 * i] * a[0] + r[3 * i + 1] * a[1] + r[3 * i + 2] * a[2])));
   }
   return c;
 }
-
 template <class T> class Hel3dTest : public ::testing::Test {};
 TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
 // The start boundary on noise-free similarities: the z start handles turns about z up to 179°
 // but cannot reach 170° about x, and says so (status 1); the general start can, from nine pairs
-// on. Below nine pairs the general flag changes nothing, bit for bit. The data carry one rounding
-// per coordinate, the moments sum 12 products and the rotation passes through a few 3×3
+// on (below, the flag changes nothing, bit for bit: the fuzz target's check). The data carry one
+// rounding per coordinate, the moments sum 12 products and the rotation passes through a few 3×3
 // products: 8 units of T's epsilon per rotation entry, and of the scale relative to itself.
 TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   using T = TypeParam;
   const Real eps = std::numeric_limits<T>::epsilon();
-  struct Caso {
-    const char* nombre;
-    std::array<Real, 3> eje;
-    Real angulo, escala;
-    int32_t general;
-    uint32_t n;
-    int32_t estado;
-  };
+  struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo, escala; int32_t general; uint32_t n, estado; };
   const Caso casos[] = {
       {"179° about z", {0, 0, 1}, 3.124139361069006L, 1.5L, 0, 12, 0},
       {"170° about x", {1, 0, 0}, 2.967059728390360280L, 1, 1, 9, 0},
@@ -81,12 +70,9 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.nombre);
     const M3<Real> r = rotacion(caso.eje, caso.angulo);
-    Conjunto<T> c = genera<T>(caso.n, {50, -20, 5}, 100, r, caso.escala, {-300, 400, 80}, 0, 7);
-    Hel3Dg<T> h, z;
-    float k[9], kz[9];
-    ASSERT_EQ(c.estima(&h, caso.general, 0, k), caso.estado);
-    c.estima(&z, 0, 0, kz);
-    EXPECT_TRUE(caso.n >= 9 || (mismos_bits(h, z) && mismos_bits(k, kz)));
+    Conjunto<T> c = genera<T>(caso.n, r, caso.escala);
+    Hel3Dg<T> h;
+    ASSERT_EQ(c.estima(&h, caso.general, 0), int32_t(caso.estado));
     if (caso.estado != 0) {
       EXPECT_GT(desvio(h.rotacion, r.data()), 0.5L);
       continue;
