@@ -231,25 +231,23 @@ TEST(AjusteDepuracion, EncuentraLosErroresSembradosYSoloEsos) {
   EXPECT_EQ(e.excluidos, 0u);
 }
 
+// Coincident and collinear sets and too few pairs, in every model the tool offers, are the
+// tool's tests; here what the tool never passes and what it cannot reach.
 TEST(AjusteEstados, EntradaDegeneradaConSuPropioEstado) {
   const double nan = std::nan(""), inf = INFINITY;
   struct Caso { const char* nombre; int modelo, dim; std::vector<double> o, d, sigma; int spp; double umbral; int32_t estado; };
   const std::vector<double> o3 = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, o2 = {0, 0, 1, 0, 0, 1, 1, 1};
-  const std::vector<double> recta3 = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3}, recta2 = {1e6, 0, 1e6 + 1, 2, 1e6 + 2, 4, 1e6 + 3, 6};
+  const std::vector<double> recta2 = {1e6, 0, 1e6 + 1, 2, 1e6 + 2, 4, 1e6 + 3, 6};
   const std::vector<double> circulo = {1, 0, 0, 1, -1, 0, 0, -1, 0.6, 0.8, -0.8, 0.6, 0.6, -0.8};
   const Caso casos[] = {
       {"unknown model", 9, 2, o2, o2, {}, 1, 0, ORIENTA_E_ARGUMENTO},
       {"two σ per pair in 2D", ORIENTA_HELMERT2D, 2, o2, o2, {1, 1, 1, 1, 1, 1, 1, 1}, 2, 0, ORIENTA_E_ARGUMENTO},
       {"negative threshold", ORIENTA_HELMERT2D, 2, o2, o2, {}, 1, -1, ORIENTA_E_ARGUMENTO},
-      {"two pairs in 3D", ORIENTA_HELMERT3D, 3, {0, 0, 0, 1, 0, 0}, {0, 0, 0, 1, 0, 0}, {}, 1, 0, ORIENTA_E_POCOS},
       {"five pairs, order 2", ORIENTA_POLI2D_2, 2, {0, 0, 1, 0, 0, 1, 1, 1, 2, 3}, {0, 0, 1, 0, 0, 1, 1, 1, 2, 3}, {}, 1, 0, ORIENTA_E_POCOS},
       {"NaN coordinate", ORIENTA_AFIN2D, 2, o2, {0, 0, nan, 0, 0, 1, 1, 1}, {}, 1, 0, ORIENTA_E_NO_FINITO},
       {"infinite source", ORIENTA_HELMERT3D, 3, {0, 0, 0, 1, 0, 0, 0, inf, 0, 0, 0, 1}, o3, {}, 1, 0, ORIENTA_E_NO_FINITO},
       {"zero σ", ORIENTA_HELMERT2D, 2, o2, o2, {1, 0, 1, 1}, 1, 0, ORIENTA_E_NO_FINITO},
-      {"coincident sources", ORIENTA_HELMERT2D, 2, {5, 5, 5, 5, 5, 5}, {0, 0, 1, 0, 0, 1}, {}, 1, 0, ORIENTA_E_COINCIDENTES},
       {"coincident targets", ORIENTA_HELMERT3D, 3, o3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}, {}, 1, 0, ORIENTA_E_COINCIDENTES},
-      {"collinear 3D", ORIENTA_HELMERT3D, 3, recta3, o3, {}, 1, 0, ORIENTA_E_COLINEALES},
-      {"collinear affine", ORIENTA_AFIN2D, 2, recta2, o2, {}, 1, 0, ORIENTA_E_COLINEALES},
       {"order 2 on a circle", ORIENTA_POLI2D_2, 2, circulo, circulo, {}, 1, 0, ORIENTA_E_RANGO},
       {"squares overflow", ORIENTA_HELMERT3D, 3, {0, 0, 0, 1e300, 0, 0, 0, 1e300, 0, 0, 0, 1e300}, o3, {}, 1, 0, ORIENTA_E_DESBORDA},
       {"collinear 2D similarity is fine", ORIENTA_HELMERT2D, 2, recta2, o2, {}, 1, 0, ORIENTA_OK},
