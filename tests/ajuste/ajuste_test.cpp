@@ -7,7 +7,7 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
+#include <algorithm>
 #include <random>
 #include <vector>
 
