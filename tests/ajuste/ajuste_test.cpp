@@ -5,9 +5,9 @@
 #include <Eigen/Dense>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <algorithm>
 #include <random>
 #include <vector>
 
