@@ -1,6 +1,6 @@
-// Twin names for the test programs, with nothing else pulled in: the unit tests, the fuzz targets
-// and the thread test all call a double/float pair through one name chosen by the argument types,
-// and name a twin's record through its scalar.
+// Twin names and angle constants for the test programs, with nothing else pulled in: the unit
+// tests and the fuzz targets call a double/float pair through one name chosen by the argument
+// types, and name a twin's record through its scalar.
 #ifndef ORIENTA_PRUEBAS_GEMELOS_HPP
 #define ORIENTA_PRUEBAS_GEMELOS_HPP
 
