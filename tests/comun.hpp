@@ -1,5 +1,5 @@
-// Shared by the unit tests: the typed-suite scalars, 3×3 products and a reference rotation written
-// independently of the library, largest deviation, angular distance and bit comparison.
+// Shared by the unit tests: the typed-suite scalars, 3×3 matrices and a reference rotation written
+// independently of the library, largest deviation and bit comparison.
 #ifndef ORIENTA_PRUEBAS_COMUN_HPP
 #define ORIENTA_PRUEBAS_COMUN_HPP
 
@@ -16,8 +16,6 @@
 namespace prueba {
 
 using Escalares = ::testing::Types<double, float>;
-constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966;
-constexpr double kVuelta = 6.283185307179597;  // the library's full turn, 12 ulp above 2π
 
 template <class A, class B> bool mismos_bits(const A& a, const B& b) {
   static_assert(sizeof(A) == sizeof(B), "objects of one size");
@@ -25,18 +23,6 @@ template <class A, class B> bool mismos_bits(const A& a, const B& b) {
 }
 
 template <class T> using M3 = std::array<T, 9>;  // by rows, element 3·i + j
-template <class T> const M3<T> kIdentidad = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-
-template <class T> M3<T> producto(const M3<T>& a, const M3<T>& b) {
-  M3<T> c{};
-  for (int e = 0; e < 9; ++e)
-    for (int k = 0; k < 3; ++k) c[e] += a[e / 3 * 3 + k] * b[3 * k + e % 3];
-  return c;
-}
-
-template <class T> M3<T> traspuesta(const M3<T>& a) {
-  return {a[0], a[3], a[6], a[1], a[4], a[7], a[2], a[5], a[8]};
-}
 
 // cos θ·I + sin θ·[n]× + (1 − cos θ)·n·nᵀ, n = eje normalised here.
 template <class T> M3<T> rotacion(std::array<T, 3> eje, T angulo) {
@@ -53,13 +39,6 @@ template <class A, class B> long double desvio(const A* a, const B* b, int n = 9
   for (int k = 0; k < n; ++k) d = std::max(d, std::fabs((long double)a[k] - (long double)b[k]));
   return d;
 }
-
-template <class T> T determinante(const T* m) {
-  return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
-         m[2] * (m[3] * m[7] - m[4] * m[6]);
-}
-
-inline double distancia_angular(double a, double b) { return std::fabs(std::remainder(a - b, 2 * kPi)); }
 
 }  // namespace prueba
 

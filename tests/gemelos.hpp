@@ -1,6 +1,6 @@
-// Twin names for the test programs, with nothing else pulled in: the unit tests, the fuzz targets
-// and the thread test all call a double/float pair through one name chosen by the argument types,
-// and name a twin's record through its scalar.
+// Twin names and angle constants for the test programs, with nothing else pulled in: the unit
+// tests and the fuzz targets call a double/float pair through one name chosen by the argument
+// types, and name a twin's record through its scalar.
 #ifndef ORIENTA_PRUEBAS_GEMELOS_HPP
 #define ORIENTA_PRUEBAS_GEMELOS_HPP
 
@@ -17,6 +17,9 @@
   auto nombre(A... a)->decltype(fl(a...)) { return fl(a...); }
 
 namespace prueba {
+
+constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966;
+constexpr double kVuelta = 6.283185307179597;  // the library's full turn, 12 ulp above 2π
 
 template <class T, class Doble, class Simple>
 using Segun = std::conditional_t<std::is_same_v<T, double>, Doble, Simple>;  // the record of T's twin

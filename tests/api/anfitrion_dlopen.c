@@ -1,5 +1,5 @@
 /* A host as our users write them: load the library by path, find each function named on the
- * command line by its unmangled name (Greek letters as UTF-8), call a few through their pointers.
+ * command line by its unmangled name (Greek letters as UTF-8), call two through their pointers.
  * Usage: anfitrion_dlopen path/to/liborienta.so [name...] */
 #define _GNU_SOURCE /* dladdr */
 #include <dlfcn.h>
@@ -25,16 +25,6 @@ int main(int argc, char** argv) {
       ++fallos;
     }
 
-  /* A quarter turn about z through a pointer; element 6 is −sin φ = −0. */
-  void (*rot)(const SenosCosenos*, Matriz3x3) = 0;
-  *(void**)&rot = dlsym(biblioteca, "MatrizRotGT_ωφκ");
-  const SenosCosenos sc = {{0.0, 1.0, 0.0, 1.0, 1.0, 0.0}};
-  const double giro[9] = {0, -1, 0, 1, 0, 0, -0.0, 0, 1};
-  Matriz3x3 M;
-  if (!rot || (rot(&sc, M), memcmp(M, giro, sizeof M) != 0)) {
-    fprintf(stderr, "MatrizRotGT_ωφκ through dlsym: missing or wrong\n");
-    ++fallos;
-  }
   /* A record returned by value through a pointer: 3.0 and −3.0 average to just below −π. */
   Terna (*medio)(const double*, uint32_t) = 0;
   *(void**)&medio = dlsym(biblioteca, "Gmedio");

@@ -1,5 +1,5 @@
 // The packed Cholesky solver, both precisions: the systems it must refuse. Solutions, scaled
-// systems included, are checked for backward stability by the solver's fuzz target.
+// systems included, and orders below 1 are the solver fuzz target's.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,10 +24,6 @@ template <class T> std::vector<T> empaqueta(const std::vector<double>& A, int u)
   return N;
 }
 
-// A = D·(BᵀB + u·I)·D: well conditioned before the diagonal scaling D, whose entries change by
-// `paso` per row so that the diagonal spans many orders of magnitude, as in unscaled normal
-// equations, growing or shrinking. Cholesky is invariant under such scaling, so the solution is
-// backward stable row by row: each residual within 8·u·ε of |A|·|x| + |b| in that row.
 TYPED_TEST(ResuelveTest, RefusedSystemsGiveNaNAndTheFailingRow) {
   using T = TypeParam;
   const double eps = std::numeric_limits<T>::epsilon();
@@ -54,9 +50,6 @@ TYPED_TEST(ResuelveTest, RefusedSystemsGiveNaNAndTheFailingRow) {
     EXPECT_EQ(resuelve(N.data(), rx.data(), ry.data(), c.u), c.estado);
     for (int i = 0; i < c.u; ++i) EXPECT_TRUE(std::isnan(rx[i]) && std::isnan(ry[i])) << i;
   }
-  T nada = T(7);
-  EXPECT_EQ(resuelve(&nada, &nada, &nada, 0), -1);
-  EXPECT_EQ(nada, T(7));
 }
 
 }  // namespace

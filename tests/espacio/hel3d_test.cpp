@@ -1,4 +1,5 @@
-// 3D similarity estimation, both twins: exact and noisy fits, the start boundary, statuses.
+// 3D similarity estimation, both twins: exact fits, the start boundary, statuses and the refused
+// scratch. The bits of every fit, noisy ones included, are the digest test's.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -20,8 +21,6 @@ namespace {
 using namespace prueba;
 using Real = long double;
 
-template <class T> using Registro = Segun<T, Hel3Dg_dbl, Hel3Dg_fl>;
-
 // Pairs held as two arrays of points; each call takes fresh pointers into them.
 template <class T> struct Conjunto {
   std::vector<T> origen, destino;  // 3n each
@@ -31,96 +30,39 @@ template <class T> struct Conjunto {
     for (uint32_t k = 0; k < n(); ++k) p.insert(p.end(), {&origen[3 * k], &destino[3 * k]});
     return p;
   }
-  int32_t estima(Registro<T>* h, int32_t general, int32_t en_sitio, float* kinv = nullptr) {
+  int32_t estima(Hel3Dg<T>* h, int32_t general, int32_t en_sitio, float* kinv = nullptr) {
     return hel3d(punteros().data(), n(), h, general, en_sitio, kinv);
   }
 };
 
-// n sources spread ±radio around centro (mt19937_64 gives the same numbers everywhere), targets
-// destino + escala·R·(p − centro) + noise of ±ruido per coordinate.
-template <class T>
-Conjunto<T> genera(uint32_t n, std::array<Real, 3> centro, Real radio, const M3<Real>& r, Real escala,
-                   std::array<Real, 3> destino, Real ruido, uint64_t semilla) {
-  std::mt19937_64 gen(semilla);
-  auto uniforme = [&] { return Real(gen() >> 11) * 0x1p-52L - 1; };
+// n sources spread ±100 around (50, −20, 5) (mt19937_64 gives the same numbers everywhere),
+// targets (−300, 400, 80) + escala·R·(p − centre).
+template <class T> Conjunto<T> genera(uint32_t n, const M3<Real>& r, Real escala) {
+  std::mt19937_64 gen(7);
+  const Real centro[3] = {50, -20, 5}, destino[3] = {-300, 400, 80};
   Conjunto<T> c;
   for (uint32_t k = 0; k < n; ++k) {
     Real a[3];
-    for (int i = 0; i < 3; ++i) a[i] = radio * uniforme(), c.origen.push_back(T(centro[i] + a[i]));
+    for (int i = 0; i < 3; ++i) a[i] = 100 * (Real(gen() >> 11) * 0x1p-52L - 1), c.origen.push_back(T(centro[i] + a[i]));
     for (int i = 0; i < 3; ++i)
-      c.destino.push_back(T(destino[i] + escala * (r[3 * i] * a[0] + r[3 * i + 1] * a[1] + r[3 * i + 2] * a[2]) +
-                            ruido * uniforme()));
+      c.destino.push_back(T(destino[i] + escala * (r[3 * i] * a[0] + r[3 * i + 1] * a[1] + r[3 * i + 2] * a[2])));
   }
   return c;
 }
-
-// The least-squares rotation of the pairs as given: the orthogonal polar factor of M = Σ b·aᵀ
-// (a, b centred in long double), by Newton's iteration X ← (X + X⁻ᵀ)/2. It maximises Σ b·(R·a)
-// over orthogonal R, and is a proper rotation when det M > 0, which is checked.
-template <class T> M3<Real> rotacion_optima(const Conjunto<T>& c) {
-  const uint32_t n = c.n();
-  Real co[3] = {}, cd[3] = {};
-  for (uint32_t k = 0; k < 3 * n; ++k) co[k % 3] += c.origen[k] / n, cd[k % 3] += c.destino[k] / n;
-  M3<Real> x{};
-  for (uint32_t k = 0; k < n; ++k)
-    for (int e = 0; e < 9; ++e) x[e] += (c.destino[3 * k + e / 3] - cd[e / 3]) * (c.origen[3 * k + e % 3] - co[e % 3]);
-  EXPECT_GT(determinante(x.data()), 0) << "the polar factor would be a reflection";
-  for (int it = 0; it < 60; ++it) {
-    const M3<Real> m = x;
-    const Real dt = determinante(m.data());
-    // X⁻ᵀ = cofactor matrix / det.
-    for (int e = 0; e < 9; ++e) {
-      const int i1 = (e / 3 + 1) % 3, i2 = (e / 3 + 2) % 3, j1 = (e % 3 + 1) % 3, j2 = (e % 3 + 2) % 3;
-      x[e] = (m[e] + (m[3 * i1 + j1] * m[3 * i2 + j2] - m[3 * i1 + j2] * m[3 * i2 + j1]) / dt) / 2;
-    }
-  }
-  return x;
-}
-
 template <class T> class Hel3dTest : public ::testing::Test {};
 TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
-// Four points on the unit circle, mapped by a quarter turn about z, scale 2, shift (10, 20, 30).
-// Every value along the way is a small dyadic number, so the result is exact: c = 0, σ = 8, and
-// the single Newton step has g = 0, q = 0, K = diag(4, 4, 8). Centred in place, the targets are
-// left centred and the sources (centroid 0) unchanged.
-TYPED_TEST(Hel3dTest, WorkedExampleIsExact) {
-  using T = TypeParam;
-  const std::vector<T> origen = {1, 0, 0, 0, 1, 0, -1, 0, 0, 0, -1, 0};
-  Conjunto<T> c{origen, {10, 22, 30, 8, 20, 30, 10, 18, 30, 12, 20, 30}};
-  const Registro<T> esperado = {{0, 0, 0}, {10, 20, 30}, 2, {0, -1, 0, 1, 0, 0, 0, 0, 1}};
-  const float k[9] = {0.25f, 0, 0, 0, 0.25f, 0, 0, 0, 0.125f};
-  Registro<T> h;
-  float kinv[9];
-  ASSERT_EQ(c.estima(&h, 1, 1, kinv), 0);
-  EXPECT_TRUE(mismos_bits(h, esperado) && mismos_bits(kinv, k));
-  EXPECT_EQ(c.origen, origen);
-  EXPECT_EQ(c.destino, (std::vector<T>{0, 2, 0, -2, 0, 0, 0, -2, 0, 2, 0, 0}));
-}
-
-// Noise-free similarities: the data carry one rounding per coordinate, the moments sum 12
-// products and the rotation passes through a few 3×3 products: 8 units of T's epsilon per
-// rotation entry, and relative errors of the same order for the scale and for the mapped points
-// (of size ~400·escala). The z start handles turns about z up to 179° but cannot reach 170° about
-// x, and says so (status 1); the general start can, from nine pairs on. Below nine pairs the
-// general flag changes nothing, bit for bit.
+// The start boundary on noise-free similarities: the z start handles turns about z up to 179°
+// but cannot reach 170° about x, and says so (status 1); the general start can, from nine pairs
+// on (below, the flag changes nothing, bit for bit: the fuzz target's check). The data carry one
+// rounding per coordinate, the moments sum 12 products and the rotation passes through a few 3×3
+// products: 8 units of T's epsilon per rotation entry, and of the scale relative to itself.
 TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   using T = TypeParam;
   const Real eps = std::numeric_limits<T>::epsilon();
-  struct Caso {
-    const char* nombre;
-    std::array<Real, 3> eje;
-    Real angulo, escala;
-    int32_t general;
-    uint32_t n;
-    int32_t estado;
-  };
+  struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo, escala; int32_t general; uint32_t n, estado; };
   const Caso casos[] = {
-      {"30° about z", {0, 0, 1}, 0.5235987755982988731L, 2, 0, 12, 0},
-      {"-135° about z, shrink", {0, 0, 1}, -2.356194490192344929L, 0.25L, 0, 12, 0},
       {"179° about z", {0, 0, 1}, 3.124139361069006L, 1.5L, 0, 12, 0},
-      {"oblique axis, 1 rad", {1, 2, -2}, 1, 3, 1, 12, 0},
-      {"oblique axis, 2.5 rad", {-0.3L, 0.9L, 0.2L}, 2.5L, 0.7L, 1, 12, 0},
       {"170° about x", {1, 0, 0}, 2.967059728390360280L, 1, 1, 9, 0},
       {"170° about x, z start", {1, 0, 0}, 2.967059728390360280L, 1, 0, 9, 1},
       {"170° about x, eight pairs", {1, 0, 0}, 2.967059728390360280L, 1, 1, 8, 1},
@@ -128,70 +70,27 @@ TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.nombre);
     const M3<Real> r = rotacion(caso.eje, caso.angulo);
-    Conjunto<T> c = genera<T>(caso.n, {50, -20, 5}, 100, r, caso.escala, {-300, 400, 80}, 0, 7);
-    Registro<T> h, z;
-    float k[9], kz[9];
-    ASSERT_EQ(c.estima(&h, caso.general, 0, k), caso.estado);
-    c.estima(&z, 0, 0, kz);
-    EXPECT_TRUE(caso.n >= 9 || (mismos_bits(h, z) && mismos_bits(k, kz)));
+    Conjunto<T> c = genera<T>(caso.n, r, caso.escala);
+    Hel3Dg<T> h;
+    ASSERT_EQ(c.estima(&h, caso.general, 0), int32_t(caso.estado));
     if (caso.estado != 0) {
       EXPECT_GT(desvio(h.rotacion, r.data()), 0.5L);
       continue;
     }
     EXPECT_LT(desvio(h.rotacion, r.data()), 8 * eps);
     EXPECT_NEAR(h.escala, caso.escala, 8 * eps * caso.escala);
-    for (uint32_t k = 0; k < c.n(); ++k) {  // every source lands on its target: both centroids
-      Real a[3], b[3];
-      for (int j = 0; j < 3; ++j) a[j] = Real(c.origen[3 * k + j]) - h.centro_origen[j];
-      for (int i = 0; i < 3; ++i)
-        b[i] = h.centro_destino[i] + h.escala * (h.rotacion[3 * i] * a[0] + h.rotacion[3 * i + 1] * a[1] +
-                                                 h.rotacion[3 * i + 2] * a[2]);
-      EXPECT_LT(desvio(b, &c.destino[3 * k], 3), 400 * caso.escala * 16 * eps);
-    }
-  }
-}
-
-// Geocentric-like coordinates (~6.4e6 m, spread ±300 m, 1 cm noise) for the double twin; local
-// ones for the float twin, whose 24-bit significand cannot hold centimetres at 6.4e6 m. Both
-// starts end at the least-squares rotation with status 0. The bound: the gradient is summed in
-// floats, but near the optimum each term r × b is only (residual)·(spread), so its float rounding
-// moves the maximiser by about float ε · ruido/radio; 64 of those (2.5e-10) for the double twin.
-// The float twin's data are themselves rounded to float ε: 8 of those.
-TYPED_TEST(Hel3dTest, NoisyFitsMatchTheLeastSquaresRotation) {
-  using T = TypeParam;
-  const bool doble = sizeof(T) == 8;
-  const std::array<Real, 3> origen = doble ? std::array<Real, 3>{4510731.25L, 812345.5L, 4409012.75L}
-                                           : std::array<Real, 3>{800, -300, 50};
-  const std::array<Real, 3> destino = doble ? std::array<Real, 3>{4510611.0L, 812431.0L, 4409163.0L}
-                                            : std::array<Real, 3>{-40, 60, 10};
-  const Real radio = 300, ruido = 0.01L, eps_fl = std::numeric_limits<float>::epsilon();
-  const Real tolerancia = doble ? 64 * eps_fl * ruido / radio : 8 * eps_fl;
-  struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo; int32_t general; };
-  const Caso casos[] = {
-      {"datum-like: 0.7 rad about z, arc-second tilts", {2e-5L, -1e-5L, 1}, 0.7L, 0},
-      {"datum-like, general start", {2e-5L, -1e-5L, 1}, 0.7L, 1},
-      {"oblique 0.4 rad, general start", {1, 2, -2}, 0.4L, 1},
-  };
-  for (const Caso& caso : casos) {
-    SCOPED_TRACE(caso.nombre);
-    Conjunto<T> c = genera<T>(40, origen, radio, rotacion(caso.eje, caso.angulo), 1 + 3e-6L, destino, ruido, 17);
-    const M3<Real> optima = rotacion_optima(c);
-    Registro<T> h;
-    ASSERT_EQ(c.estima(&h, caso.general, 1), 0);
-    EXPECT_LT(desvio(h.rotacion, optima.data()), tolerancia);
   }
 }
 
 // Degenerate sets: the record cannot mean anything, and the status says so (−1) rather than 0.
 TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
   using T = TypeParam;
-  const T nan = std::numeric_limits<T>::quiet_NaN();
+  // That any non-finite value written means −1 is the fuzz target's invariant.
   std::vector<std::pair<const char*, Conjunto<T>>> casos = {
       {"no pairs", {}},
       {"all sources equal", {{1, 2, 3, 1, 2, 3, 1, 2, 3}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}},
       {"all on the z axis", {{0, 0, 1, 0, 0, 2, 0, 0, 3}, {0, 0, 2, 0, 0, 4, 0, 0, 6}}},
       {"all on the x axis", {{1, 0, 0, 2, 0, 0, 4, 0, 0}, {0, 1, 0, 0, 2, 0, 0, 4, 0}}},
-      {"a NaN coordinate", {{1, 0, 0, 0, 1, 0, nan, 0, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}}},
       {"flat sources, general start", {}},
   };
   for (int k = 0; k < 9; ++k) {  // nine sources in the plane z = 0: N is singular
@@ -201,7 +100,7 @@ TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
   }
   for (auto& [nombre, c] : casos) {
     SCOPED_TRACE(nombre);
-    Registro<T> h;
+    Hel3Dg<T> h;
     float kinv[9];
     EXPECT_EQ(c.estima(&h, c.n() == 9, 0, kinv), -1);
   }
@@ -215,7 +114,7 @@ TYPED_TEST(Hel3dTest, DegenerateSetsAreReportedNotFinite) {
 TYPED_TEST(Hel3dTest, RefusedScratchTouchesNothing) {
   using T = TypeParam;
   Conjunto<T> c{{1, 2, 3}, {4, 5, 6}};
-  Registro<T> h, antes;
+  Hel3Dg<T> h, antes;
   float kinv[9], kinv_antes[9];
   for (void* b : {(void*)&h, (void*)&antes}) std::memset(b, 0x5A, sizeof h);
   for (float* b : {kinv, kinv_antes}) std::memset(b, 0x5A, sizeof kinv);

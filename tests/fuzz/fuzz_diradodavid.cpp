@@ -81,9 +81,6 @@ template <class T> void comprueba(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  if (lector.byte() % 2 == 0)
-    comprueba<double>(lector);
-  else
-    comprueba<float>(lector);
+  (lector.byte() % 2 == 0 ? comprueba<double> : comprueba<float>)(lector);
   return 0;
 }

@@ -117,9 +117,6 @@ template <class T> void seis_capas(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  if (lector.byte() % 2 == 0)
-    seis_capas<double>(lector);
-  else
-    seis_capas<float>(lector);
+  (lector.byte() % 2 == 0 ? seis_capas<double> : seis_capas<float>)(lector);
   return 0;
 }

@@ -90,13 +90,15 @@ template <class T> void comprueba(Lector& lector) {
   // where the start's squares stay normal: from the general start, a linear map far from a scaled
   // rotation (one outlying target is enough) can make convierte_en_R_* return a non-rotation, and
   // an over- or underflowing start leaves one too; the steps keep it and status 0 reports it.
+  // Centred in place, a point shared by several pairs is reduced once per reference, so the
+  // library's moments are not those of point − centroid that bound the start here: skipped.
   using L = long double;
   const auto pv = intervalo_pv<T>(caso.n, [&](uint32_t i) {
     const T *o = &caso.puntos[3 * caso.indice[2 * i]], *d = &caso.puntos[3 * caso.indice[2 * i + 1]];
     return std::array<L, 4>{L(o[0]) - a.hel.centro_origen[0], L(o[1]) - a.hel.centro_origen[1],
                             L(d[0]) - a.hel.centro_destino[0], L(d[1]) - a.hel.centro_destino[1]};
   });
-  if (a.estado == 0 && (general == 0 || caso.n < 9) && cuadrados_normales<T>(pv))
+  if (a.estado == 0 && (general == 0 || caso.n < 9) && !(compartidos && en_sitio) && cuadrados_normales<T>(pv))
     EXIGE(es_rotacion(a.hel.rotacion, 64 * double(std::numeric_limits<float>::epsilon())));
 
   if (en_sitio == 0) {
@@ -122,9 +124,6 @@ template <class T> void comprueba(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  if (lector.byte() % 2 == 0)
-    comprueba<double>(lector);
-  else
-    comprueba<float>(lector);
+  (lector.byte() % 2 == 0 ? comprueba<double> : comprueba<float>)(lector);
   return 0;
 }

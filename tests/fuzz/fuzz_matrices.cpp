@@ -8,8 +8,7 @@
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
-
-constexpr double kPi = 3.141592653589793;
+using namespace prueba;
 
 namespace {
 

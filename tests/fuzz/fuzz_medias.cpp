@@ -7,10 +7,9 @@
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
+using namespace prueba;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793, kVuelta = 6.283185307179597;
 
 void comprueba(const Terna& m, uint32_t n, bool acotada, double holgura) {
   for (double c : m.v) {

@@ -78,19 +78,8 @@ template <class T> void evaluacion(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  switch (lector.byte() % 4) {
-    case 0:
-      estimacion<double>(lector);
-      break;
-    case 1:
-      estimacion<float>(lector);
-      break;
-    case 2:
-      evaluacion<double>(lector);
-      break;
-    default:
-      evaluacion<float>(lector);
-      break;
-  }
+  static void (*const kPartes[])(Lector&) = {estimacion<double>, estimacion<float>, evaluacion<double>,
+                                              evaluacion<float>};
+  kPartes[lector.byte() % 4](lector);
   return 0;
 }

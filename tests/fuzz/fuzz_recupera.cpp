@@ -14,8 +14,6 @@ using namespace prueba;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793, kMedioPi = 1.5707963267948966, kVuelta = 6.283185307179597;
-
 template <class T> void inversa(Lector& lector) {
   std::array<T, 9> m, otra;
   for (T& v : m) v = lector.escalar<T>();
@@ -108,22 +106,8 @@ void recupera(Lector& lector) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
-  switch (lector.byte() % 5) {
-    case 0:
-      inversa<double>(lector);
-      break;
-    case 1:
-      inversa<float>(lector);
-      break;
-    case 2:
-      hacia_rotacion<double>(lector);
-      break;
-    case 3:
-      hacia_rotacion<float>(lector);
-      break;
-    default:
-      recupera(lector);
-      break;
-  }
+  static void (*const kPartes[])(Lector&) = {inversa<double>, inversa<float>, hacia_rotacion<double>,
+                                              hacia_rotacion<float>, recupera};
+  kPartes[lector.byte() % 5](lector);
   return 0;
 }

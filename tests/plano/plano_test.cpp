@@ -1,11 +1,11 @@
-// 2D similarity, its plain form and 2D polynomial transformations, both twins. The six layouts'
-// agreement is checked by the hel2d fuzz target over its corpus, the bits by the digest test.
+// 2D similarity, its plain form and 2D polynomial transformations, both twins, on the inputs that
+// settle their edges. The six layouts' agreement is the hel2d fuzz target's; the bits of fits on
+// ordinary data, the digest test's.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "comun.hpp"
@@ -61,61 +61,6 @@ TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
     for (int k = 0; k < 7; ++k)
       EXPECT_TRUE(std::isnan(c.esperado[k]) ? std::isnan(obtenido[k]) : obtenido[k] == c.esperado[k]) << k;
   }
-  // The plain form: ty = (3·0.4 + 1) − 4·0.3 with rounded 0.3 and 0.4 lands on 1 + 2⁻⁵² in double.
-  const Hel2Dg<T> g = {1, 1, 3, 4, 2, T(0.6), T(0.8)};
-  const auto h = plano(&g);
-  EXPECT_EQ(h.tx, T(-1.5));
-  EXPECT_NEAR(h.ty, sizeof(T) == 8 ? 1 + 0x1p-52 : 1, sizeof(T) == 8 ? 0 : 2 * std::numeric_limits<T>::epsilon());
-}
-
-TYPED_TEST(PlanoTest, ExactSimilarityThroughEveryKind) {
-  using T = TypeParam;
-  // Targets are rounded to T once, so the fit is exact to a few dozen ε, relative to the
-  // coordinates (up to ~400) where points are mapped.
-  const double tol = 64 * std::numeric_limits<T>::epsilon();
-  std::mt19937 gen(7);
-  std::uniform_real_distribution<double> u(-100, 100);
-  for (const double giro : {0.0, 0.3, kMedioPi, 2.5, -3.0}) {
-    SCOPED_TRACE(giro);
-    const double escala = 0.5 + std::abs(u(gen)) / 50, tx = u(gen), ty = u(gen);
-    const double c = escala * std::cos(giro), s = escala * std::sin(giro);
-    std::vector<T> a;
-    for (int i = 0; i < 20; ++i) {
-      const double x = u(gen), y = u(gen);
-      a.insert(a.end(), {T(x), T(y), T(tx + (c * x - s * y)), T(ty + (s * x + c * y))});
-    }
-    const auto g = hel2d(a);
-    EXPECT_NEAR(g.escala, escala, tol * escala);
-    EXPECT_NEAR(g.cos_giro, std::cos(giro), tol);
-    EXPECT_NEAR(g.sen_giro, std::sin(giro), tol);
-    const auto h = plano(&g);  // (tx, ty) is carried to the origin
-    for (size_t i = 0; i < a.size(); i += 4) {
-      const double dx = a[i] - h.tx, dy = a[i + 1] - h.ty;
-      EXPECT_NEAR(h.escala * (h.cos_giro * dx - h.sen_giro * dy), a[i + 2], tol * 400);
-      EXPECT_NEAR(h.escala * (h.sen_giro * dx + h.cos_giro * dy), a[i + 3], tol * 400);
-    }
-    // Kinds 1 and 2 keep the similarity's centroids and rotation, unscaled or scaled.
-    const T gc = g.cos_giro * g.escala, gs = g.sen_giro * g.escala;
-    const std::array<T, 4> lineal[3] = {
-        {0, 0, 0, 0}, {g.cos_giro, -g.sen_giro, g.sen_giro, g.cos_giro}, {gc, -gs, gs, gc}};
-    for (uint32_t tipo = 0; tipo < 3; ++tipo) {
-      const auto t = ajusta<T>(tipo, a);
-      EXPECT_TRUE(t.xc_origen == g.xc_origen && t.y0_destino == g.yc_destino) << tipo;
-      EXPECT_EQ((std::array<T, 4>{t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]}), lineal[tipo]);
-    }
-    // The polynomial kinds find nothing to correct: the similarity again, to within the rounding
-    // of unscaled normal equations. 4 and 5 are fitted exactly as 3 and keep their code; kinds
-    // above 7 are lowered to 7.
-    const auto t3 = ajusta<T>(3, a);
-    for (uint32_t tipo : {4u, 5u, 6u, 9u}) {
-      auto t = ajusta<T>(tipo, a);
-      EXPECT_EQ(t.tipo, std::min(tipo, 7u));
-      const T lin[4] = {t.coef_x[0], t.coef_x[1], t.coef_y[0], t.coef_y[1]};
-      EXPECT_LT(desvio(lin, lineal[2].data(), 4), 4 * tol) << tipo;
-      t.tipo = 3;
-      EXPECT_TRUE(tipo >= 6 || mismos_bits(t, t3)) << tipo;
-    }
-  }
 }
 
 TYPED_TEST(PlanoTest, EvaluationByKind) {
@@ -129,43 +74,6 @@ TYPED_TEST(PlanoTest, EvaluationByKind) {
     T q[2] = {6, 8};
     punto(&t, q);
     EXPECT_TRUE(q[0] == x && q[1] == x - 200);
-  }
-}
-
-TYPED_TEST(PlanoTest, ExactPolynomialsAreReproduced) {
-  using T = TypeParam;
-  struct Mapa { uint32_t tipo_minimo; double x0, y0, cx[9], cy[9]; };
-  const Mapa mapas[] = {
-      {3, 10, -20, {1.2, 0.3}, {-0.4, 0.9}},
-      {6, 1, 2, {1.1, -0.2, 0.05, 0.02, -0.03}, {0.1, 0.95, -0.01, 0.04, 0.02}},
-      {7, -5, 7, {0.9, 0.1, 0.01, -0.02, 0.03, 0.004, -0.002, 0.001, 0.003},
-       {-0.2, 1.05, 0.02, 0.01, -0.01, -0.001, 0.002, 0.003, -0.004}},
-  };
-  // Targets are rounded to T once and the symmetric grid (centroid exactly 0) keeps the normal
-  // equations well conditioned: coefficients within a few dozen ε (observed: 2 ε), the
-  // destination within a few dozen ε of its size (up to 20).
-  const double tol = 64 * std::numeric_limits<T>::epsilon();
-  for (const Mapa& m : mapas) {
-    std::vector<T> a;
-    for (int i = -3; i <= 3; ++i)
-      for (int j = -3; j <= 3; ++j) {
-        const double x = T(1.5 * i), y = T(1.25 * j + 0.5 * i);
-        const double t[9] = {x, y, x * x, x * y, y * y, x * x * x, x * x * y, x * y * y, y * y * y};
-        double px = m.x0, py = m.y0;
-        for (int k = 0; k < 9; ++k) px += m.cx[k] * t[k], py += m.cy[k] * t[k];
-        a.insert(a.end(), {T(x), T(y), T(px), T(py)});
-      }
-    for (uint32_t tipo = m.tipo_minimo; tipo <= 7; ++tipo) {
-      SCOPED_TRACE(::testing::Message() << "map " << m.tipo_minimo << ", kind " << tipo);
-      const auto r = ajusta<T>(tipo, a);
-      EXPECT_NEAR(r.x0_destino, m.x0, tol * 20);
-      EXPECT_NEAR(r.y0_destino, m.y0, tol * 20);
-      const int usados = tipo >= 7 ? 9 : tipo == 6 ? 5 : 2;  // the rest are cleared, not garbage
-      for (int k = 0; k < 9; ++k) {
-        EXPECT_NEAR(r.coef_x[k], k < usados ? m.cx[k] : 0, k < usados ? tol : 0) << k;
-        EXPECT_NEAR(r.coef_y[k], k < usados ? m.cy[k] : 0, k < usados ? tol : 0) << k;
-      }
-    }
   }
 }
 

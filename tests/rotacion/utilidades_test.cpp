@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 
 #include "comun.hpp"
 #include "orienta.h"
@@ -15,26 +14,10 @@ using namespace prueba;
 template <class T> class UtilidadesTest : public ::testing::Test {};
 TYPED_TEST_SUITE(UtilidadesTest, Escalares);
 
-TYPED_TEST(UtilidadesTest, InverseOfPositiveDefiniteReadsOnlyTheUpperTriangle) {
-  using T = TypeParam;
-  const T nan = std::numeric_limits<T>::quiet_NaN(), eps = std::numeric_limits<T>::epsilon();
-  M3<T> diagonal = {4, 0, 0, 0, 0.5, 0, 0, 0, -8};
-  invierte(diagonal.data());
-  EXPECT_EQ(diagonal, (M3<T>{0.25, 0, 0, 0, 2, 0, 0, 0, -0.125}));  // −0 compares equal
-  std::mt19937_64 azar(7);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (int caso = 0; caso < 100; ++caso) {
-    // A = B·Bᵀ + I/2 is positive definite with a condition number of a few hundred at most.
-    M3<T> b;
-    for (T& x : b) x = T(u(azar));
-    M3<T> a = producto(b, traspuesta(b));
-    for (int i : {0, 4, 8}) a[i] += T(0.5);
-    M3<T> inversa = a;
-    inversa[3] = inversa[6] = inversa[7] = nan;  // never read
-    invierte(inversa.data());
-    ASSERT_LT(desvio(producto(a, inversa).data(), kIdentidad<T>.data()), 2000 * eps);
-  }
-  T singular[9] = {0, 0, 0, 0, 1, 0, 0, 0, 1};
+// The inverse's bits on ordinary matrices are the digest test's, and that it reads only the upper
+// triangle is the recupera fuzz target's.
+TYPED_TEST(UtilidadesTest, SingularInverseIsNotFinite) {
+  TypeParam singular[9] = {0, 0, 0, 0, 1, 0, 0, 0, 1};
   invierte(singular);
   EXPECT_FALSE(std::isfinite(singular[8]));
 }
