@@ -101,6 +101,23 @@ TEST(Ajuste3D, ExactoACualquierGiro) {
   }
 }
 
+// Where the described estimator is optimal too (exact, near-level sets) both give one answer.
+TEST(Ajuste3D, IgualAlEstimadorDescrito) {
+  for (uint64_t semilla = 1; semilla <= 6; ++semilla) {
+    Pares p = genera(3, 4 + semilla, de_angulos(0.01 * semilla, -0.02, 0.3 * semilla), 1.0002, kT, 0, semilla);
+    std::vector<double*> ptr;
+    for (uint32_t i = 0; i < p.n(); ++i) ptr.insert(ptr.end(), {&p.o[3 * i], &p.d[3 * i]});
+    Hel3Dg_dbl h;
+    ASSERT_EQ(Hel3Dg___ptr_dbl(ptr.data(), p.n(), &h, 0, 0, nullptr), 0);
+    orienta_transformacion t;
+    const orienta_pares v = p.vista();
+    ASSERT_EQ(orienta_ajusta(ORIENTA_HELMERT3D, &v, &t, nullptr, nullptr), ORIENTA_OK);
+    EXPECT_LT(desvio(t.rotacion, h.rotacion, 9), 1e-9);
+    EXPECT_NEAR(t.escala, h.escala, 1e-9);
+    EXPECT_LT(desvio(t.centro_destino, h.centro_destino, 3), 1e-9 * 5e6);
+  }
+}
+
 // Reported parameters → model; the statistics are checked against a long-double normal-equation
 // solve on a Jacobian by central differences, which shares nothing with the library's δ form.
 using Modelo = void (*)(const Real* x, const double* o, const double* c, Real* f);
@@ -189,6 +206,39 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
       EXPECT_NEAR(q[o], qvv, 1e-7 / double(P(o, o)));
       EXPECT_NEAR(r[o], qvv * double(P(o, o)), 1e-7);
       EXPECT_NEAR(w[o], v[o] / std::sqrt(qvv), 1e-6 * std::fabs(w[o]) + 1e-9);  // σ given: Baarda's w
+    }
+  }
+}
+
+// σ0, the χ² p-value and the scale's standard deviation are calibrated: on seeded simulated noise
+// their means over many fits match what the statistics promise.
+TEST(AjusteEstadisticas, CalibradasSobreRuidoSimulado) {
+  for (int modelo : {ORIENTA_HELMERT3D, ORIENTA_HELMERT2D, ORIENTA_POLI2D_2}) {
+    SCOPED_TRACE(modelo);
+    const int dim = modelo == ORIENTA_HELMERT3D ? 3 : 2;
+    double suma_s02 = 0, suma_p = 0, suma_z2 = 0;
+    const int ensayos = 300;
+    int r = 0;
+    for (int k = 0; k < ensayos; ++k) {
+      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, dim == 3 ? -1.0 : 0.0, 3}, 2.5), 1.0, kT, 0.005, 1000 + k, 2e5);
+      p.sigma.assign(p.n(), 0.005);
+      orienta_transformacion t;
+      orienta_estadisticas e;
+      const orienta_pares v = p.vista();
+      ASSERT_EQ(orienta_ajusta(modelo, &v, &t, &e, nullptr), ORIENTA_OK);
+      r = e.redundancia;
+      suma_s02 += e.sigma0 * e.sigma0, suma_p += e.chi2_p;
+      if (modelo == ORIENTA_HELMERT3D) {  // the scale's error against its a priori deviation
+        const double z = (e.parametros[6] - 1.0) / (e.desv[6] / e.sigma0);
+        suma_z2 += z * z;
+      }
+    }
+    // Means over 300 fits: σ0² has standard error √(2/r/300) ≤ 0.03, the p-value 0.017, z² 0.08;
+    // the bounds are over 5 of those. The seeds are fixed, so the outcome never changes.
+    EXPECT_NEAR(suma_s02 / ensayos, 1.0, 5 * std::sqrt(2.0 / r / ensayos)) << r;
+    EXPECT_NEAR(suma_p / ensayos, 0.5, 0.09);
+    if (modelo == ORIENTA_HELMERT3D) {
+      EXPECT_NEAR(suma_z2 / ensayos, 1.0, 0.41);
     }
   }
 }
