@@ -391,7 +391,9 @@ typedef struct {
  *  Returns:
  *    0  estimate made: the refinement converged at a maximum of the fit;
  *    1  record and inversa_normal written, but not the best fit: four steps did not converge, or
- *       the last Newton matrix was not positive definite (a saddle, not a maximum); the record
+ *       the last Newton matrix was not positive definite (a saddle, not a maximum), or the
+ *       rotation is not orthonormal to within 1e-3 (R·Rᵀ − I, entry by entry: a start whose squares
+ *       left the range, or a general start from a badly conditioned linear map); the record
  *       holds the last iterate. Typical with the z start on rotations far from z;
  *   −1  record and inversa_normal written, but some value in them (or in the last inverse Newton
  *       matrix, requested or not) is not finite: degenerate input, e.g. n = 0, all source points

@@ -189,6 +189,21 @@ inline void* reserva_borrador(size_t bytes) {
 }
 
 // Statuses, as documented in the header.
+// Newton steps only turn the start, so a start that is no rotation (its squares overflowed or
+// underflowed, or the general start came from a badly conditioned linear map) stays none however
+// well the steps converge. Such a record must not read as a finished estimate. The bound is far
+// above any rounding of a real rotation in single precision and far below what those starts give.
+template <class T>
+bool casi_rotacion(const T r[9]) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      double p = 0.0;
+      for (int k = 0; k < 3; ++k) p += double(r[3 * i + k]) * double(r[3 * j + k]);
+      if (std::fabs(p - (i == j ? 1.0 : 0.0)) > 1e-3) return false;
+    }
+  return true;
+}
+
 inline constexpr int32_t kEstimaHecha = 0;
 inline constexpr int32_t kEstimaNoOptima = 1;
 inline constexpr int32_t kEstimaNoFinita = -1;
@@ -343,7 +358,7 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
   const bool finito = todos_finitos(centro_o, 3) && todos_finitos(centro_d, 3) &&
                       std::isfinite(escala) && todos_finitos(r, 9) && todos_finitos(kinv, 9);
   if (!finito) return kEstimaNoFinita;
-  if (!detenida || !definida) return kEstimaNoOptima;
+  if (!detenida || !definida || !casi_rotacion(r)) return kEstimaNoOptima;
   return kEstimaHecha;
 }
 
