@@ -12,6 +12,7 @@
 
 #include "anchos/despacho.hpp"
 #include "anchos/vectores.hpp"
+#include "espacio/momentos.hpp"
 
 #if ORIENTA_AVX2
 #  include <immintrin.h>
@@ -272,9 +273,8 @@ ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const dou
   double t[16];
   for (int g = 0; g < 4; ++g) _mm256_storeu_pd(t + 4 * g, acc[g]);
   // Sums in the order of s: sa sb m0 m1 | m3 m4 m2 m5 | m6 m7 m8 n0 | n1 n2 n4 n5, then n8.
-  double sa = t[0], sb = t[1], m0 = t[2], m1 = t[3], m3 = t[4], m4 = t[5], m2 = t[6], m5 = t[7],
-         m6 = t[8], m7 = t[9], m8 = t[10], q0 = t[11], q1 = t[12], q2 = t[13], q4 = t[14],
-         q5 = t[15];
+  SumasMomentos<double> m = {t[0], t[1], t[2],  t[3],  t[6],  t[4],  t[5],  t[7], t[8],
+                             t[9], t[10], t[11], t[12], t[13], t[14], t[15], n8};
   for (; k < n; ++k) {
     const double* o = p[2 * size_t(k)];
     const double* d = p[2 * size_t(k) + 1];
@@ -282,27 +282,10 @@ ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const dou
     const double b[3] = {d[0] - cd[0], d[1] - cd[1], d[2] - cd[2]};
     for (int e = 0; e < 3; ++e) c[e][k] = a[e];
     for (int e = 0; e < 3; ++e) c[3 + e][k] = b[e];
-    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
-    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
-    m0 = m0 + b[0] * a[0];
-    m1 = m1 + b[0] * a[1];
-    m3 = m3 + b[1] * a[0];
-    m4 = m4 + b[1] * a[1];
-    if constexpr (kGeneral) {
-      m2 = m2 + b[0] * a[2];
-      m5 = m5 + b[1] * a[2];
-      m6 = m6 + b[2] * a[0];
-      m7 = m7 + b[2] * a[1];
-      m8 = m8 + b[2] * a[2];
-      q0 = q0 + a[0] * a[0];
-      q1 = q1 + a[0] * a[1];
-      q2 = q2 + a[0] * a[2];
-      q4 = q4 + a[1] * a[1];
-      q5 = q5 + a[1] * a[2];
-      n8 = n8 + a[2] * a[2];
-    }
+    suma_momentos<double, kGeneral>(m, a, b);
   }
-  const double todas[17] = {sa, sb, m0, m1, m2, m3, m4, m5, m6, m7, m8, q0, q1, q2, q4, q5, n8};
+  const double todas[17] = {m.sa, m.sb, m.m0, m.m1, m.m2, m.m3, m.m4, m.m5, m.m6,
+                            m.m7, m.m8, m.n0, m.n1, m.n2, m.n4, m.n5, m.n8};
   for (int e = 0; e < 17; ++e) s[e] = todas[e];
 }
 

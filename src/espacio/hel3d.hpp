@@ -22,6 +22,7 @@
 #endif
 
 #include "anchos/hel3d_avx2.hpp"
+#include "espacio/momentos.hpp"
 #include "interno.hpp"
 #include "orienta.h"
 #include "rotacion/utilidades.hpp"
@@ -90,45 +91,24 @@ struct Momentos {
 
 // Centres every pair, stores it where the Newton steps will read it, and sums the moments. In
 // place, each point is read as it stands now, so a point shared by several pairs is reduced once
-// per reference. The sums are locals of their own, so that no store of a centred point can be
-// taken to alias one of them.
+// per reference.
 template <class T, bool kGeneral, class Centrados>
 Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro_o[3],
                           const T centro_d[3], const Centrados& destino) {
   const T co0 = centro_o[0], co1 = centro_o[1], co2 = centro_o[2];
   const T cd0 = centro_d[0], cd1 = centro_d[1], cd2 = centro_d[2];
-  T sa = T(0), sb = T(0);
-  T m0 = T(0), m1 = T(0), m2 = T(0), m3 = T(0), m4 = T(0), m5 = T(0), m6 = T(0), m7 = T(0),
-    m8 = T(0);
-  T n0 = T(0), n1 = T(0), n2 = T(0), n4 = T(0), n5 = T(0), n8 = T(0);
+  SumasMomentos<T> s = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0),
+                        T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0)};
   for (uint32_t k = 0; k < n; ++k) {
     const T* o = pares.origen(k);
     const T* d = pares.destino(k);
     const T a[3] = {o[0] - co0, o[1] - co1, o[2] - co2};
     const T b[3] = {d[0] - cd0, d[1] - cd1, d[2] - cd2};
     destino.guarda(k, a, b);
-
-    sa = sa + ((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
-    sb = sb + ((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]);
-    m0 = m0 + b[0] * a[0];
-    m1 = m1 + b[0] * a[1];
-    m3 = m3 + b[1] * a[0];
-    m4 = m4 + b[1] * a[1];
-    if constexpr (kGeneral) {
-      m2 = m2 + b[0] * a[2];
-      m5 = m5 + b[1] * a[2];
-      m6 = m6 + b[2] * a[0];
-      m7 = m7 + b[2] * a[1];
-      m8 = m8 + b[2] * a[2];
-      n0 = n0 + a[0] * a[0];
-      n1 = n1 + a[0] * a[1];
-      n2 = n2 + a[0] * a[2];
-      n4 = n4 + a[1] * a[1];
-      n5 = n5 + a[1] * a[2];
-      n8 = n8 + a[2] * a[2];
-    }
+    suma_momentos<T, kGeneral>(s, a, b);
   }
-  return {sa, sb, {m0, m1, m2, m3, m4, m5, m6, m7, m8}, {n0, n1, n2, T(0), n4, n5, T(0), T(0), n8}};
+  return {s.sa, s.sb, {s.m0, s.m1, s.m2, s.m3, s.m4, s.m5, s.m6, s.m7, s.m8},
+          {s.n0, s.n1, s.n2, T(0), s.n4, s.n5, T(0), T(0), s.n8}};
 }
 
 // One pass of a Newton step: the gradient g (three floats) and the upper triangle of the Newton
