@@ -7,6 +7,12 @@
 // (dxo·dxo + dyo·dyo, ..., dxo·dyd − dyo·dxd), transposes them so that each register holds one
 // pair's (Qo, Qd, P, V) terms, and adds those four registers to the running sums in pair order.
 // Pairs left over after the last group of four take the portable expression one by one.
+//
+// Two packed point arrays (the pp layout) are deinterleaved by blending loads that start one
+// scalar apart instead of by shuffles: (x0 y0 x1 y1) and (y1 x2 y2 x3) blend to (x0 x2 x1 x3).
+// Blends run on any of the three vector ports, shuffles on two; with the subtractions, the term
+// additions and the transpose competing for those two, this is what bounds the pass. The lanes
+// then hold the pairs in the order (0, 2, 1, 3), which the transpose undoes.
 #ifndef ORIENTA_ANCHOS_HEL2D_AVX2_HPP
 #define ORIENTA_ANCHOS_HEL2D_AVX2_HPP
 
@@ -19,6 +25,13 @@
 #  include <cstdint>
 
 namespace orienta::interno {
+
+template <class T>
+struct CapaPP;
+template <class Capa>
+inline constexpr bool kDosArreglos = false;
+template <class T>
+inline constexpr bool kDosArreglos<CapaPP<T>> = true;
 
 // Centred terms of one pair, exactly as the portable pass writes them.
 template <class T>
@@ -43,6 +56,24 @@ ORIENTA_CON_AVX2 inline __m128 punto(const float* a) {
   return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
 }
 
+// x of points 0, 2, 1, 3 of a packed array from p (y of them from p + 1): the first load's lanes
+// 0 and 2, the second's 1 and 3. Reads p[0 … 6].
+ORIENTA_CON_AVX2 inline __m256d desentrelaza(const double* p) {
+  return _mm256_blend_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(p + 3), 0b1010);
+}
+ORIENTA_CON_AVX2 inline __m128 desentrelaza(const float* p) {
+  return _mm_blend_ps(_mm_loadu_ps(p), _mm_loadu_ps(p + 3), 0b1010);
+}
+
+// The float terms of four pairs, one per lane, grouped as the portable pass groups them.
+ORIENTA_CON_AVX2 inline void terminos_hel2d_fl(__m128 dxo, __m128 dyo, __m128 dxd, __m128 dyd,
+                                               __m128& qo, __m128& qd, __m128& p, __m128& v) {
+  qo = _mm_add_ps(_mm_mul_ps(dxo, dxo), _mm_mul_ps(dyo, dyo));
+  qd = _mm_add_ps(_mm_mul_ps(dxd, dxd), _mm_mul_ps(dyd, dyd));
+  p = _mm_add_ps(_mm_mul_ps(dxo, dxd), _mm_mul_ps(dyo, dyd));
+  v = _mm_sub_ps(_mm_mul_ps(dxo, dyd), _mm_mul_ps(dyo, dxd));
+}
+
 template <class Capa>
 ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double co[2],
                                          double cd[2], double s[4]) {
@@ -62,6 +93,29 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
   const __m256d cxd = _mm256_set1_pd(cd[0]), cyd = _mm256_set1_pd(cd[1]);
   __m256d acc = _mm256_setzero_pd();  // Qo, Qd, P, V
   uint32_t i = 0;
+  if constexpr (kDosArreglos<Capa>) {
+    for (; n - i >= 4; i += 4) {
+      // Every load stays within the eight scalars of the four points.
+      const double* o = pares.origen(i);
+      const double* d = pares.destino(i);
+      const __m256d dxo = _mm256_sub_pd(desentrelaza(o), cxo);  // pairs i, i+2, i+1, i+3
+      const __m256d dyo = _mm256_sub_pd(desentrelaza(o + 1), cyo);
+      const __m256d dxd = _mm256_sub_pd(desentrelaza(d), cxd);
+      const __m256d dyd = _mm256_sub_pd(desentrelaza(d + 1), cyd);
+      const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
+      const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
+      const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
+      const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+      const __m256d t0 = _mm256_unpacklo_pd(qo, qd);  // Qo, Qd of pairs i, i+1
+      const __m256d t1 = _mm256_unpackhi_pd(qo, qd);  // of pairs i+2, i+3
+      const __m256d t2 = _mm256_unpacklo_pd(p, v);
+      const __m256d t3 = _mm256_unpackhi_pd(p, v);
+      acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t0, t2, 0x20));
+      acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t0, t2, 0x31));
+      acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x20));
+      acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x31));
+    }
+  }
   for (; n - i >= 4; i += 4) {
     // Lanes (0, 1, 2, 3) = pairs i … i+3 once unpacked.
     const __m256d o02 = dos(pares.origen(i), pares.origen(i + 2));
@@ -101,6 +155,21 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co
   const __m128 cxd = _mm_set1_ps(cd[0]), cyd = _mm_set1_ps(cd[1]);
   __m128 acc = _mm_setzero_ps();
   uint32_t i = 0;
+  if constexpr (kDosArreglos<Capa>) {
+    for (; n - i >= 4; i += 4) {
+      const float* o = pares.origen(i);
+      const float* d = pares.destino(i);
+      __m128 qo, qd, p, v;
+      terminos_hel2d_fl(_mm_sub_ps(desentrelaza(o), cxo), _mm_sub_ps(desentrelaza(o + 1), cyo),
+                        _mm_sub_ps(desentrelaza(d), cxd), _mm_sub_ps(desentrelaza(d + 1), cyd), qo,
+                        qd, p, v);
+      _MM_TRANSPOSE4_PS(qo, qd, p, v);  // rows: pairs i, i+2, i+1, i+3
+      acc = _mm_add_ps(acc, qo);
+      acc = _mm_add_ps(acc, p);
+      acc = _mm_add_ps(acc, qd);
+      acc = _mm_add_ps(acc, v);
+    }
+  }
   for (; n - i >= 4; i += 4) {
     const __m128 o01 = _mm_movelh_ps(punto(pares.origen(i)), punto(pares.origen(i + 1)));
     const __m128 o23 = _mm_movelh_ps(punto(pares.origen(i + 2)), punto(pares.origen(i + 3)));
@@ -110,10 +179,8 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co
     const __m128 dyo = _mm_sub_ps(_mm_shuffle_ps(o01, o23, _MM_SHUFFLE(3, 1, 3, 1)), cyo);
     const __m128 dxd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(2, 0, 2, 0)), cxd);
     const __m128 dyd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(3, 1, 3, 1)), cyd);
-    __m128 qo = _mm_add_ps(_mm_mul_ps(dxo, dxo), _mm_mul_ps(dyo, dyo));
-    __m128 qd = _mm_add_ps(_mm_mul_ps(dxd, dxd), _mm_mul_ps(dyd, dyd));
-    __m128 p = _mm_add_ps(_mm_mul_ps(dxo, dxd), _mm_mul_ps(dyo, dyd));
-    __m128 v = _mm_sub_ps(_mm_mul_ps(dxo, dyd), _mm_mul_ps(dyo, dxd));
+    __m128 qo, qd, p, v;
+    terminos_hel2d_fl(dxo, dyo, dxd, dyd, qo, qd, p, v);
     _MM_TRANSPOSE4_PS(qo, qd, p, v);  // now one register per pair: (Qo, Qd, P, V) terms
     acc = _mm_add_ps(acc, qo);
     acc = _mm_add_ps(acc, qd);
