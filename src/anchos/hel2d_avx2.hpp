@@ -32,6 +32,12 @@ template <class Capa>
 inline constexpr bool kDosArreglos = false;
 template <class T>
 inline constexpr bool kDosArreglos<CapaPP<T>> = true;
+template <class T>
+struct CapaP;
+template <class Capa>
+inline constexpr bool kRegistros = false;
+template <class T>
+inline constexpr bool kRegistros<CapaP<T>> = true;
 
 // Centred terms of one pair, exactly as the portable pass writes them.
 template <class T>
@@ -114,6 +120,25 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
       acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t0, t2, 0x31));
       acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x20));
       acc = _mm256_add_pd(acc, _mm256_permute2f128_pd(t1, t3, 0x31));
+    }
+  }
+  if constexpr (kRegistros<Capa>) {
+    for (; n - i >= 4; i += 4) {
+      // Scalar k of the records of pairs i and i+2 is r[k] and r[k + 8]; every load stays within
+      // the sixteen scalars of the four records.
+      const double* r = pares.origen(i);
+      const __m256d a0 = dos(r, r + 8), a1 = dos(r + 1, r + 9), a2 = dos(r + 2, r + 10);
+      const __m256d a3 = dos(r + 3, r + 11), a4 = dos(r + 4, r + 12), a5 = dos(r + 5, r + 13);
+      const __m256d a6 = dos(r + 6, r + 14);
+      const __m256d dxo = _mm256_sub_pd(_mm256_blend_pd(a0, a3, 0b1010), cxo);
+      const __m256d dyo = _mm256_sub_pd(_mm256_blend_pd(a1, a4, 0b1010), cyo);
+      const __m256d dxd = _mm256_sub_pd(_mm256_blend_pd(a2, a5, 0b1010), cxd);
+      const __m256d dyd = _mm256_sub_pd(_mm256_blend_pd(a3, a6, 0b1010), cyd);
+      const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
+      const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
+      const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
+      const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+      acc = suma_por_pares(acc, qo, qd, p, v);
     }
   }
   for (; n - i >= 4; i += 4) {
