@@ -52,11 +52,7 @@ inline void terminos_hel2d(const T* o, const T* d, const T co[2], const T cd[2],
   s[3] += dxo * dyd - dyo * dxd;
 }
 
-// Two points in one register, (x_a, y_a, x_b, y_b). Helpers carry the target themselves: lambdas
-// would not inherit it.
-ORIENTA_CON_AVX2 inline __m256d dos(const double* a, const double* b) {
-  return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a)), _mm_loadu_pd(b), 1);
-}
+// Helpers carry the target themselves: lambdas would not inherit it.
 // One float point, (x, y), in the low half of a register (an unaligned 8-byte load).
 ORIENTA_CON_AVX2 inline __m128 punto(const float* a) {
   return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));

@@ -20,6 +20,10 @@ ORIENTA_CON_AVX2 inline __m256d junta(const double* p) { return _mm256_setr_pd(p
 ORIENTA_CON_AVX2 inline __m256 junta(const float* p) {
   return _mm256_setr_ps(p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]);
 }
+// Two points in one register, (x_a, y_a, x_b, y_b).
+ORIENTA_CON_AVX2 inline __m256d dos(const double* a, const double* b) {
+  return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(a)), _mm_loadu_pd(b), 1);
+}
 ORIENTA_CON_AVX2 inline void guarda(double* p, __m256d v) { _mm256_storeu_pd(p, v); }
 ORIENTA_CON_AVX2 inline void guarda(float* p, __m256 v) { _mm256_storeu_ps(p, v); }
 ORIENTA_CON_AVX2 inline __m256d suma(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
