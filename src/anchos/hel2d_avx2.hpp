@@ -12,7 +12,8 @@
 // scalar apart instead of by shuffles: (x0 y0 x1 y1) and (y1 x2 y2 x3) blend to (x0 x2 x1 x3).
 // Blends run on any of the three vector ports, shuffles on two; with the subtractions, the term
 // additions and the transpose competing for those two, this is what bounds the pass. The lanes
-// then hold the pairs in the order (0, 2, 1, 3), which the transpose undoes.
+// then hold the pairs in the order (0, 2, 1, 3), which the transpose undoes. Packed records of
+// four (the p layout) take the same blends over loads of two halves, a record apart.
 #ifndef ORIENTA_ANCHOS_HEL2D_AVX2_HPP
 #define ORIENTA_ANCHOS_HEL2D_AVX2_HPP
 
@@ -52,8 +53,8 @@ inline void terminos_hel2d(const T* o, const T* d, const T co[2], const T cd[2],
   s[3] += dxo * dyd - dyo * dxd;
 }
 
-// Helpers carry the target themselves: lambdas would not inherit it.
-// One float point, (x, y), in the low half of a register (an unaligned 8-byte load).
+// Helpers carry the target themselves: lambdas would not inherit it. One float point, (x, y), in
+// the low half of a register (an unaligned 8-byte load).
 ORIENTA_CON_AVX2 inline __m128 punto(const float* a) {
   return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
 }
@@ -67,9 +68,16 @@ ORIENTA_CON_AVX2 inline __m128 desentrelaza(const float* p) {
   return _mm_blend_ps(_mm_loadu_ps(p), _mm_loadu_ps(p + 3), 0b1010);
 }
 
-// The float terms of four pairs, one per lane, grouped as the portable pass groups them.
-ORIENTA_CON_AVX2 inline void terminos_hel2d_fl(__m128 dxo, __m128 dyo, __m128 dxd, __m128 dyd,
-                                               __m128& qo, __m128& qd, __m128& p, __m128& v) {
+// The terms of four pairs, one per lane, grouped as the portable pass groups them.
+ORIENTA_CON_AVX2 inline void terminos_anchos(__m256d dxo, __m256d dyo, __m256d dxd, __m256d dyd,
+                                             __m256d& qo, __m256d& qd, __m256d& p, __m256d& v) {
+  qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
+  qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
+  p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
+  v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+}
+ORIENTA_CON_AVX2 inline void terminos_anchos(__m128 dxo, __m128 dyo, __m128 dxd, __m128 dyd,
+                                             __m128& qo, __m128& qd, __m128& p, __m128& v) {
   qo = _mm_add_ps(_mm_mul_ps(dxo, dxo), _mm_mul_ps(dyo, dyo));
   qd = _mm_add_ps(_mm_mul_ps(dxd, dxd), _mm_mul_ps(dyd, dyd));
   p = _mm_add_ps(_mm_mul_ps(dxo, dxd), _mm_mul_ps(dyo, dyd));
@@ -104,10 +112,8 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
       const __m256d dyo = _mm256_sub_pd(desentrelaza(o + 1), cyo);
       const __m256d dxd = _mm256_sub_pd(desentrelaza(d), cxd);
       const __m256d dyd = _mm256_sub_pd(desentrelaza(d + 1), cyd);
-      const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
-      const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
-      const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
-      const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+      __m256d qo, qd, p, v;
+      terminos_anchos(dxo, dyo, dxd, dyd, qo, qd, p, v);
       const __m256d t0 = _mm256_unpacklo_pd(qo, qd);  // Qo, Qd of pairs i, i+1
       const __m256d t1 = _mm256_unpackhi_pd(qo, qd);  // of pairs i+2, i+3
       const __m256d t2 = _mm256_unpacklo_pd(p, v);
@@ -130,10 +136,8 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
       const __m256d dyo = _mm256_sub_pd(_mm256_blend_pd(a1, a4, 0b1010), cyo);
       const __m256d dxd = _mm256_sub_pd(_mm256_blend_pd(a2, a5, 0b1010), cxd);
       const __m256d dyd = _mm256_sub_pd(_mm256_blend_pd(a3, a6, 0b1010), cyd);
-      const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
-      const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
-      const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
-      const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+      __m256d qo, qd, p, v;
+      terminos_anchos(dxo, dyo, dxd, dyd, qo, qd, p, v);
       acc = suma_por_pares(acc, qo, qd, p, v);
     }
   }
@@ -147,10 +151,8 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
     const __m256d dyo = _mm256_sub_pd(_mm256_unpackhi_pd(o02, o13), cyo);
     const __m256d dxd = _mm256_sub_pd(_mm256_unpacklo_pd(d02, d13), cxd);
     const __m256d dyd = _mm256_sub_pd(_mm256_unpackhi_pd(d02, d13), cyd);
-    const __m256d qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
-    const __m256d qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
-    const __m256d p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
-    const __m256d v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
+    __m256d qo, qd, p, v;
+    terminos_anchos(dxo, dyo, dxd, dyd, qo, qd, p, v);
     acc = suma_por_pares(acc, qo, qd, p, v);
   }
   _mm256_storeu_pd(s, acc);
@@ -181,9 +183,9 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co
       const float* o = pares.origen(i);
       const float* d = pares.destino(i);
       __m128 qo, qd, p, v;
-      terminos_hel2d_fl(_mm_sub_ps(desentrelaza(o), cxo), _mm_sub_ps(desentrelaza(o + 1), cyo),
-                        _mm_sub_ps(desentrelaza(d), cxd), _mm_sub_ps(desentrelaza(d + 1), cyd), qo,
-                        qd, p, v);
+      terminos_anchos(_mm_sub_ps(desentrelaza(o), cxo), _mm_sub_ps(desentrelaza(o + 1), cyo),
+                      _mm_sub_ps(desentrelaza(d), cxd), _mm_sub_ps(desentrelaza(d + 1), cyd), qo, qd,
+                      p, v);
       _MM_TRANSPOSE4_PS(qo, qd, p, v);  // rows: pairs i, i+2, i+1, i+3
       acc = _mm_add_ps(acc, qo);
       acc = _mm_add_ps(acc, p);
@@ -201,7 +203,7 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co
     const __m128 dxd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(2, 0, 2, 0)), cxd);
     const __m128 dyd = _mm_sub_ps(_mm_shuffle_ps(d01, d23, _MM_SHUFFLE(3, 1, 3, 1)), cyd);
     __m128 qo, qd, p, v;
-    terminos_hel2d_fl(dxo, dyo, dxd, dyd, qo, qd, p, v);
+    terminos_anchos(dxo, dyo, dxd, dyd, qo, qd, p, v);
     _MM_TRANSPOSE4_PS(qo, qd, p, v);  // now one register per pair: (Qo, Qd, P, V) terms
     acc = _mm_add_ps(acc, qo);
     acc = _mm_add_ps(acc, qd);

@@ -9,8 +9,9 @@
 //
 // For ten monomials in double, the monomials of four pairs are formed side by side, one pair per
 // lane, with the scalar expressions of monomios, and three 4×4 transposes store each pair's
-// (m0 … m3), (m4 … m7), (m8, m9, ex, ey) as three vectors (ex and ey sit in lanes no row reads). The rows then read m[j] as broadcast
-// loads and the monomial vectors as plain loads: no scalar-to-vector shuffles per pair.
+// (m0 … m3), (m4 … m7), (m8, m9, ex, ey) as three vectors (ex and ey sit in lanes no row reads).
+// The rows then read m[j] as broadcast loads and the monomial vectors as plain loads: no
+// scalar-to-vector shuffles per pair.
 #ifndef ORIENTA_ANCHOS_POLINOMICA_AVX2_HPP
 #define ORIENTA_ANCHOS_POLINOMICA_AVX2_HPP
 
@@ -37,7 +38,7 @@ constexpr uint32_t antes_de_fila(uint32_t j, uint32_t L) {
   return r;
 }
 
-// Rows the four lanes of a, b, c, d into out[0 … 15]: out[4q + k] = lane q of the k-th register.
+// Stores the transpose of a, b, c, d: out[4q + k] = lane q of the k-th register.
 ORIENTA_CON_AVX2 inline void traspone_y_guarda(__m256d a, __m256d b, __m256d c, __m256d d,
                                                double* out) {
   const __m256d t0 = _mm256_unpacklo_pd(a, b);  // a0 b0 a2 b2
