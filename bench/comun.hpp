@@ -58,11 +58,17 @@ const Pares<D>& pares(uint32_t n, int64_t datos) {
     std::memcpy(R, r, sizeof R);
   } else {  // Rz(0.3)·Ry(0.05)·Rx(0.04): a tilted block
     const double a = 0.04, b = 0.05, c = 0.3;
-    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b),
-                 cc = std::cos(c), sc = std::sin(c);
-    const double r[9] = {cc * cb, cc * sb * sa - sc * ca, cc * sb * ca + sc * sa,
-                         sc * cb, sc * sb * sa + cc * ca, sc * sb * ca - cc * sa,
-                         -sb,     cb * sa,                cb * ca};
+    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b), cc = std::cos(c),
+                 sc = std::sin(c);
+    const double r[9] = {cc * cb,
+                         cc * sb * sa - sc * ca,
+                         cc * sb * ca + sc * sa,
+                         sc * cb,
+                         sc * sb * sa + cc * ca,
+                         sc * sb * ca - cc * sa,
+                         -sb,
+                         cb * sa,
+                         cb * ca};
     std::memcpy(R, r, sizeof R);
   }
   p.origen.resize(size_t(n) * D);
@@ -91,7 +97,10 @@ struct Tramo {
   size_t bytes;
 };
 
-template <class T> const char* sufijo() { return std::is_same_v<T, double> ? "dbl" : "fl"; }
+template <class T>
+const char* sufijo() {
+  return std::is_same_v<T, double> ? "dbl" : "fl";
+}
 
 // The pairs of pares<D> in the scalar T, held every way the estimators and Eigen take them: S and
 // D packed point after point (Eigen's 2×n or 3×n layout, and pp, gg, mixed), A with the source and

@@ -21,8 +21,7 @@ void suma_en_orden(benchmark::State& estado) {
 
 const bool registrado =
     (benchmark::RegisterBenchmark("cota/suma_en_orden_dbl", suma_en_orden<double>)->Apply(tamanos),
-     benchmark::RegisterBenchmark("cota/suma_en_orden_fl", suma_en_orden<float>)->Apply(tamanos),
-     true);
+     benchmark::RegisterBenchmark("cota/suma_en_orden_fl", suma_en_orden<float>)->Apply(tamanos), true);
 
 }  // namespace
 }  // namespace orienta::banco

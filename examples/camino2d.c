@@ -8,8 +8,8 @@
 
 int main(void) {
   /* Five points of an old plane grid and their images: turned by −0.3 rad, scaled by 0.9996. */
-  double viejo[5][2] = {{5012.31, 3021.77}, {5790.02, 3011.85}, {5779.15, 3590.26}, {5020.47, 3597.38},
-                        {5377.12, 3301.94}};
+  double viejo[5][2] = {
+      {5012.31, 3021.77}, {5790.02, 3011.85}, {5779.15, 3590.26}, {5020.47, 3597.38}, {5377.12, 3301.94}};
   const double giro = -0.3, escala = 0.9996, t[2] = {498211.35, 4471630.22};
   double nuevo[5][2];
   for (int k = 0; k < 5; ++k) {
@@ -33,8 +33,8 @@ int main(void) {
   const double por_similitud[2] = {h.escala * (h.cos_giro * dx - h.sen_giro * dy),
                                    h.escala * (h.sen_giro * dx + h.cos_giro * dy)};
   transforma_punto2D_dbl(&afin, punto);
-  printf("(5400, 3300) -> similarity (%.4f, %.4f), affine (%.4f, %.4f)\n", por_similitud[0], por_similitud[1],
-         punto[0], punto[1]);
+  printf("(5400, 3300) -> similarity (%.4f, %.4f), affine (%.4f, %.4f)\n", por_similitud[0], por_similitud[1], punto[0],
+         punto[1]);
 
   /* Exact data: angle and scale to rounding; both maps agree to far below a millimetre. */
   const double desvio = fmax(fabs(angulo - giro), fabs(h.escala - escala));

@@ -293,10 +293,8 @@ ORIENTA_API Hel2Dg_dbl Hel2Dg___gg_dbl(const double* S, const double* T, int64_t
 ORIENTA_API Hel2Dg_fl Hel2Dg___gg_fl(const float* S, const float* T, int64_t s, uint32_t n);
 /** S, T: two strided arrays with their own strides: source point i at S + i·sS, target at
  *  T + i·sT. */
-ORIENTA_API Hel2Dg_dbl Hel2Dg___mixed_dbl(const double* S, int64_t sS, const double* T, int64_t sT,
-                                          uint32_t n);
-ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float* T, int64_t sT,
-                                        uint32_t n);
+ORIENTA_API Hel2Dg_dbl Hel2Dg___mixed_dbl(const double* S, int64_t sS, const double* T, int64_t sT, uint32_t n);
+ORIENTA_API Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float* T, int64_t sT, uint32_t n);
 
 /** The plain form of a centred similarity: tx, ty = source centroid − (1/escala)·Rᵀ·target
  *  centroid; escala, cos_giro, sen_giro copied (not normalised). g is only read. escala = 0 or NaN
@@ -350,10 +348,8 @@ ORIENTA_API void transforma_punto2D_fl(const Trans_Polinomica2D_fl* t, float pun
  *  to within rounding) yield NaN in x0_destino, y0_destino and the fitted coefficients.
  *  n = 0 yields NaN fields. The points are only read; no allocation. The normal equations are
  *  solved by libdiradodavid, which this library loads as a dependency. */
-ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P,
-                                                   uint32_t n);
-ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P,
-                                                  uint32_t n);
+ORIENTA_API void Trans_Polinomica2D___puntosxy_dbl(Trans_Polinomica2D_dbl* t, const double* const* P, uint32_t n);
+ORIENTA_API void Trans_Polinomica2D___puntosxy_fl(Trans_Polinomica2D_fl* t, const float* const* P, uint32_t n);
 
 /* ------------------------------------------------------------------------------------------------
  * 3D similarity
@@ -401,15 +397,13 @@ typedef struct {
  *       in one plane (nearly degenerate sets may instead give finite, meaningless values);
  *   −2  the scratch area was refused (only with centrar_en_sitio = 0): nothing was written, not
  *       the record, nor inversa_normal, nor the points. */
-ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_dbl* hel,
-                                     int32_t aprox_general, int32_t centrar_en_sitio,
-                                     float* inversa_normal);
+ORIENTA_API int32_t Hel3Dg___ptr_dbl(double* const* pares, uint32_t n, Hel3Dg_dbl* hel, int32_t aprox_general,
+                                     int32_t centrar_en_sitio, float* inversa_normal);
 
 /** The same on float points, every step in single precision; the scratch area is 24·n bytes.
  *  Same statuses. */
-ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel,
-                                    int32_t aprox_general, int32_t centrar_en_sitio,
-                                    float* inversa_normal);
+ORIENTA_API int32_t Hel3Dg___ptr_fl(float* const* pares, uint32_t n, Hel3Dg_fl* hel, int32_t aprox_general,
+                                    int32_t centrar_en_sitio, float* inversa_normal);
 
 /* Beside the functions above: orienta_ names are this library's own. */
 

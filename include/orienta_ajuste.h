@@ -69,20 +69,20 @@ enum {
  *  In 2D only the first two entries of the centres and the upper-left 2×2 block of the 3×3
  *  matrices are used; the rest hold 0 (centres) and the identity (matrices). */
 typedef struct {
-  int32_t modelo;            /**< ORIENTA_HELMERT3D … ORIENTA_POLI2D_3 */
-  int32_t dim;               /**< 3 for ORIENTA_HELMERT3D, 2 otherwise */
-  double centro_origen[3];   /**< c_o: the (weighted) source centroid */
-  double centro_destino[3];  /**< c_d: the image of c_o */
-  double matriz[9];          /**< linear part by rows: s·R for the similarities, A for the affine,
-                                  the first-order coefficients for the polynomials */
-  double escala;             /**< s for the similarities; NaN for the affine and polynomials */
-  double rotacion[9];        /**< R by rows for the similarities (a proper rotation); the identity
-                                  for the others */
-  double angulos[3];         /**< 3D: ω, φ, κ of R (φ in [−π/2, π/2]); 2D similarity: α in
-                                  angulos[0] (R = [cos α −sin α; sin α cos α]); 0 otherwise */
-  double coef_x[9];          /**< polynomials: coefficients of dx, dy, dx², dx·dy, dy², dx³,
-                                  dx²·dy, dx·dy², dy³ for x′ (unused terms 0); 0 otherwise */
-  double coef_y[9];          /**< the same for y′ */
+  int32_t modelo;           /**< ORIENTA_HELMERT3D … ORIENTA_POLI2D_3 */
+  int32_t dim;              /**< 3 for ORIENTA_HELMERT3D, 2 otherwise */
+  double centro_origen[3];  /**< c_o: the (weighted) source centroid */
+  double centro_destino[3]; /**< c_d: the image of c_o */
+  double matriz[9];         /**< linear part by rows: s·R for the similarities, A for the affine,
+                                 the first-order coefficients for the polynomials */
+  double escala;            /**< s for the similarities; NaN for the affine and polynomials */
+  double rotacion[9];       /**< R by rows for the similarities (a proper rotation); the identity
+                                 for the others */
+  double angulos[3];        /**< 3D: ω, φ, κ of R (φ in [−π/2, π/2]); 2D similarity: α in
+                                 angulos[0] (R = [cos α −sin α; sin α cos α]); 0 otherwise */
+  double coef_x[9];         /**< polynomials: coefficients of dx, dy, dx², dx·dy, dy², dx³,
+                                 dx²·dy, dx·dy², dy³ for x′ (unused terms 0); 0 otherwise */
+  double coef_y[9];         /**< the same for y′ */
 } orienta_transformacion;
 
 /** The pairs to fit. Source point k is the dim doubles at (const char*)origen + k·paso_origen,
@@ -107,28 +107,28 @@ typedef struct {
  *  x0 y0 (centro_destino) then coef_x and coef_y of the terms the order uses (dx, dy, dx², dx·dy,
  *  dy² [, dx³, dx²·dy, dx·dy², dy³]). Angles in radians, s unitless. */
 typedef struct {
-  uint32_t usados;           /**< pairs in the final fit */
-  uint32_t excluidos;        /**< pairs excluded by data snooping */
-  int32_t num_parametros;    /**< u */
-  int32_t redundancia;       /**< r = dim·usados − u */
-  double vtpv;               /**< vᵀPv of the final fit */
-  double sigma0;             /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
-  int32_t con_sigma;         /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
-  int32_t reflejo;           /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
-                                  input); the rotation returned is still proper */
-  int32_t iteraciones;       /**< Gauss–Newton iterations (0 when the closed form is the optimum,
-                                  and for the linear models) */
-  int32_t tau_inalcanzable;  /**< 1 when snooping without σ and the threshold exceeds √r, the
-                                  largest τ can be: no pair can be excluded */
-  double condicion;          /**< 2-norm condition number of the weighted design in the centred
-                                  internal parameters (3D: T_c, a small rotation, s; 2D: T_c and
-                                  the coefficients of source − centroid over its RMS spread), every
-                                  column scaled to unit norm */
-  double chi2;               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
-                                  NaN without σ */
-  double chi2_p;             /**< its upper-tail probability; NaN without σ or when r = 0 */
+  uint32_t usados;          /**< pairs in the final fit */
+  uint32_t excluidos;       /**< pairs excluded by data snooping */
+  int32_t num_parametros;   /**< u */
+  int32_t redundancia;      /**< r = dim·usados − u */
+  double vtpv;              /**< vᵀPv of the final fit */
+  double sigma0;            /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
+  int32_t con_sigma;        /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
+  int32_t reflejo;          /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
+                                 input); the rotation returned is still proper */
+  int32_t iteraciones;      /**< Gauss–Newton iterations (0 when the closed form is the optimum,
+                                 and for the linear models) */
+  int32_t tau_inalcanzable; /**< 1 when snooping without σ and the threshold exceeds √r, the
+                                 largest τ can be: no pair can be excluded */
+  double condicion;         /**< 2-norm condition number of the weighted design in the centred
+                                 internal parameters (3D: T_c, a small rotation, s; 2D: T_c and
+                                 the coefficients of source − centroid over its RMS spread), every
+                                 column scaled to unit norm */
+  double chi2;              /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
+                                 NaN without σ */
+  double chi2_p;            /**< its upper-tail probability; NaN without σ or when r = 0 */
   double parametros[ORIENTA_MAX_PARAMETROS];
-  double desv[ORIENTA_MAX_PARAMETROS];  /**< standard deviations, √ of the covariance diagonal */
+  double desv[ORIENTA_MAX_PARAMETROS]; /**< standard deviations, √ of the covariance diagonal */
   double covarianza[ORIENTA_MAX_PARAMETROS * ORIENTA_MAX_PARAMETROS]; /**< σ0²·(AᵀPA)⁻¹, u×u by
                                                                            rows (row stride u) */
 } orienta_estadisticas;

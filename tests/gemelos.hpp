@@ -10,11 +10,15 @@
 
 // One overloaded name for an exported double/float twin pair, chosen by the argument types, so
 // that a template calls nombre(...) whatever its scalar.
-#define GEMELOS(nombre, dbl, fl)                                                            \
-  template <class... A>                                                                     \
-  auto nombre(A... a)->decltype(dbl(a...)) { return dbl(a...); }                            \
-  template <class... A>                                                                     \
-  auto nombre(A... a)->decltype(fl(a...)) { return fl(a...); }
+#define GEMELOS(nombre, dbl, fl)             \
+  template <class... A>                      \
+  auto nombre(A... a)->decltype(dbl(a...)) { \
+    return dbl(a...);                        \
+  }                                          \
+  template <class... A>                      \
+  auto nombre(A... a)->decltype(fl(a...)) {  \
+    return fl(a...);                         \
+  }
 
 namespace prueba {
 
@@ -36,9 +40,12 @@ GEMELOS(plano, Hel2D___Hel2Dg_dbl, Hel2D___Hel2Dg_fl)
 GEMELOS(punto, transforma_punto2D_dbl, transforma_punto2D_fl)
 GEMELOS(estima, Trans_Polinomica2D___puntosxy_dbl, Trans_Polinomica2D___puntosxy_fl)
 GEMELOS(hel3d, Hel3Dg___ptr_dbl, Hel3Dg___ptr_fl)
-template <class T> using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
-template <class T> using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
-template <class T> using Hel3Dg = Segun<T, Hel3Dg_dbl, Hel3Dg_fl>;
+template <class T>
+using Hel2Dg = Segun<T, Hel2Dg_dbl, Hel2Dg_fl>;
+template <class T>
+using Polinomica = Segun<T, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl>;
+template <class T>
+using Hel3Dg = Segun<T, Hel3Dg_dbl, Hel3Dg_fl>;
 
 }  // namespace prueba
 

@@ -70,8 +70,7 @@ void tamanos(benchmark::internal::Benchmark* b) {
 
 const bool registrado = (benchmark::RegisterBenchmark("orienta_aplica/helmert3d", aplica)->Apply(tamanos),
                          benchmark::RegisterBenchmark("eigen_sRX_mas_T", eigen)->Apply(tamanos),
-                         benchmark::RegisterBenchmark("orienta_ajusta/helmert3d", ajusta)->Apply(tamanos),
-                         true);
+                         benchmark::RegisterBenchmark("orienta_ajusta/helmert3d", ajusta)->Apply(tamanos), true);
 
 }  // namespace
 }  // namespace orienta::banco

@@ -33,15 +33,12 @@ void registra() {
       for (int64_t datos : {kExactos, kRuido}) {
         const std::string nombre = "Hel3Dg___ptr_" + s + (general ? "/general" : "/plano") +
                                    (en_sitio ? "_sitio/" : "_copia/") + nombre_datos(datos);
-        benchmark::RegisterBenchmark(nombre.c_str(), nuestro<T>, general, en_sitio, datos)
-            ->Apply(tamanos);
+        benchmark::RegisterBenchmark(nombre.c_str(), nuestro<T>, general, en_sitio, datos)->Apply(tamanos);
       }
   for (int64_t datos : {kExactos, kRuido})
-    benchmark::RegisterBenchmark(("eigen_umeyama3D_" + s + "/" + nombre_datos(datos)).c_str(),
-                                 umeyama<3, T>, datos)
+    benchmark::RegisterBenchmark(("eigen_umeyama3D_" + s + "/" + nombre_datos(datos)).c_str(), umeyama<3, T>, datos)
         ->Apply(tamanos);
-  benchmark::RegisterBenchmark(("lectura/Hel3Dg___ptr_" + s).c_str(), lectura_ptr<3, T>)
-      ->Apply(tamanos);
+  benchmark::RegisterBenchmark(("lectura/Hel3Dg___ptr_" + s).c_str(), lectura_ptr<3, T>)->Apply(tamanos);
 }
 
 const bool registrado = (registra<double>(), registra<float>(), true);

@@ -70,13 +70,11 @@ void registra() {
   for (Capa c : {Capa::ptr, Capa::p, Capa::pp, Capa::g, Capa::gg, Capa::mixed}) {
     const std::string capa = std::string("Hel2Dg___") + nombre_capa(c) + "_" + s;
     for (int64_t datos : {kExactos, kRuido})
-      benchmark::RegisterBenchmark((capa + "/" + nombre_datos(datos)).c_str(), nuestro<T>, c, datos)
-          ->Apply(tamanos);
+      benchmark::RegisterBenchmark((capa + "/" + nombre_datos(datos)).c_str(), nuestro<T>, c, datos)->Apply(tamanos);
     benchmark::RegisterBenchmark(("lectura/" + capa).c_str(), lectura<T>, c)->Apply(tamanos);
   }
   for (int64_t datos : {kExactos, kRuido})
-    benchmark::RegisterBenchmark(("eigen_umeyama2D_" + s + "/" + nombre_datos(datos)).c_str(),
-                                 umeyama<2, T>, datos)
+    benchmark::RegisterBenchmark(("eigen_umeyama2D_" + s + "/" + nombre_datos(datos)).c_str(), umeyama<2, T>, datos)
         ->Apply(tamanos);
 }
 

@@ -96,24 +96,19 @@ void registra() {
     const std::string k = "/tipo" + std::to_string(tipo);
     for (int64_t datos : {kExactos, kRuido}) {
       const std::string dd = std::string("/") + nombre_datos(datos);
-      benchmark::RegisterBenchmark(("Trans_Polinomica2D___puntosxy_" + s + k + dd).c_str(),
-                                   nuestro<T>, tipo, datos)
+      benchmark::RegisterBenchmark(("Trans_Polinomica2D___puntosxy_" + s + k + dd).c_str(), nuestro<T>, tipo, datos)
           ->Apply(tamanos);
       if (!std::is_same_v<T, double>) continue;  // the float twin is timed against the read only
-      benchmark::RegisterBenchmark(("eigen_ldlt_" + s + k + dd).c_str(), ajuste_eigen<T>, tipo,
-                                   false, datos)
+      benchmark::RegisterBenchmark(("eigen_ldlt_" + s + k + dd).c_str(), ajuste_eigen<T>, tipo, false, datos)
           ->Apply(tamanos);
-      benchmark::RegisterBenchmark(("eigen_qr_" + s + k + dd).c_str(), ajuste_eigen<T>, tipo,
-                                   true, datos)
+      benchmark::RegisterBenchmark(("eigen_qr_" + s + k + dd).c_str(), ajuste_eigen<T>, tipo, true, datos)
           ->Apply(tamanos);
     }
-    benchmark::RegisterBenchmark(("transforma_punto2D_" + s + k).c_str(), transforma<T>,
-                                 tipo)
+    benchmark::RegisterBenchmark(("transforma_punto2D_" + s + k).c_str(), transforma<T>, tipo)
         ->Args({10000})
         ->ArgNames({"n"});
   }
-  benchmark::RegisterBenchmark(("lectura/Trans_Polinomica2D___puntosxy_" + s).c_str(),
-                               lectura_ptr<2, T>)
+  benchmark::RegisterBenchmark(("lectura/Trans_Polinomica2D___puntosxy_" + s).c_str(), lectura_ptr<2, T>)
       ->Apply(tamanos);
 }
 

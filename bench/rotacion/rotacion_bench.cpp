@@ -28,13 +28,12 @@ struct Entradas {
     for (size_t i = 0; i < kEntradas; ++i) {
       const std::array<double, 3> a = {3.1 * u(azar), 1.5 * u(azar), 3.1 * u(azar)};
       angulos.push_back(a);
-      sc.push_back({{std::sin(a[0]), std::cos(a[0]), std::sin(a[1]), std::cos(a[1]),
-                     std::sin(a[2]), std::cos(a[2])}});
+      sc.push_back({{std::sin(a[0]), std::cos(a[0]), std::sin(a[1]), std::cos(a[1]), std::sin(a[2]), std::cos(a[2])}});
       vector.push_back({1.7 * u(azar), 1.7 * u(azar), 1.7 * u(azar)});
-      Eigen::Matrix3d m = (Eigen::AngleAxisd(a[2], Eigen::Vector3d::UnitZ()) *
-                           Eigen::AngleAxisd(a[1], Eigen::Vector3d::UnitY()) *
-                           Eigen::AngleAxisd(a[0], Eigen::Vector3d::UnitX()))
-                              .toRotationMatrix();
+      Eigen::Matrix3d m =
+          (Eigen::AngleAxisd(a[2], Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(a[1], Eigen::Vector3d::UnitY()) *
+           Eigen::AngleAxisd(a[0], Eigen::Vector3d::UnitX()))
+              .toRotationMatrix();
       matriz.push_back(m);
       filas.push_back(m.transpose());
     }
@@ -92,9 +91,7 @@ void registra_matriz(const char* nombre, F f) {
 void registra_todo() {
   const Entradas& e = entradas();
   // ---- from sines and cosines: against the product of Eigen's elementary matrices
-  registra_matriz("MatrizRotGT_ωφκ", [&e](size_t i, Matriz3x3 M) {
-    MatrizRotGT_ωφκ(&e.sc[i], M);
-  });
+  registra_matriz("MatrizRotGT_ωφκ", [&e](size_t i, Matriz3x3 M) { MatrizRotGT_ωφκ(&e.sc[i], M); });
   registra("eigen_producto_zyx", [&e](size_t i) {
     const double* v = e.sc[i].v;
     Eigen::Matrix3d M = rz(v[4], v[5]) * ry(v[2], v[3]) * rx(v[0], v[1]);
@@ -109,9 +106,7 @@ void registra_todo() {
     Eigen::Matrix3d M = ry(v[2], v[3]) * rx(v[0], v[1]) * rz(v[4], v[5]);
     benchmark::DoNotOptimize(M.data());
   });
-  registra_matriz("MatrizRotGT_κwκ", [&e](size_t i, Matriz3x3 M) {
-    MatrizRotGT_κwκ(&e.sc[i], M);
-  });
+  registra_matriz("MatrizRotGT_κwκ", [&e](size_t i, Matriz3x3 M) { MatrizRotGT_κwκ(&e.sc[i], M); });
   registra("eigen_producto_zxz", [&e](size_t i) {
     const double* v = e.sc[i].v;
     Eigen::Matrix3d M = rz(v[4], v[5]) * rx(v[2], v[3]) * rz(v[0], v[1]);
@@ -168,15 +163,13 @@ void registra_todo() {
     MatrizRot_28(p, M);
   });
   registra("eigen_quaternion_28", [&e](size_t i) {
-    const V3 q(std::sin(e.vector[i][0] * 0.25), std::sin(e.vector[i][1] * 0.25),
-               std::sin(e.vector[i][2] * 0.25));
+    const V3 q(std::sin(e.vector[i][0] * 0.25), std::sin(e.vector[i][1] * 0.25), std::sin(e.vector[i][2] * 0.25));
     const Eigen::Quaterniond c(std::sqrt(1.0 - q.squaredNorm()), q[0], q[1], q[2]);
     Eigen::Matrix3d M = c.toRotationMatrix();
     benchmark::DoNotOptimize(M.data());
   });
   registra("MatrizDeltafl_fl", [&e](size_t i) {
-    float p[3] = {float(e.vector[i][0] * 0.01), float(e.vector[i][1] * 0.01),
-                  float(e.vector[i][2] * 0.01)};
+    float p[3] = {float(e.vector[i][0] * 0.01), float(e.vector[i][1] * 0.01), float(e.vector[i][2] * 0.01)};
     Matriz3x3_fl M;
     float q = MatrizDeltafl_fl(p, M);
     benchmark::DoNotOptimize(M);

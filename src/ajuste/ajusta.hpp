@@ -70,7 +70,8 @@ inline double gamma_superior(double a, double x) {
 }
 
 // The state of one fit over the active pairs.
-template <class M> struct Ajuste {
+template <class M>
+struct Ajuste {
   M m;
   AcumuladorQR<M::U> qr;  // at the final estimate
   uint32_t usados = 0;
@@ -81,7 +82,8 @@ template <class M> struct Ajuste {
   double sigma0 = kNaN;
 };
 
-template <class M> void acumula(const Datos& x, const uint8_t* excluido, const M& m, AcumuladorQR<M::U>& qr) {
+template <class M>
+void acumula(const Datos& x, const uint8_t* excluido, const M& m, AcumuladorQR<M::U>& qr) {
   qr.vacia();
   for (uint32_t i = 0; i < x.n; ++i) {
     if (!activo(excluido, i)) continue;
@@ -96,7 +98,8 @@ template <class M> void acumula(const Datos& x, const uint8_t* excluido, const M
   }
 }
 
-template <class M> double suma_vtpv(const Datos& x, const uint8_t* excluido, const M& m) {
+template <class M>
+double suma_vtpv(const Datos& x, const uint8_t* excluido, const M& m) {
   double vtpv = 0.0;
   for (uint32_t i = 0; i < x.n; ++i) {
     if (!activo(excluido, i)) continue;
@@ -111,7 +114,8 @@ template <class M> double suma_vtpv(const Datos& x, const uint8_t* excluido, con
   return vtpv;
 }
 
-template <class M> int32_t ajusta_activos(const Datos& x, const uint8_t* excluido, Ajuste<M>& a) {
+template <class M>
+int32_t ajusta_activos(const Datos& x, const uint8_t* excluido, Ajuste<M>& a) {
   int32_t st = a.m.inicia(x, excluido, a.usados);
   if (st != ORIENTA_OK) return st;
   if (a.usados < uint32_t(M::kMinPares)) return ORIENTA_E_POCOS;
@@ -173,8 +177,8 @@ template <class M> int32_t ajusta_activos(const Datos& x, const uint8_t* excluid
 // q_vv = r/p, w = v/(σ̂·√q_vv), NaN where r is rounding around zero. Excluded pairs: the
 // cofactor of the difference between a new observation and its prediction, (1 + leverage)/p.
 template <class M>
-void observa(const Datos& x, const uint8_t* excluido, const Ajuste<M>& a, uint32_t i, double sigma_sombrero,
-             double* v, double* w, double* qvv, double* r) {
+void observa(const Datos& x, const uint8_t* excluido, const Ajuste<M>& a, uint32_t i, double sigma_sombrero, double* v,
+             double* w, double* qvv, double* r) {
   double fila[M::D][M::U], f[M::D];
   a.m.linealiza(x.origen(i), fila, f);
   const double* d = x.destino(i);

@@ -29,8 +29,13 @@ int32_t valida(int32_t modelo, const orienta_pares* pares, Datos& x, Opciones& o
   if (!(p.umbral >= 0.0) || std::isinf(p.umbral)) return ORIENTA_E_ARGUMENTO;
   static constexpr uint32_t kMinimos[] = {0, 3, 2, 3, 6, 10};
   if (p.n < kMinimos[modelo]) return ORIENTA_E_POCOS;
-  x = Datos{reinterpret_cast<const unsigned char*>(p.origen), reinterpret_cast<const unsigned char*>(p.destino),
-            p.paso_origen, p.paso_destino, p.n, p.sigma, p.sigma ? p.sigmas_por_par : 1};
+  x = Datos{reinterpret_cast<const unsigned char*>(p.origen),
+            reinterpret_cast<const unsigned char*>(p.destino),
+            p.paso_origen,
+            p.paso_destino,
+            p.n,
+            p.sigma,
+            p.sigma ? p.sigmas_por_par : 1};
   for (uint32_t i = 0; i < p.n; ++i) {
     const double *o = x.origen(i), *d = x.destino(i);
     for (int k = 0; k < dim; ++k)

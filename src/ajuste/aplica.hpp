@@ -22,9 +22,9 @@ inline bool registro_valido(const orienta_transformacion* t) {
 // written, so entrada == salida with equal strides works in place. One pass over the points and
 // nothing kept between them: the loop runs at the speed of memory.
 template <int D>
-inline __attribute__((always_inline)) void recorre(const double* origen, const double* destino,
-                                                   const double (&m)[D][D], const unsigned char* e, int64_t pe,
-                                                   unsigned char* s, int64_t ps, uint64_t n) {
+inline __attribute__((always_inline)) void recorre(const double* origen, const double* destino, const double (&m)[D][D],
+                                                   const unsigned char* e, int64_t pe, unsigned char* s, int64_t ps,
+                                                   uint64_t n) {
   for (uint64_t k = 0; k < n; ++k) {
     const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
     double a[D];
@@ -44,14 +44,17 @@ void afin_en_pasos(const double* origen, const double* destino, const double (&m
   // Packed points, the common case, get strides the compiler can see, so it addresses them
   // with constant offsets; the results are the same either way.
   constexpr int64_t kDenso = D * int64_t(sizeof(double));
-  if (pe == kDenso && ps == kDenso) recorre<D>(origen, destino, m, e, kDenso, s, kDenso, n);
-  else recorre<D>(origen, destino, m, e, pe, s, ps, n);
+  if (pe == kDenso && ps == kDenso)
+    recorre<D>(origen, destino, m, e, kDenso, s, kDenso, n);
+  else
+    recorre<D>(origen, destino, m, e, pe, s, ps, n);
 }
 
 // The linear part of an invertible record inverted: for the similarities Rᵀ/s (exact up to one
 // rounding per element, since R is orthonormal), for the affine the adjugate over the determinant.
 // False when the matrix is singular or not finite.
-template <int D> bool inversa_lineal(const orienta_transformacion* t, double (&mi)[D][D]) {
+template <int D>
+bool inversa_lineal(const orienta_transformacion* t, double (&mi)[D][D]) {
   const bool semejanza = t->modelo == ORIENTA_HELMERT3D || t->modelo == ORIENTA_HELMERT2D;
   if (semejanza) {
     const double rs = 1.0 / t->escala;
@@ -108,8 +111,8 @@ inline bool invierte_polinomio(const orienta_transformacion* t, const double (&m
   const double b[2] = {q[0] - t->centro_destino[0], q[1] - t->centro_destino[1]};
   double d[2] = {0.0, 0.0};
   if (con_inicio) d[0] = mi[0][0] * b[0] + mi[0][1] * b[1], d[1] = mi[1][0] * b[0] + mi[1][1] * b[1];
-  const double escala_q = std::max({std::fabs(q[0]), std::fabs(q[1]), std::fabs(t->centro_destino[0]),
-                                    std::fabs(t->centro_destino[1])});
+  const double escala_q =
+      std::max({std::fabs(q[0]), std::fabs(q[1]), std::fabs(t->centro_destino[0]), std::fabs(t->centro_destino[1])});
   double anterior = std::numeric_limits<double>::infinity();
   for (int it = 0; it < kIteraciones; ++it) {
     double f[2], j[2][2];
@@ -122,7 +125,8 @@ inline bool invierte_polinomio(const orienta_transformacion* t, const double (&m
     if (!std::isfinite(paso[0]) || !std::isfinite(paso[1])) return false;
     d[0] -= paso[0], d[1] -= paso[1];
     const double px = t->centro_origen[0] + d[0], py = t->centro_origen[1] + d[1];
-    const double norma_ji = std::max(std::fabs(ji[0][0]) + std::fabs(ji[0][1]), std::fabs(ji[1][0]) + std::fabs(ji[1][1]));
+    const double norma_ji =
+        std::max(std::fabs(ji[0][0]) + std::fabs(ji[0][1]), std::fabs(ji[1][0]) + std::fabs(ji[1][1]));
     const double tol = 16.0 * kEps * (std::max(std::fabs(px), std::fabs(py)) + norma_ji * escala_q);
     const double m = std::max(std::fabs(paso[0]), std::fabs(paso[1]));
     // Past quadratic convergence the step only shrinks while it is above rounding: a step that

@@ -15,7 +15,8 @@ inline constexpr double kEps = std::numeric_limits<double>::epsilon();
 // R and Qᵀb of the weighted design, built row by row with Givens rotations. Orthogonal updates keep
 // the accuracy of a QR factorisation (the normal equations would square the condition number),
 // and the memory is U² doubles whatever the number of pairs, so a fit needs no heap for it.
-template <int U> struct AcumuladorQR {
+template <int U>
+struct AcumuladorQR {
   double r[U][U];  // upper triangle of R; below the diagonal unused
   double z[U];     // Qᵀb
 

@@ -33,7 +33,8 @@ struct Datos {
     return 1.0 / (s * s);
   }
   // One weight per pair for the centroids and the closed form: the mean of its coordinates'.
-  template <int D> double peso_par(uint32_t i) const {
+  template <int D>
+  double peso_par(uint32_t i) const {
     double w = 0.0;
     for (int k = 0; k < D; ++k) w += peso(i, k);
     return w * (1.0 / D);
@@ -43,14 +44,15 @@ struct Datos {
 inline bool activo(const uint8_t* excluido, uint32_t i) { return !excluido || !excluido[i]; }
 
 // Centroids, spreads and the singular values of the centred source set, over the active pairs.
-template <int D> struct Geometria {
+template <int D>
+struct Geometria {
   double co[3] = {0, 0, 0}, cd[3] = {0, 0, 0};
-  double w = 0.0;            // Σ pair weights
-  double rms_o = 0.0;        // √(Σ w·|a|² / Σ w), a the centred source points
-  double rms_d = 0.0;        // the same for the targets
-  double sv[D] = {};         // singular values of the rows √(w/Σw)·a, largest first
-  double cruzada[D][D] = {}; // Σ w·b·aᵀ, b the centred targets
-  double saa = 0.0;          // Σ w·|a|²
+  double w = 0.0;             // Σ pair weights
+  double rms_o = 0.0;         // √(Σ w·|a|² / Σ w), a the centred source points
+  double rms_d = 0.0;         // the same for the targets
+  double sv[D] = {};          // singular values of the rows √(w/Σw)·a, largest first
+  double cruzada[D][D] = {};  // Σ w·b·aᵀ, b the centred targets
+  double saa = 0.0;           // Σ w·|a|²
   uint32_t usados = 0;
 };
 
@@ -61,12 +63,16 @@ inline double ruido(const double* c, int dim, double rms) {
   return 64.0 * kEps * (m + rms);
 }
 
-template <int D> int32_t mide(const Datos& x, const uint8_t* excluido, Geometria<D>& g) {
+template <int D>
+int32_t mide(const Datos& x, const uint8_t* excluido, Geometria<D>& g) {
   // Shifted sums: the centroid is the first active point plus the weighted mean offset from it,
   // so projected coordinates of 1e6 m lose nothing to the sum of their large common part.
   uint32_t primero = x.n;
   for (uint32_t i = 0; i < x.n; ++i)
-    if (activo(excluido, i)) { primero = i; break; }
+    if (activo(excluido, i)) {
+      primero = i;
+      break;
+    }
   if (primero == x.n) return ORIENTA_E_POCOS;
   const double* o0 = x.origen(primero);
   const double* d0 = x.destino(primero);
@@ -285,7 +291,8 @@ struct Helmert3D {
 
 // What the three linear 2D models share: the centred source scaled to unit spread (so every
 // term of a cubic stays near 1 and the design near orthonormal), T_c first, then the others.
-template <int UU, int MINIMO, int MODELO> struct Lineal2D {
+template <int UU, int MINIMO, int MODELO>
+struct Lineal2D {
   static constexpr int U = UU, D = 2, kModelo = MODELO, kMinPares = MINIMO;
   static constexpr bool kLineal = true;
   double co[2], cd[2], escala;  // escala: L, the source spread
@@ -361,7 +368,8 @@ struct Helmert2D : Lineal2D<4, 2, ORIENTA_HELMERT2D> {
 
 // 2D affine and the polynomials: each target coordinate its own combination of the terms u, v,
 // u², u·v, v², u³, u²·v, u·v², v³ (the first K). Internal order: T_c, then x′'s K, then y′'s K.
-template <int K, int MINIMO, int MODELO> struct Polinomio2D : Lineal2D<2 + 2 * K, MINIMO, MODELO> {
+template <int K, int MINIMO, int MODELO>
+struct Polinomio2D : Lineal2D<2 + 2 * K, MINIMO, MODELO> {
   using Base = Lineal2D<2 + 2 * K, MINIMO, MODELO>;
   using Base::co, Base::x, Base::escala;
   static constexpr int U = Base::U;

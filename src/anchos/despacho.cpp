@@ -33,7 +33,6 @@ bool usa_avx2() {
 using namespace orienta::interno;
 
 extern "C" int32_t orienta_nucleos(int32_t pedido) {
-  if (pedido == kNucleosPortables || pedido == kNucleosAvx2)
-    permitidos.store(pedido, std::memory_order_relaxed);
+  if (pedido == kNucleosPortables || pedido == kNucleosAvx2) permitidos.store(pedido, std::memory_order_relaxed);
   return usa_avx2() ? kNucleosAvx2 : kNucleosPortables;
 }

@@ -69,15 +69,15 @@ ORIENTA_CON_AVX2 inline __m128 desentrelaza(const float* p) {
 }
 
 // The terms of four pairs, one per lane, grouped as the portable pass groups them.
-ORIENTA_CON_AVX2 inline void terminos_anchos(__m256d dxo, __m256d dyo, __m256d dxd, __m256d dyd,
-                                             __m256d& qo, __m256d& qd, __m256d& p, __m256d& v) {
+ORIENTA_CON_AVX2 inline void terminos_anchos(__m256d dxo, __m256d dyo, __m256d dxd, __m256d dyd, __m256d& qo,
+                                             __m256d& qd, __m256d& p, __m256d& v) {
   qo = _mm256_add_pd(_mm256_mul_pd(dxo, dxo), _mm256_mul_pd(dyo, dyo));
   qd = _mm256_add_pd(_mm256_mul_pd(dxd, dxd), _mm256_mul_pd(dyd, dyd));
   p = _mm256_add_pd(_mm256_mul_pd(dxo, dxd), _mm256_mul_pd(dyo, dyd));
   v = _mm256_sub_pd(_mm256_mul_pd(dxo, dyd), _mm256_mul_pd(dyo, dxd));
 }
-ORIENTA_CON_AVX2 inline void terminos_anchos(__m128 dxo, __m128 dyo, __m128 dxd, __m128 dyd,
-                                             __m128& qo, __m128& qd, __m128& p, __m128& v) {
+ORIENTA_CON_AVX2 inline void terminos_anchos(__m128 dxo, __m128 dyo, __m128 dxd, __m128 dyd, __m128& qo, __m128& qd,
+                                             __m128& p, __m128& v) {
   qo = _mm_add_ps(_mm_mul_ps(dxo, dxo), _mm_mul_ps(dyo, dyo));
   qd = _mm_add_ps(_mm_mul_ps(dxd, dxd), _mm_mul_ps(dyd, dyd));
   p = _mm_add_ps(_mm_mul_ps(dxo, dxd), _mm_mul_ps(dyo, dyd));
@@ -85,8 +85,7 @@ ORIENTA_CON_AVX2 inline void terminos_anchos(__m128 dxo, __m128 dyo, __m128 dxd,
 }
 
 template <class Capa>
-ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double co[2],
-                                         double cd[2], double s[4]) {
+ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double co[2], double cd[2], double s[4]) {
   __m256d suma = _mm256_setzero_pd();  // Σxs, Σys, Σxt, Σyt
   for (uint32_t i = 0; i < n; ++i) {
     suma = _mm256_add_pd(suma, dos(pares.origen(i), pares.destino(i)));
@@ -161,8 +160,7 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, double c
 
 // The float twin: four lanes of single precision in 128-bit registers, the same scheme.
 template <class Capa>
-ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co[2], float cd[2],
-                                         float s[4]) {
+ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co[2], float cd[2], float s[4]) {
   __m128 suma = _mm_setzero_ps();
   for (uint32_t i = 0; i < n; ++i)
     suma = _mm_add_ps(suma, _mm_movelh_ps(punto(pares.origen(i)), punto(pares.destino(i))));
@@ -184,8 +182,7 @@ ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, float co
       const float* d = pares.destino(i);
       __m128 qo, qd, p, v;
       terminos_anchos(_mm_sub_ps(desentrelaza(o), cxo), _mm_sub_ps(desentrelaza(o + 1), cyo),
-                      _mm_sub_ps(desentrelaza(d), cxd), _mm_sub_ps(desentrelaza(d + 1), cyd), qo, qd,
-                      p, v);
+                      _mm_sub_ps(desentrelaza(d), cxd), _mm_sub_ps(desentrelaza(d + 1), cyd), qo, qd, p, v);
       _MM_TRANSPOSE4_PS(qo, qd, p, v);  // rows: pairs i, i+2, i+1, i+3
       acc = _mm_add_ps(acc, qo);
       acc = _mm_add_ps(acc, p);

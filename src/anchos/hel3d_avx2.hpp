@@ -31,10 +31,8 @@ inline void terminos_newton(const T r[9], const T a[3], const T b[3], float t[9]
   t[0] = static_cast<float>(ra1 * b[2] - ra2 * b[1]);
   t[1] = static_cast<float>(ra2 * b[0] - ra0 * b[2]);
   t[2] = static_cast<float>(ra0 * b[1] - ra1 * b[0]);
-  const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1),
-              rf2 = static_cast<float>(ra2);
-  const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]),
-              bf2 = static_cast<float>(b[2]);
+  const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1), rf2 = static_cast<float>(ra2);
+  const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]), bf2 = static_cast<float>(b[2]);
   t[3] = rf1 * bf1 + rf2 * bf2;
   t[4] = rf0 * bf0 + rf2 * bf2;
   t[5] = rf0 * bf0 + rf1 * bf1;
@@ -82,8 +80,8 @@ struct SitioDoble {  // the caller's points, centred in place, through the pair 
   double* const* p;
   // x and y of four points from their 16-byte halves, z one scalar at a time: a point's fourth
   // scalar may lie past the caller's memory.
-  ORIENTA_CON_AVX2 static void tres(const double* q0, const double* q1, const double* q2,
-                                    const double* q3, __m256d v[3]) {
+  ORIENTA_CON_AVX2 static void tres(const double* q0, const double* q1, const double* q2, const double* q3,
+                                    __m256d v[3]) {
     const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(q0)), _mm_loadu_pd(q2), 1);
     const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(q1)), _mm_loadu_pd(q3), 1);
     v[0] = _mm256_unpacklo_pd(a, b);
@@ -112,19 +110,18 @@ struct CopiaSimple {  // the float scratch copy
 
 // Terms of eight pairs as nine registers of eight floats, from double points.
 template <class Lector>
-ORIENTA_CON_AVX2 inline void terminos8(const Lector& lector, uint32_t k, const __m256d r[9],
-                                       __m256 t[9]) {
+ORIENTA_CON_AVX2 inline void terminos8(const Lector& lector, uint32_t k, const __m256d r[9], __m256 t[9]) {
   __m128 m[9][2];
   for (int h = 0; h < 2; ++h) {
     __m256d v[6];
     lector.lee4(k + 4 * uint32_t(h), v);
     const __m256d a0 = v[0], a1 = v[1], a2 = v[2], b0 = v[3], b1 = v[4], b2 = v[5];
-    const __m256d ra0 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[0], a0), _mm256_mul_pd(r[1], a1)),
-                                      _mm256_mul_pd(r[2], a2));
-    const __m256d ra1 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[3], a0), _mm256_mul_pd(r[4], a1)),
-                                      _mm256_mul_pd(r[5], a2));
-    const __m256d ra2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[6], a0), _mm256_mul_pd(r[7], a1)),
-                                      _mm256_mul_pd(r[8], a2));
+    const __m256d ra0 =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[0], a0), _mm256_mul_pd(r[1], a1)), _mm256_mul_pd(r[2], a2));
+    const __m256d ra1 =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[3], a0), _mm256_mul_pd(r[4], a1)), _mm256_mul_pd(r[5], a2));
+    const __m256d ra2 =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r[6], a0), _mm256_mul_pd(r[7], a1)), _mm256_mul_pd(r[8], a2));
     m[0][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra1, b2), _mm256_mul_pd(ra2, b1)));
     m[1][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra2, b0), _mm256_mul_pd(ra0, b2)));
     m[2][h] = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(ra0, b1), _mm256_mul_pd(ra1, b0)));
@@ -150,19 +147,16 @@ ORIENTA_CON_AVX2 inline void terminos8(const Lector& lector, uint32_t k, const _
 }
 
 // The same from the float copy: every step is already single precision.
-ORIENTA_CON_AVX2 inline void terminos8(const CopiaSimple& copia, uint32_t k, const __m256 r[9],
-                                       __m256 t[9]) {
+ORIENTA_CON_AVX2 inline void terminos8(const CopiaSimple& copia, uint32_t k, const __m256 r[9], __m256 t[9]) {
   float* const* c = copia.c;
-  const __m256 a0 = _mm256_loadu_ps(c[0] + k), a1 = _mm256_loadu_ps(c[1] + k),
-               a2 = _mm256_loadu_ps(c[2] + k);
-  const __m256 b0 = _mm256_loadu_ps(c[3] + k), b1 = _mm256_loadu_ps(c[4] + k),
-               b2 = _mm256_loadu_ps(c[5] + k);
-  const __m256 ra0 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[0], a0), _mm256_mul_ps(r[1], a1)),
-                                   _mm256_mul_ps(r[2], a2));
-  const __m256 ra1 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[3], a0), _mm256_mul_ps(r[4], a1)),
-                                   _mm256_mul_ps(r[5], a2));
-  const __m256 ra2 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[6], a0), _mm256_mul_ps(r[7], a1)),
-                                   _mm256_mul_ps(r[8], a2));
+  const __m256 a0 = _mm256_loadu_ps(c[0] + k), a1 = _mm256_loadu_ps(c[1] + k), a2 = _mm256_loadu_ps(c[2] + k);
+  const __m256 b0 = _mm256_loadu_ps(c[3] + k), b1 = _mm256_loadu_ps(c[4] + k), b2 = _mm256_loadu_ps(c[5] + k);
+  const __m256 ra0 =
+      _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[0], a0), _mm256_mul_ps(r[1], a1)), _mm256_mul_ps(r[2], a2));
+  const __m256 ra1 =
+      _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[3], a0), _mm256_mul_ps(r[4], a1)), _mm256_mul_ps(r[5], a2));
+  const __m256 ra2 =
+      _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r[6], a0), _mm256_mul_ps(r[7], a1)), _mm256_mul_ps(r[8], a2));
   t[0] = _mm256_sub_ps(_mm256_mul_ps(ra1, b2), _mm256_mul_ps(ra2, b1));
   t[1] = _mm256_sub_ps(_mm256_mul_ps(ra2, b0), _mm256_mul_ps(ra0, b2));
   t[2] = _mm256_sub_ps(_mm256_mul_ps(ra0, b1), _mm256_mul_ps(ra1, b0));
@@ -176,8 +170,7 @@ ORIENTA_CON_AVX2 inline void terminos8(const CopiaSimple& copia, uint32_t k, con
 
 // g and the upper triangle of kk, as acumula_newton leaves them, from pairs found by lector.
 template <class T, class Lector>
-ORIENTA_CON_AVX2 void acumula_newton_avx2(const Lector& lector, uint32_t n, const T r[9],
-                                          float g[3], float kk[9]) {
+ORIENTA_CON_AVX2 void acumula_newton_avx2(const Lector& lector, uint32_t n, const T r[9], float g[3], float kk[9]) {
   Vector<T> rv[9];
   for (int e = 0; e < 9; ++e) rv[e] = difunde(r[e]);
   __m256 acc = _mm256_setzero_ps();  // g0, g1, g2, k0, k4, k8, k1, k2
@@ -212,15 +205,13 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(const Lector& lector, uint32_t n, cons
 // Centroids of double points through the pair array: (Σxs, Σys, Σxt, Σyt) as the lanes of one
 // register and (Σzs, Σzt) of another, each lane one sum in pair order; then sum·(1/n), as
 // centroides does.
-ORIENTA_CON_AVX2 inline void centroides3_avx2(double* const* p, uint32_t n, double co[3],
-                                              double cd[3]) {
+ORIENTA_CON_AVX2 inline void centroides3_avx2(double* const* p, uint32_t n, double co[3], double cd[3]) {
   __m256d xy = _mm256_setzero_pd();
   __m128d z = _mm_setzero_pd();
   for (uint32_t k = 0; k < n; ++k) {
     const double* o = p[2 * size_t(k)];
     const double* d = p[2 * size_t(k) + 1];
-    xy = _mm256_add_pd(xy, _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(o)),
-                                                _mm_loadu_pd(d), 1));
+    xy = _mm256_add_pd(xy, _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(o)), _mm_loadu_pd(d), 1));
     z = _mm_add_pd(z, _mm_loadh_pd(_mm_load_sd(o + 2), d + 2));
   }
   double s[6];
@@ -240,8 +231,8 @@ ORIENTA_CON_AVX2 inline void centroides3_avx2(double* const* p, uint32_t n, doub
 // grouping, and the sums in the order sa, sb, m0 … m8, n0, n1, n2, n4, n5, n8 (the last six and
 // m2, m5, m6, m7, m8 only for the general start). Pairs left over take the portable expression.
 template <bool kGeneral>
-ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const double co[3],
-                                         const double cd[3], double* const c[6], double s[17]) {
+ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const double co[3], const double cd[3],
+                                         double* const c[6], double s[17]) {
   const __m256d cv[6] = {_mm256_set1_pd(co[0]), _mm256_set1_pd(co[1]), _mm256_set1_pd(co[2]),
                          _mm256_set1_pd(cd[0]), _mm256_set1_pd(cd[1]), _mm256_set1_pd(cd[2])};
   const __m256d cero = _mm256_setzero_pd();
@@ -273,7 +264,7 @@ ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const dou
   double t[16];
   for (int g = 0; g < 4; ++g) _mm256_storeu_pd(t + 4 * g, acc[g]);
   // Sums in the order of s: sa sb m0 m1 | m3 m4 m2 m5 | m6 m7 m8 n0 | n1 n2 n4 n5, then n8.
-  SumasMomentos<double> m = {t[0], t[1], t[2],  t[3],  t[6],  t[4],  t[5],  t[7], t[8],
+  SumasMomentos<double> m = {t[0], t[1],  t[2],  t[3],  t[6],  t[4],  t[5],  t[7], t[8],
                              t[9], t[10], t[11], t[12], t[13], t[14], t[15], n8};
   for (; k < n; ++k) {
     const double* o = p[2 * size_t(k)];
@@ -291,8 +282,7 @@ ORIENTA_CON_AVX2 void centra_y_suma_avx2(double* const* p, uint32_t n, const dou
 
 // The pass over the store of the estimate at hand, in place or the copy. False where there is no
 // wide kernel for it (float points in place): the caller then runs the portable pass.
-ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, double* const* pares,
-                                                    double* const c[6], uint32_t n,
+ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, double* const* pares, double* const c[6], uint32_t n,
                                                     const double r[9], float g[3], float kk[9]) {
   if (en_sitio)
     acumula_newton_avx2<double>(SitioDoble{pares}, n, r, g, kk);
@@ -300,8 +290,7 @@ ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, double* const
     acumula_newton_avx2<double>(CopiaDoble{c}, n, r, g, kk);
   return true;
 }
-ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, float* const*,
-                                                    float* const c[6], uint32_t n,
+ORIENTA_CON_AVX2 inline bool acumula_newton_avx2_en(bool en_sitio, float* const*, float* const c[6], uint32_t n,
                                                     const float r[9], float g[3], float kk[9]) {
   if (en_sitio) return false;
   acumula_newton_avx2<float>(CopiaSimple{c}, n, r, g, kk);

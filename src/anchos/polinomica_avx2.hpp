@@ -39,8 +39,7 @@ constexpr uint32_t antes_de_fila(uint32_t j, uint32_t L) {
 }
 
 // Stores the transpose of a, b, c, d: out[4q + k] = lane q of the k-th register.
-ORIENTA_CON_AVX2 inline void traspone_y_guarda(__m256d a, __m256d b, __m256d c, __m256d d,
-                                               double* out) {
+ORIENTA_CON_AVX2 inline void traspone_y_guarda(__m256d a, __m256d b, __m256d c, __m256d d, double* out) {
   const __m256d t0 = _mm256_unpacklo_pd(a, b);  // a0 b0 a2 b2
   const __m256d t1 = _mm256_unpackhi_pd(a, b);  // a1 b1 a3 b3
   const __m256d t2 = _mm256_unpacklo_pd(c, d);
@@ -54,8 +53,7 @@ ORIENTA_CON_AVX2 inline void traspone_y_guarda(__m256d a, __m256d b, __m256d c, 
 // Pairs i … i+3: m0 … m9, ex, ey of pair i + q, the same values monomios<double, 10> gives one
 // pair at a time, in three blocks of four vectors: block b holds m[4b … 4b + 3] of pair q at 4q.
 ORIENTA_CON_AVX2 inline void monomios_de_cuatro(const CapaPtr<double>& pares, uint32_t i,
-                                                const RegistroHel2Dg<double>& g, double c,
-                                                double s, double mm[48]) {
+                                                const RegistroHel2Dg<double>& g, double c, double s, double mm[48]) {
   const __m256d o02 = dos(pares.origen(i), pares.origen(i + 2));
   const __m256d o13 = dos(pares.origen(i + 1), pares.origen(i + 3));
   const __m256d d02 = dos(pares.destino(i), pares.destino(i + 2));
@@ -65,10 +63,8 @@ ORIENTA_CON_AVX2 inline void monomios_de_cuatro(const CapaPtr<double>& pares, ui
   const __m256d dy = _mm256_sub_pd(_mm256_unpackhi_pd(o02, o13), _mm256_set1_pd(g.yc_origen));
   const __m256d xp = _mm256_sub_pd(_mm256_mul_pd(dx, cv), _mm256_mul_pd(dy, sv));
   const __m256d yp = _mm256_add_pd(_mm256_mul_pd(dx, sv), _mm256_mul_pd(dy, cv));
-  const __m256d ex = _mm256_sub_pd(
-      _mm256_sub_pd(_mm256_unpacklo_pd(d02, d13), _mm256_set1_pd(g.xc_destino)), xp);
-  const __m256d ey = _mm256_sub_pd(
-      _mm256_sub_pd(_mm256_unpackhi_pd(d02, d13), _mm256_set1_pd(g.yc_destino)), yp);
+  const __m256d ex = _mm256_sub_pd(_mm256_sub_pd(_mm256_unpacklo_pd(d02, d13), _mm256_set1_pd(g.xc_destino)), xp);
+  const __m256d ey = _mm256_sub_pd(_mm256_sub_pd(_mm256_unpackhi_pd(d02, d13), _mm256_set1_pd(g.yc_destino)), yp);
   const __m256d m3 = _mm256_mul_pd(xp, xp);
   const __m256d m4 = _mm256_mul_pd(xp, yp);
   const __m256d m5 = _mm256_mul_pd(yp, yp);
@@ -81,8 +77,8 @@ ORIENTA_CON_AVX2 inline void monomios_de_cuatro(const CapaPtr<double>& pares, ui
 constexpr uint32_t lugar(uint32_t q, uint32_t j) { return 16 * (j / 4) + 4 * q + j % 4; }
 
 template <class T, uint32_t U>
-ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n,
-                                         const RegistroHel2Dg<T>& g, T c, T s, T* N, T* rx, T* ry) {
+ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s,
+                                         T* N, T* rx, T* ry) {
   constexpr uint32_t L = sizeof(Vector<T>) / sizeof(T);
   constexpr uint32_t B = (U + L - 1) / L;  // registers of one full row of U
   constexpr uint32_t kN = antes_de_fila(U, L);
@@ -96,7 +92,7 @@ ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n,
       for (uint32_t q = 0; q < 4; ++q) {
         Vector<T> mv[B];
         for (uint32_t b = 0; b < B; ++b) mv[b] = carga(mm + lugar(q, 4 * b));
-#pragma GCC unroll 10
+#  pragma GCC unroll 10
         for (uint32_t j = 0; j < U; ++j) {
           const Vector<T> mj = difunde(mm[lugar(q, j)]);
           for (uint32_t b = 0; b <= j / L; ++b)
@@ -116,7 +112,7 @@ ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n,
     monomios<T, U>(pares.origen(i), pares.destino(i), g, c, s, m, ex, ey);
     Vector<T> mv[B];
     for (uint32_t b = 0; b < B; ++b) mv[b] = junta(m + b * L);
-#pragma GCC unroll 10
+#  pragma GCC unroll 10
     for (uint32_t j = 0; j < U; ++j) {
       const Vector<T> mj = difunde(m[j]);
       for (uint32_t b = 0; b <= j / L; ++b)

@@ -37,8 +37,7 @@ using Vector = decltype(difunde(T(0)));
 // Adds the terms of four pairs to four running sums held as the lanes of acc. w, x, y, z hold the
 // terms of sums 0, 1, 2, 3, one pair per lane; a 4×4 transpose gives one register per pair, and
 // those are added in pair order, so each lane takes its pairs one by one.
-ORIENTA_CON_AVX2 inline __m256d suma_por_pares(__m256d acc, __m256d w, __m256d x, __m256d y,
-                                               __m256d z) {
+ORIENTA_CON_AVX2 inline __m256d suma_por_pares(__m256d acc, __m256d w, __m256d x, __m256d y, __m256d z) {
   const __m256d t0 = _mm256_unpacklo_pd(w, x);  // w0 x0 w2 x2
   const __m256d t1 = _mm256_unpackhi_pd(w, x);  // w1 x1 w3 x3
   const __m256d t2 = _mm256_unpacklo_pd(y, z);

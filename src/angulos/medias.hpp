@@ -57,15 +57,14 @@ struct GruposSimples {
     if (n_no_pos == 0) return r * suma_pos;
     if (n_pos == 0) return r * suma_no_pos;
     // The group means themselves are divisions, not products with a reciprocal.
-    const double media_no_pos =
-        sube_si_cruza(suma_pos / double(n_pos), suma_no_pos / double(n_no_pos));
+    const double media_no_pos = sube_si_cruza(suma_pos / double(n_pos), suma_no_pos / double(n_no_pos));
     return baja_si_pasa_de_pi((double(n_no_pos) * media_no_pos + suma_pos) * r);
   }
 };
 
 struct GruposPesados {
   const float* pesos;
-  double suma_pos = 0.0, suma_no_pos = 0.0;  // Σ w·a with w widened to double
+  double suma_pos = 0.0, suma_no_pos = 0.0;   // Σ w·a with w widened to double
   float peso_pos = 0.0f, peso_no_pos = 0.0f;  // Σ w kept in single precision
 
   void anade(double a, size_t k) {

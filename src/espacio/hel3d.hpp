@@ -51,7 +51,7 @@ bool todos_finitos(const T* v, int cuantos) {
 // takes the terms one by one in array order.
 template <class T>
 struct CentradosCopia {
-  T* c[6];  // a0, a1, a2, b0, b1, b2
+  T* c[6];                                  // a0, a1, a2, b0, b1, b2
   CentradosCopia(T* memoria, uint32_t n) {  // memoria is null when centring in place
     for (int e = 0; e < 6; ++e) c[e] = memoria != nullptr ? memoria + size_t(e) * n : nullptr;
   }
@@ -93,8 +93,8 @@ struct Momentos {
 // place, each point is read as it stands now, so a point shared by several pairs is reduced once
 // per reference.
 template <class T, bool kGeneral, class Centrados>
-Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro_o[3],
-                          const T centro_d[3], const Centrados& destino) {
+Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro_o[3], const T centro_d[3],
+                          const Centrados& destino) {
   const T co0 = centro_o[0], co1 = centro_o[1], co2 = centro_o[2];
   const T cd0 = centro_d[0], cd1 = centro_d[1], cd2 = centro_d[2];
   SumasMomentos<T> s = {T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0), T(0),
@@ -107,7 +107,9 @@ Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro
     destino.guarda(k, a, b);
     suma_momentos<T, kGeneral>(s, a, b);
   }
-  return {s.sa, s.sb, {s.m0, s.m1, s.m2, s.m3, s.m4, s.m5, s.m6, s.m7, s.m8},
+  return {s.sa,
+          s.sb,
+          {s.m0, s.m1, s.m2, s.m3, s.m4, s.m5, s.m6, s.m7, s.m8},
           {s.n0, s.n1, s.n2, T(0), s.n4, s.n5, T(0), T(0), s.n8}};
 }
 
@@ -115,10 +117,8 @@ Momentos<T> centra_y_suma(const CapaPtr<T, T>& pares, uint32_t n, const T centro
 // matrix kk, before its off-diagonal entries are halved. The nine sums are scalars of their own
 // and the rotation is held in locals, so nothing is reloaded per pair.
 template <class T, class Centrados>
-void acumula_newton(const Centrados& centrados, uint32_t n, const T r[9], float g[3],
-                    float kk[9]) {
-  const T r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3], r4 = r[4], r5 = r[5], r6 = r[6], r7 = r[7],
-          r8 = r[8];
+void acumula_newton(const Centrados& centrados, uint32_t n, const T r[9], float g[3], float kk[9]) {
+  const T r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3], r4 = r[4], r5 = r[5], r6 = r[6], r7 = r[7], r8 = r[8];
   float g0 = 0.0f, g1 = 0.0f, g2 = 0.0f;
   float k0 = 0.0f, k1 = 0.0f, k2 = 0.0f, k4 = 0.0f, k5 = 0.0f, k8 = 0.0f;
   for (uint32_t k = 0; k < n; ++k) {
@@ -131,10 +131,8 @@ void acumula_newton(const Centrados& centrados, uint32_t n, const T r[9], float 
     g0 = g0 + static_cast<float>(ra1 * b[2] - ra2 * b[1]);
     g1 = g1 + static_cast<float>(ra2 * b[0] - ra0 * b[2]);
     g2 = g2 + static_cast<float>(ra0 * b[1] - ra1 * b[0]);
-    const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1),
-                rf2 = static_cast<float>(ra2);
-    const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]),
-                bf2 = static_cast<float>(b[2]);
+    const float rf0 = static_cast<float>(ra0), rf1 = static_cast<float>(ra1), rf2 = static_cast<float>(ra2);
+    const float bf0 = static_cast<float>(b[0]), bf1 = static_cast<float>(b[1]), bf2 = static_cast<float>(b[2]);
     k0 = k0 + (rf1 * bf1 + rf2 * bf2);
     k4 = k4 + (rf0 * bf0 + rf2 * bf2);
     k8 = k8 + (rf0 * bf0 + rf1 * bf1);
@@ -192,8 +190,8 @@ inline constexpr int32_t kSinMemoria = -2;
 // Estimates hel from n pairs: pares[2k] → source point k, pares[2k+1] → target point k.
 // T is the scalar of the points and of the record (Registro: Hel3Dg_dbl or Hel3Dg_fl).
 template <class T, class Registro>
-int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_general,
-                      int32_t centrar_en_sitio, float* inversa_normal) {
+int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_general, int32_t centrar_en_sitio,
+                      float* inversa_normal) {
   // 1. Scratch first, so that a refusal leaves everything untouched. Six scalars per pair, sized
   // in 64 bits: 48·n wraps 32 bits from n = 89 478 486 on. n = 0 has nothing to store, and a
   // zero-byte request may legitimately come back null, so it is not made.
@@ -239,7 +237,9 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
         centra_y_suma_avx2<true>(pares, n, centro_o, centro_d, en_la_copia.c, s);
       else
         centra_y_suma_avx2<false>(pares, n, centro_o, centro_d, en_la_copia.c, s);
-      mom = {s[0], s[1], {s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10]},
+      mom = {s[0],
+             s[1],
+             {s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10]},
              {s[11], s[12], s[13], 0.0, s[14], s[15], 0.0, 0.0, s[16]}};
       hechos = true;
     }
@@ -266,8 +266,7 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     inversa_simetrica<T>(nn);
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j)
-        r[3 * i + j] = (m[3 * i] * nn[3 * j] + m[3 * i + 1] * nn[3 * j + 1]) +
-                       m[3 * i + 2] * nn[3 * j + 2];
+        r[3 * i + j] = (m[3 * i] * nn[3 * j] + m[3 * i + 1] * nn[3 * j + 1]) + m[3 * i + 2] * nn[3 * j + 2];
     convierte_en_rotacion<T>(r);
   } else {
     // The rotation about z that best carries (a0, a1) onto (b0, b1): its cosine and sine are
@@ -308,8 +307,7 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
     definida = inversa_simetrica<float>(kinv);
 
     float x[3];
-    for (int i = 0; i < 3; ++i)
-      x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
+    for (int i = 0; i < 3; ++i) x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
     T d[9];
     // The update is the Cayley rotation of x/2 (type 26), its products in single precision and
     // its sums in T's; x is overwritten, and no longer needed.
@@ -335,8 +333,8 @@ int32_t estima_hel3dg(T* const* pares, uint32_t n, Registro* hel, int32_t aprox_
 
   // The last K⁻¹ is judged whether or not the caller asked for it, so that the status does not
   // depend on the optional output.
-  const bool finito = todos_finitos(centro_o, 3) && todos_finitos(centro_d, 3) &&
-                      std::isfinite(escala) && todos_finitos(r, 9) && todos_finitos(kinv, 9);
+  const bool finito = todos_finitos(centro_o, 3) && todos_finitos(centro_d, 3) && std::isfinite(escala) &&
+                      todos_finitos(r, 9) && todos_finitos(kinv, 9);
   if (!finito) return kEstimaNoFinita;
   if (!detenida || !definida || !casi_rotacion(r)) return kEstimaNoOptima;
   return kEstimaHecha;

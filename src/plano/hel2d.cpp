@@ -10,12 +10,8 @@ extern "C" Hel2Dg_dbl Hel2Dg___ptr_dbl(const double* const* P, uint32_t n) {
 extern "C" Hel2Dg_fl Hel2Dg___ptr_fl(const float* const* P, uint32_t n) {
   return estima_hel2dg<float>(CapaPtr<float>{P}, n);
 }
-extern "C" Hel2Dg_dbl Hel2Dg___p_dbl(const double* A, uint32_t n) {
-  return estima_hel2dg<double>(CapaP<double>{A}, n);
-}
-extern "C" Hel2Dg_fl Hel2Dg___p_fl(const float* A, uint32_t n) {
-  return estima_hel2dg<float>(CapaP<float>{A}, n);
-}
+extern "C" Hel2Dg_dbl Hel2Dg___p_dbl(const double* A, uint32_t n) { return estima_hel2dg<double>(CapaP<double>{A}, n); }
+extern "C" Hel2Dg_fl Hel2Dg___p_fl(const float* A, uint32_t n) { return estima_hel2dg<float>(CapaP<float>{A}, n); }
 extern "C" Hel2Dg_dbl Hel2Dg___pp_dbl(const double* S, const double* T, uint32_t n) {
   return estima_hel2dg<double>(CapaPP<double>{S, T}, n);
 }
@@ -34,12 +30,10 @@ extern "C" Hel2Dg_dbl Hel2Dg___gg_dbl(const double* S, const double* T, int64_t 
 extern "C" Hel2Dg_fl Hel2Dg___gg_fl(const float* S, const float* T, int64_t s, uint32_t n) {
   return estima_hel2dg<float>(CapaMixed<float>{bytes(S), bytes(T), s, s}, n);
 }
-extern "C" Hel2Dg_dbl Hel2Dg___mixed_dbl(const double* S, int64_t sS, const double* T, int64_t sT,
-                                         uint32_t n) {
+extern "C" Hel2Dg_dbl Hel2Dg___mixed_dbl(const double* S, int64_t sS, const double* T, int64_t sT, uint32_t n) {
   return estima_hel2dg<double>(CapaMixed<double>{bytes(S), bytes(T), sS, sT}, n);
 }
-extern "C" Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float* T, int64_t sT,
-                                       uint32_t n) {
+extern "C" Hel2Dg_fl Hel2Dg___mixed_fl(const float* S, int64_t sS, const float* T, int64_t sT, uint32_t n) {
   return estima_hel2dg<float>(CapaMixed<float>{bytes(S), bytes(T), sS, sT}, n);
 }
 

@@ -41,9 +41,7 @@ struct CapaG {  // one strided array, source and target entries alternating
   const unsigned char* b;
   int64_t d;
   const T* origen(uint32_t i) const { return reinterpret_cast<const T*>(b + 2 * int64_t(i) * d); }
-  const T* destino(uint32_t i) const {
-    return reinterpret_cast<const T*>(b + (2 * int64_t(i) + 1) * d);
-  }
+  const T* destino(uint32_t i) const { return reinterpret_cast<const T*>(b + (2 * int64_t(i) + 1) * d); }
 };
 
 template <class T>
@@ -81,8 +79,7 @@ template <class T>
 template <class T>
 void giro_unitario(T p, T v, T& coseno, T& seno) {
   const T pv = p * p + v * v;
-  if (pv == std::numeric_limits<T>::infinity() || pv == T(0))
-    return giro_fuera_de_rango(p, v, pv, coseno, seno);
+  if (pv == std::numeric_limits<T>::infinity() || pv == T(0)) return giro_fuera_de_rango(p, v, pv, coseno, seno);
   const T k = T(1) / std::sqrt(pv);
   coseno = k * p;
   seno = k * v;

@@ -59,8 +59,8 @@ void pliega_orden_dos(const Potencias<T>& p, const T* a, T* coef) {
 
 template <class T>
 void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
-  const T c3_menos = p.c3 - (p.s2c + p.s2c);     // c³ − 2·s²·c
-  const T sc2_menos = (p.sc2 + p.sc2) - p.s3;    // 2·s·c² − s³
+  const T c3_menos = p.c3 - (p.s2c + p.s2c);   // c³ − 2·s²·c
+  const T sc2_menos = (p.sc2 + p.sc2) - p.s3;  // 2·s·c² − s³
   const T tres_sc2 = p.sc2 * T(3), tres_s2c = p.s2c * T(3);
   coef[5] = ((a[6] * p.c3 + a[7] * p.sc2) + a[8] * p.s2c) + a[9] * p.s3;
   coef[6] = ((a[7] * c3_menos - tres_sc2 * a[6]) + a[8] * sc2_menos) + tres_s2c * a[9];
@@ -71,8 +71,7 @@ void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
 // The monomials of one pair in the carried coordinates (X′, Y′) and the residuals (ex, ey) they
 // are fitted to, for U = 3, 6 or 10 monomials.
 template <class T, uint32_t U>
-inline void monomios(const T* o, const T* d, const RegistroHel2Dg<T>& g, T c, T s, T m[10], T& ex,
-                     T& ey) {
+inline void monomios(const T* o, const T* d, const RegistroHel2Dg<T>& g, T c, T s, T m[10], T& ex, T& ey) {
   const T dx = o[0] - g.xc_origen;
   const T dy = o[1] - g.yc_origen;
   const T xp = dx * c - dy * s;
@@ -100,8 +99,7 @@ inline void monomios(const T* o, const T* d, const RegistroHel2Dg<T>& g, T c, T 
 // side by side in vector lanes, each lane still one entry taking the pairs in order. The AVX2
 // kernel (anchos/polinomica_avx2.hpp) makes the same additions.
 template <class T, uint32_t U>
-void suma_normales(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s,
-                   T* N, T* rx, T* ry) {
+void suma_normales(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N, T* rx, T* ry) {
 #if ORIENTA_AVX2
   if (usa_avx2()) return suma_normales_avx2<T, U>(pares, n, g, c, s, N, rx, ry);
 #endif

@@ -10,6 +10,4 @@ extern "C" void MatrizRotGT_ωφκ(const SenosCosenos* sc, Matriz3x3 M) {
 }
 extern "C" void MatrizRotGT_κωφ(SenosCosenos* sc, Matriz3x3 M) { matriz_kappa_omega_phi(sc->v, M); }
 extern "C" void MatrizRotGT_κwκ(const SenosCosenos* sc, Matriz3x3 M) { matriz_kappa_w_kappa(sc->v, M); }
-extern "C" void MatrizRot_κωφ(double angulos[3], Matriz3x3 M) {
-  matriz_kappa_omega_phi_angulos(angulos, M);
-}
+extern "C" void MatrizRot_κωφ(double angulos[3], Matriz3x3 M) { matriz_kappa_omega_phi_angulos(angulos, M); }

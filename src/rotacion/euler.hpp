@@ -9,8 +9,7 @@
 namespace orienta::interno {
 
 // M = Rz(κ)·Ry(φ)·Rx(ω) from the sines and cosines of ω, φ, κ.
-inline void matriz_omega_phi_kappa(double so, double co, double sp, double cp, double sk,
-                                   double ck, double* M) {
+inline void matriz_omega_phi_kappa(double so, double co, double sp, double cp, double sk, double ck, double* M) {
   M[0] = cp * ck;
   M[1] = sp * so * ck - sk * co;
   M[2] = so * sk + sp * co * ck;
@@ -68,8 +67,8 @@ inline void matriz_kappa_omega_phi_angulos(double* angulos, double* M) {
   angulos[1] = omega;
   angulos[2] = phi;
   double A[9];
-  matriz_omega_phi_kappa(std::sin(kappa), std::cos(kappa), std::sin(omega), std::cos(omega),
-                         std::sin(phi), std::cos(phi), A);
+  matriz_omega_phi_kappa(std::sin(kappa), std::cos(kappa), std::sin(omega), std::cos(omega), std::sin(phi),
+                         std::cos(phi), A);
   // New entry (i, j) = old entry ((i + 1) mod 3, (j + 1) mod 3).
   static constexpr int kCiclo[9] = {4, 5, 3, 7, 8, 6, 1, 2, 0};
   for (int k = 0; k < 9; ++k) M[k] = A[kCiclo[k]];

@@ -24,16 +24,14 @@ inline double envuelve(double a) {
 // (ω, φ, κ) of M = Rz(κ)·Ry(φ)·Rx(ω).
 inline Terna angulos_omega_phi_kappa(const double* m) {
   // Off gimbal lock asin(−m6) is well conditioned and κ, ω come from their own column and row.
-  if (std::fabs(m[6]) < 0.9)
-    return Terna{{std::atan2(m[7], m[8]), std::asin(-m[6]), std::atan2(m[3], m[0])}};
+  if (std::fabs(m[6]) < 0.9) return Terna{{std::atan2(m[7], m[8]), std::asin(-m[6]), std::atan2(m[3], m[0])}};
 
   // Near φ = ±π/2 asin loses half its digits; acos of the length of the first column does not.
   const double phi0 = std::acos(std::sqrt(m[0] * m[0] + m[3] * m[3]));
   // φ near +π/2 fixes κ − ω well, φ near −π/2 fixes κ + ω; d is that well-determined combination.
   const bool arriba = m[6] < 0;
   const double phi = arriba ? phi0 : -phi0;
-  const double d = arriba ? std::atan2(m[5] - m[1], m[4] + m[2])
-                          : std::atan2(-m[1] - m[5], m[4] - m[2]);
+  const double d = arriba ? std::atan2(m[5] - m[1], m[4] + m[2]) : std::atan2(-m[1] - m[5], m[4] - m[2]);
   // At exact gimbal lock only d is defined: ω = 0 carries none of it, and d is not wrapped.
   if ((m[0] == 0 && m[3] == 0) || (m[7] == 0 && m[8] == 0)) return Terna{{0.0, phi, d}};
 
@@ -83,8 +81,7 @@ inline Terna vector_tipo24(const double* m) {
       r.v[i] = 0.0;
       continue;
     }
-    const bool negativo =
-        i == mayor ? negativo_mayor : (simetrica[mayor][i] < 0 ? !negativo_mayor : negativo_mayor);
+    const bool negativo = i == mayor ? negativo_mayor : (simetrica[mayor][i] < 0 ? !negativo_mayor : negativo_mayor);
     const double magnitud = std::sqrt(q[i]);
     r.v[i] = negativo ? -magnitud : magnitud;
   }
@@ -96,8 +93,7 @@ inline Terna vector_tipo24(const double* m) {
 // `propia` is the address of this library's own ω-φ-κ recovery: with it the half turn is taken
 // out of the returned angles, with any other function out of the matrix. The code is written
 // through `codigo` as soon as the quarter turn is settled and again when a half turn is added.
-inline Terna quita_vueltas(const double* m, FuncGmatriz recuperar, FuncGmatriz propia,
-                           uint32_t* codigo) {
+inline Terna quita_vueltas(const double* m, FuncGmatriz recuperar, FuncGmatriz propia, uint32_t* codigo) {
   const double s = m[1] * m[3] + m[0] * m[4];
   double girada[9];
   const double* w = m;

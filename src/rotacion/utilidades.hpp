@@ -65,8 +65,7 @@ int32_t convierte_en_rotacion(T* m) {
   T filas[3], columnas[3];
   for (int i = 0; i < 3; ++i)
     filas[i] = (m[3 * i] * m[3 * i] + m[3 * i + 1] * m[3 * i + 1]) + m[3 * i + 2] * m[3 * i + 2];
-  for (int j = 0; j < 3; ++j)
-    columnas[j] = (m[j] * m[j] + m[3 + j] * m[3 + j]) + m[6 + j] * m[6 + j];
+  for (int j = 0; j < 3; ++j) columnas[j] = (m[j] * m[j] + m[3 + j] * m[3 + j]) + m[6 + j] * m[6 + j];
   const Orden3 of = ordena_longitudes(filas);
   const Orden3 oc = ordena_longitudes(columnas);
 

@@ -14,9 +14,9 @@ namespace orienta::interno {
 // What a vector type contributes to the shared scheme, all in the vector's scalar type T.
 template <class T>
 struct Rodrigues {
-  T k;             // the factor of p·pᵀ − |p|²·I
-  T xy, zx, yz;    // the symmetric off-diagonal products (elements 1/3, 2/6, 5/7)
-  T s[3];          // the vector left in the caller's array: sin θ·n
+  T k;           // the factor of p·pᵀ − |p|²·I
+  T xy, zx, yz;  // the symmetric off-diagonal products (elements 1/3, 2/6, 5/7)
+  T s[3];        // the vector left in the caller's array: sin θ·n
 };
 
 // Type 20: p = θ·n. k = (1 − cos θ)/θ², s = (sin θ/θ)·p.

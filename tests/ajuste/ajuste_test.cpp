@@ -56,7 +56,11 @@ Pares genera(int dim, uint32_t n, const M3d& r, double s, std::array<double, 3> 
 const std::array<double, 3> kT = {512345.678, 4401234.567, 321.5};
 
 TEST(Ajuste3D, ExactoACualquierGiro) {
-  struct Caso { const char* nombre; M3d r; uint32_t n; };
+  struct Caso {
+    const char* nombre;
+    M3d r;
+    uint32_t n;
+  };
   const Caso casos[] = {
       {"identity, 3 pairs", eje_angulo({0, 0, 1}, 0), 3},
       {"half turn about x", eje_angulo({1, 0, 0}, kPi), 4},
@@ -124,8 +128,15 @@ using Modelo = void (*)(const Real* x, const double* o, const double* c, Real* f
 void helmert3d(const Real* x, const double* o, const double*, Real* f) {
   const Real sw = std::sin(x[3]), cw = std::cos(x[3]), sf = std::sin(x[4]), cf = std::cos(x[4]);
   const Real sk = std::sin(x[5]), ck = std::cos(x[5]);
-  const Real r[9] = {ck * cf, ck * sf * sw - sk * cw, ck * sf * cw + sk * sw, sk * cf, sk * sf * sw + ck * cw,
-                     sk * sf * cw - ck * sw, -sf, cf * sw, cf * cw};
+  const Real r[9] = {ck * cf,
+                     ck * sf * sw - sk * cw,
+                     ck * sf * cw + sk * sw,
+                     sk * cf,
+                     sk * sf * sw + ck * cw,
+                     sk * sf * cw - ck * sw,
+                     -sf,
+                     cf * sw,
+                     cf * cw};
   for (int k = 0; k < 3; ++k) f[k] = x[k] + x[6] * (r[3 * k] * o[0] + r[3 * k + 1] * o[1] + r[3 * k + 2] * o[2]);
 }
 void helmert2d(const Real* x, const double* o, const double*, Real* f) {
@@ -145,7 +156,12 @@ void poli2(const Real* x, const double* o, const double* c, Real* f) {  // about
 // Q(m, x) = e⁻ˣ·Σ_{j<m} xʲ/j!, with x = vᵀPv/2.
 TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
   using MatL = Eigen::Matrix<Real, Eigen::Dynamic, Eigen::Dynamic>;
-  struct Caso { const char* nombre; int modelo, dim, u; Modelo f; int spp; };
+  struct Caso {
+    const char* nombre;
+    int modelo, dim, u;
+    Modelo f;
+    int spp;
+  };
   const Caso casos[] = {{"3D, one σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 1},
                         {"3D, plan and height σ", ORIENTA_HELMERT3D, 3, 7, helmert3d, 2},
                         {"2D similarity", ORIENTA_HELMERT2D, 2, 4, helmert2d, 1},
@@ -199,7 +215,8 @@ TEST(AjusteEstadisticas, CoincidenConUnCalculoIndependiente) {
     EXPECT_NEAR(e.chi2_p, double(std::exp(-vtpv / 2) * cola), 1e-12);
     for (int i = 0; i < c.u; ++i)
       for (int j = 0; j < c.u; ++j)
-        EXPECT_NEAR(e.covarianza[i * c.u + j], double(s02 * Q(i, j)), 1e-5 * double(s02 * std::sqrt(Q(i, i) * Q(j, j))));
+        EXPECT_NEAR(e.covarianza[i * c.u + j], double(s02 * Q(i, j)),
+                    1e-5 * double(s02 * std::sqrt(Q(i, i) * Q(j, j))));
     const MatL H = A * Q * A.transpose();  // leverages on the diagonal
     for (int o = 0; o < m; ++o) {
       const double qvv = double(1 / P(o, o) - H(o, o));
@@ -220,7 +237,8 @@ TEST(AjusteEstadisticas, CalibradasSobreRuidoSimulado) {
     const int ensayos = 300;
     int r = 0;
     for (int k = 0; k < ensayos; ++k) {
-      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, dim == 3 ? -1.0 : 0.0, 3}, 2.5), 1.0, kT, 0.005, 1000 + k, 2e5);
+      Pares p = genera(dim, 12, eje_angulo({dim == 3 ? 1.0 : 0.0, dim == 3 ? -1.0 : 0.0, 3}, 2.5), 1.0, kT, 0.005,
+                       1000 + k, 2e5);
       p.sigma.assign(p.n(), 0.005);
       orienta_transformacion t;
       orienta_estadisticas e;
@@ -244,7 +262,12 @@ TEST(AjusteEstadisticas, CalibradasSobreRuidoSimulado) {
 }
 
 TEST(AjusteDepuracion, EncuentraLosErroresSembradosYSoloEsos) {
-  struct Caso { const char* nombre; int modelo, dim; std::vector<uint32_t> malos; bool con_sigma; };
+  struct Caso {
+    const char* nombre;
+    int modelo, dim;
+    std::vector<uint32_t> malos;
+    bool con_sigma;
+  };
   // 3D with σ given is the tool's snooping test; here the other models, and no σ (Pope's τ).
   const Caso casos[] = {{"3D, two blunders, Pope", ORIENTA_HELMERT3D, 3, {0, 9}, false},
                         {"3D, none", ORIENTA_HELMERT3D, 3, {}, true},
@@ -285,7 +308,14 @@ TEST(AjusteDepuracion, EncuentraLosErroresSembradosYSoloEsos) {
 // tool's tests; here what the tool never passes and what it cannot reach.
 TEST(AjusteEstados, EntradaDegeneradaConSuPropioEstado) {
   const double nan = std::nan(""), inf = INFINITY;
-  struct Caso { const char* nombre; int modelo, dim; std::vector<double> o, d, sigma; int spp; double umbral; int32_t estado; };
+  struct Caso {
+    const char* nombre;
+    int modelo, dim;
+    std::vector<double> o, d, sigma;
+    int spp;
+    double umbral;
+    int32_t estado;
+  };
   const std::vector<double> o3 = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, o2 = {0, 0, 1, 0, 0, 1, 1, 1};
   const std::vector<double> recta2 = {1e6, 0, 1e6 + 1, 2, 1e6 + 2, 4, 1e6 + 3, 6};
   const std::vector<double> circulo = {1, 0, 0, 1, -1, 0, 0, -1, 0.6, 0.8, -0.8, 0.6, 0.6, -0.8};
@@ -293,13 +323,45 @@ TEST(AjusteEstados, EntradaDegeneradaConSuPropioEstado) {
       {"unknown model", 9, 2, o2, o2, {}, 1, 0, ORIENTA_E_ARGUMENTO},
       {"two σ per pair in 2D", ORIENTA_HELMERT2D, 2, o2, o2, {1, 1, 1, 1, 1, 1, 1, 1}, 2, 0, ORIENTA_E_ARGUMENTO},
       {"negative threshold", ORIENTA_HELMERT2D, 2, o2, o2, {}, 1, -1, ORIENTA_E_ARGUMENTO},
-      {"five pairs, order 2", ORIENTA_POLI2D_2, 2, {0, 0, 1, 0, 0, 1, 1, 1, 2, 3}, {0, 0, 1, 0, 0, 1, 1, 1, 2, 3}, {}, 1, 0, ORIENTA_E_POCOS},
+      {"five pairs, order 2",
+       ORIENTA_POLI2D_2,
+       2,
+       {0, 0, 1, 0, 0, 1, 1, 1, 2, 3},
+       {0, 0, 1, 0, 0, 1, 1, 1, 2, 3},
+       {},
+       1,
+       0,
+       ORIENTA_E_POCOS},
       {"NaN coordinate", ORIENTA_AFIN2D, 2, o2, {0, 0, nan, 0, 0, 1, 1, 1}, {}, 1, 0, ORIENTA_E_NO_FINITO},
-      {"infinite source", ORIENTA_HELMERT3D, 3, {0, 0, 0, 1, 0, 0, 0, inf, 0, 0, 0, 1}, o3, {}, 1, 0, ORIENTA_E_NO_FINITO},
+      {"infinite source",
+       ORIENTA_HELMERT3D,
+       3,
+       {0, 0, 0, 1, 0, 0, 0, inf, 0, 0, 0, 1},
+       o3,
+       {},
+       1,
+       0,
+       ORIENTA_E_NO_FINITO},
       {"zero σ", ORIENTA_HELMERT2D, 2, o2, o2, {1, 0, 1, 1}, 1, 0, ORIENTA_E_NO_FINITO},
-      {"coincident targets", ORIENTA_HELMERT3D, 3, o3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}, {}, 1, 0, ORIENTA_E_COINCIDENTES},
+      {"coincident targets",
+       ORIENTA_HELMERT3D,
+       3,
+       o3,
+       {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7},
+       {},
+       1,
+       0,
+       ORIENTA_E_COINCIDENTES},
       {"order 2 on a circle", ORIENTA_POLI2D_2, 2, circulo, circulo, {}, 1, 0, ORIENTA_E_RANGO},
-      {"squares overflow", ORIENTA_HELMERT3D, 3, {0, 0, 0, 1e300, 0, 0, 0, 1e300, 0, 0, 0, 1e300}, o3, {}, 1, 0, ORIENTA_E_DESBORDA},
+      {"squares overflow",
+       ORIENTA_HELMERT3D,
+       3,
+       {0, 0, 0, 1e300, 0, 0, 0, 1e300, 0, 0, 0, 1e300},
+       o3,
+       {},
+       1,
+       0,
+       ORIENTA_E_DESBORDA},
       {"collinear 2D similarity is fine", ORIENTA_HELMERT2D, 2, recta2, o2, {}, 1, 0, ORIENTA_OK},
   };
   for (const Caso& c : casos) {

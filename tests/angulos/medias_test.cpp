@@ -27,7 +27,9 @@ const Caso kCasos[] = {
     // Exactly π apart is not "more than π": no shift, π/2. A shift would give about −π/2.
     {"groups exactly pi apart", {kPi, 0.0}, {}, (1.0 * 0.0 + kPi) * 0.5},
     // The zero joins −3.1: N̄ = −1.55 lies more than π below 3.1; were it positive, N̄ = −3.1.
-    {"zero counts as non-positive", {3.1, 0.0, -3.1}, {},
+    {"zero counts as non-positive",
+     {3.1, 0.0, -3.1},
+     {},
      (2.0 * ((-3.1 + 0.0) / 2.0 + kVuelta) + 3.1) * (1.0 / 3.0) - kVuelta},
     // sum·(1/n) and sum/n differ in the last place here.
     {"one group, 5 times 1/3", {2.0, 2.0, 1.0}, {}, 5.0 * (1.0 / 3.0)},
@@ -36,7 +38,9 @@ const Caso kCasos[] = {
     {"zero weight leaves its group out", {1.0, -1.0}, {1.0f, 0.0f}, 1.0},
     {"only zero weights", {1.0, -2.0}, {0.0f, 0.0f}, NAN},  // no triplets at all: the means fuzz target
     // The total 1 + 2⁻³⁰ rounds to 1 in float; a double total would not.
-    {"weight total in float", {3.0, -3.0}, {0x1p-30f, 1.0f},
+    {"weight total in float",
+     {3.0, -3.0},
+     {0x1p-30f, 1.0f},
      ((-3.0 + kVuelta) * 1.0 + 0x1p-30 * 3.0) / double(1.0f + 0x1p-30f) - kVuelta},
 };
 

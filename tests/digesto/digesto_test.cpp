@@ -20,7 +20,8 @@ using namespace prueba;
 class Azar {
  public:
   explicit Azar(uint64_t semilla) : s_(semilla) {}
-  template <class T = double> T real(double amplitud) {  // uniform in [−amplitud, amplitud)
+  template <class T = double>
+  T real(double amplitud) {  // uniform in [−amplitud, amplitud)
     uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -33,7 +34,8 @@ class Azar {
 
 class Digesto {
  public:
-  template <class T> void anota(const T* v, size_t n = 1) {
+  template <class T>
+  void anota(const T* v, size_t n = 1) {
     for (size_t k = 0; k < n; ++k) {
       if constexpr (std::is_floating_point_v<T>)
         if (std::isnan(v[k])) {
@@ -43,7 +45,8 @@ class Digesto {
       bytes(&v[k], sizeof(T));
     }
   }
-  template <class T, class Registro> void registro(const Registro& r) {  // a record of scalars only
+  template <class T, class Registro>
+  void registro(const Registro& r) {  // a record of scalars only
     anota(reinterpret_cast<const T*>(&r), sizeof r / sizeof(T));
   }
   uint64_t valor() const { return h_; }
@@ -76,7 +79,8 @@ SenosCosenos senos(Azar& a) {
 }
 
 // Calls f(args...) and digests what it returns, if anything.
-template <class F, class... A> void llama(Digesto& d, F f, A... args) {
+template <class F, class... A>
+void llama(Digesto& d, F f, A... args) {
   if constexpr (std::is_void_v<decltype(f(args...))>) {
     f(args...);
   } else {
@@ -85,14 +89,16 @@ template <class F, class... A> void llama(Digesto& d, F f, A... args) {
   }
 }
 // A vector of V within ±centesimas/100, then F(vector, matrix of M): the matrix and the vector.
-template <class V, class M, auto F, int Centesimas> void vector_(Azar& a, Digesto& d, uint32_t) {
+template <class V, class M, auto F, int Centesimas>
+void vector_(Azar& a, Digesto& d, uint32_t) {
   const double r = Centesimas / 100.0;
   V p[3] = {a.real<V>(r), a.real<V>(r), a.real<V>(r)};
   M m[9];
   llama(d, F, p, m);
   d.anota(m, 9), d.anota(p, 3);
 }
-template <int Cual> void euler(Azar& a, Digesto& d, uint32_t) {
+template <int Cual>
+void euler(Azar& a, Digesto& d, uint32_t) {
   SenosCosenos sc = senos(a);
   double m[9];
   Cual == 0 ? MatrizRotGT_ωφκ(&sc, m) : Cual == 1 ? MatrizRotGT_κωφ(&sc, m) : MatrizRotGT_κwκ(&sc, m);
@@ -100,7 +106,8 @@ template <int Cual> void euler(Azar& a, Digesto& d, uint32_t) {
 }
 // Rotations of type-24 vectors up to the half turn (both branches of the recovery); Getoffset_matriz
 // with that recovery and with none.
-template <int Cual> void recupera(Azar& a, Digesto& d, uint32_t) {
+template <int Cual>
+void recupera(Azar& a, Digesto& d, uint32_t) {
   double p[3] = {a.real(1.15), a.real(1.15), a.real(1.15)}, m[9];
   uint32_t codigo = 0;
   MatrizRot_24(p, m);
@@ -109,7 +116,8 @@ template <int Cual> void recupera(Azar& a, Digesto& d, uint32_t) {
   d.anota(&codigo);
 }
 // A matrix of T filled by Valor, then F(matrix) in place.
-template <class T, auto F, double (*Valor)(Azar&, int)> void matriz(Azar& a, Digesto& d, uint32_t) {
+template <class T, auto F, double (*Valor)(Azar&, int)>
+void matriz(Azar& a, Digesto& d, uint32_t) {
   T m[9];
   for (int k = 0; k < 9; ++k) m[k] = T(Valor(a, k));
   llama(d, F, m);
@@ -131,7 +139,8 @@ void medias(Azar& a, Digesto& d, uint32_t n) {
 
 // c pairs in moderate coordinates (far from where P² + V² overflows or underflows): a similarity
 // plus noise in the six layouts, or a polynomial map for the polynomial estimation.
-template <class T> struct Pares {
+template <class T>
+struct Pares {
   std::vector<T> s, t, st;  // sources, targets, and both interleaved
   std::vector<const T*> P;
   Pares(Azar& a, uint32_t n, bool polinomio) : s(2 * n), t(2 * n) {
@@ -146,7 +155,8 @@ template <class T> struct Pares {
   }
 };
 // The six layouts one after the other, then the plain form of the first.
-template <class T> void hel2d(Azar& a, Digesto& d, uint32_t n) {
+template <class T>
+void hel2d(Azar& a, Digesto& d, uint32_t n) {
   n %= 48;
   Pares<T> q(a, n, false);
   const int64_t e = 2 * sizeof(T);
@@ -159,7 +169,8 @@ template <class T> void hel2d(Azar& a, Digesto& d, uint32_t n) {
   for (const Hel2Dg<T>& r : h) d.registro<T>(r);
   d.registro<T>(plano(&h[0]));
 }
-template <class T> void polinomica(Azar& a, Digesto& d, uint32_t n) {
+template <class T>
+void polinomica(Azar& a, Digesto& d, uint32_t n) {
   Pares<T> q(a, n % 40, true);
   Polinomica<T> t = {};
   t.tipo = n % 10;
@@ -170,7 +181,8 @@ template <class T> void polinomica(Azar& a, Digesto& d, uint32_t n) {
 }
 
 // Similarities by a type-26 rotation with noise, n = c % 40, both starts.
-template <class T, int32_t General> void hel3d_(Azar& a, Digesto& d, uint32_t n) {
+template <class T, int32_t General>
+void hel3d_(Azar& a, Digesto& d, uint32_t n) {
   n %= 40;
   double r[9], v[3] = {a.real(3), a.real(3), a.real(3)};
   MatrizRot_26(v, r);

@@ -13,11 +13,13 @@ namespace {
 
 GEMELOS(resuelve, resuelve_sistema_sim_t_2_dbl, resuelve_sistema_sim_t_2_fl)
 
-template <class T> class ResuelveTest : public ::testing::Test {};
+template <class T>
+class ResuelveTest : public ::testing::Test {};
 TYPED_TEST_SUITE(ResuelveTest, prueba::Escalares);
 
 // Full symmetric u×u matrix (by rows) to the packed lower triangle by rows.
-template <class T> std::vector<T> empaqueta(const std::vector<double>& A, int u) {
+template <class T>
+std::vector<T> empaqueta(const std::vector<double>& A, int u) {
   std::vector<T> N;
   for (int j = 0; j < u; ++j)
     for (int k = 0; k <= j; ++k) N.push_back(T(A[j * u + k]));

@@ -22,7 +22,8 @@ using namespace prueba;
 using Real = long double;
 
 // Pairs held as two arrays of points; each call takes fresh pointers into them.
-template <class T> struct Conjunto {
+template <class T>
+struct Conjunto {
   std::vector<T> origen, destino;  // 3n each
   uint32_t n() const { return uint32_t(origen.size() / 3); }
   std::vector<T*> punteros() {
@@ -37,19 +38,22 @@ template <class T> struct Conjunto {
 
 // n sources spread ±100 around (50, −20, 5) (mt19937_64 gives the same numbers everywhere),
 // targets (−300, 400, 80) + escala·R·(p − centre).
-template <class T> Conjunto<T> genera(uint32_t n, const M3<Real>& r, Real escala) {
+template <class T>
+Conjunto<T> genera(uint32_t n, const M3<Real>& r, Real escala) {
   std::mt19937_64 gen(7);
   const Real centro[3] = {50, -20, 5}, destino[3] = {-300, 400, 80};
   Conjunto<T> c;
   for (uint32_t k = 0; k < n; ++k) {
     Real a[3];
-    for (int i = 0; i < 3; ++i) a[i] = 100 * (Real(gen() >> 11) * 0x1p-52L - 1), c.origen.push_back(T(centro[i] + a[i]));
+    for (int i = 0; i < 3; ++i)
+      a[i] = 100 * (Real(gen() >> 11) * 0x1p-52L - 1), c.origen.push_back(T(centro[i] + a[i]));
     for (int i = 0; i < 3; ++i)
       c.destino.push_back(T(destino[i] + escala * (r[3 * i] * a[0] + r[3 * i + 1] * a[1] + r[3 * i + 2] * a[2])));
   }
   return c;
 }
-template <class T> class Hel3dTest : public ::testing::Test {};
+template <class T>
+class Hel3dTest : public ::testing::Test {};
 TYPED_TEST_SUITE(Hel3dTest, Escalares);
 
 // The start boundary on noise-free similarities: the z start handles turns about z up to 179°
@@ -60,7 +64,13 @@ TYPED_TEST_SUITE(Hel3dTest, Escalares);
 TYPED_TEST(Hel3dTest, ExactSimilaritiesAndTheStartBoundary) {
   using T = TypeParam;
   const Real eps = std::numeric_limits<T>::epsilon();
-  struct Caso { const char* nombre; std::array<Real, 3> eje; Real angulo, escala; int32_t general; uint32_t n, estado; };
+  struct Caso {
+    const char* nombre;
+    std::array<Real, 3> eje;
+    Real angulo, escala;
+    int32_t general;
+    uint32_t n, estado;
+  };
   const Caso casos[] = {
       {"179° about z", {0, 0, 1}, 3.124139361069006L, 1.5L, 0, 12, 0},
       {"170° about x", {1, 0, 0}, 2.967059728390360280L, 1, 1, 9, 0},

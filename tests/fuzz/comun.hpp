@@ -36,17 +36,23 @@ inline thread_local const char* entrada_actual = nullptr;
     }                                                                                           \
   } while (0)
 
-template <class T> bool mismos_bits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof(T)) == 0; }
-template <class T> bool mismos_bits(const std::vector<T>& a, const std::vector<T>& b) {
+template <class T>
+bool mismos_bits(const T& a, const T& b) {
+  return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+template <class T>
+bool mismos_bits(const std::vector<T>& a, const std::vector<T>& b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
-template <class A, class B> bool mismos_bits(const std::pair<A, B>& a, const std::pair<A, B>& b) {
+template <class A, class B>
+bool mismos_bits(const std::pair<A, B>& a, const std::pair<A, B>& b) {
   return mismos_bits(a.first, b.first) && mismos_bits(a.second, b.second);
 }
 
 // Field by field, the same bits or both NaN: for one value computed along two routes, which may
 // leave NaN with different signs and payloads (the operand order of an addition decides it).
-template <class T, class Registro> bool mismo_valor(const Registro& a, const Registro& b) {
+template <class T, class Registro>
+bool mismo_valor(const Registro& a, const Registro& b) {
   static_assert(sizeof(Registro) % sizeof(T) == 0, "a record of scalars");
   for (size_t k = 0; k < sizeof(Registro) / sizeof(T); ++k) {
     T x, y;
@@ -57,14 +63,16 @@ template <class T, class Registro> bool mismo_valor(const Registro& a, const Reg
   return true;
 }
 
-template <class T> bool todos_finitos(const T* v, size_t n) {
+template <class T>
+bool todos_finitos(const T* v, size_t n) {
   for (size_t i = 0; i < n; ++i)
     if (!std::isfinite(v[i])) return false;
   return true;
 }
 
 // R·Rᵀ = I and det R = +1, entry by entry within tol.
-template <class T> bool es_rotacion(const T* r, double tol) {
+template <class T>
+bool es_rotacion(const T* r, double tol) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       const double p =
@@ -83,7 +91,8 @@ template <class T> bool es_rotacion(const T* r, double tol) {
 // returns an interval that holds |(P, V)| as the library sums it in T: the sums here are in long
 // double, and the library's lie within a few roundings per term of them. Where P² + V² falls
 // below T's normal range the squares keep only a few bits; above it they overflow.
-template <class T, class Par> std::pair<long double, long double> intervalo_pv(uint32_t n, Par par) {
+template <class T, class Par>
+std::pair<long double, long double> intervalo_pv(uint32_t n, Par par) {
   long double P = 0, V = 0, absoluta = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const auto [xs, ys, xt, yt] = par(i);
@@ -94,7 +103,8 @@ template <class T, class Par> std::pair<long double, long double> intervalo_pv(u
   const long double cota = 8 * (n + 2.0L) * std::numeric_limits<T>::epsilon() * absoluta;
   return {std::hypot(P, V) - cota, std::hypot(P, V) + cota};
 }
-template <class T> bool cuadrados_normales(std::pair<long double, long double> pv) {
+template <class T>
+bool cuadrados_normales(std::pair<long double, long double> pv) {
   return pv.first > 4 * std::sqrt((long double)std::numeric_limits<T>::min()) &&
          pv.second < std::sqrt((long double)std::numeric_limits<T>::max()) / 4;
 }
@@ -124,7 +134,8 @@ class Lector {
   // subnormals, the extremes), zeros, infinities and NaN, values a few ulps off ±1, ±π/2 and ±π, small halves
   // (exact geometry, coincidences), 16-bit mantissas at any exponent from 2^-64 to 2^63, and
   // moderate values for ordinary surveying data.
-  template <class T> T escalar() {
+  template <class T>
+  T escalar() {
     using L = std::numeric_limits<T>;
     switch (byte() % 8) {
       case 0:
@@ -140,9 +151,20 @@ class Lector {
         return v;
       }
       case 2: {
-        const T singulares[14] = {T(0), -T(0), T(1), -T(1), L::infinity(), -L::infinity(), L::quiet_NaN(),
-                                  L::denorm_min(), -L::denorm_min(), L::min(), L::max(), -L::max(),
-                                  L::epsilon(), T(3.141592653589793)};
+        const T singulares[14] = {T(0),
+                                  -T(0),
+                                  T(1),
+                                  -T(1),
+                                  L::infinity(),
+                                  -L::infinity(),
+                                  L::quiet_NaN(),
+                                  L::denorm_min(),
+                                  -L::denorm_min(),
+                                  L::min(),
+                                  L::max(),
+                                  -L::max(),
+                                  L::epsilon(),
+                                  T(3.141592653589793)};
         return singulares[byte() % 14];
       }
       case 3: {
@@ -154,15 +176,13 @@ class Lector {
         for (int i = 0; i > pasos; --i) v = std::nextafter(v, -L::infinity());
         return v;
       }
-      case 4:
-        return T(int8_t(byte())) * T(0.5);
+      case 4: return T(int8_t(byte())) * T(0.5);
       case 5: {
         const uint8_t bajo = byte();
         const int16_t m = int16_t(bajo | (uint16_t(byte()) << 8));
         return std::ldexp(T(m), int(byte() % 128) - 64);
       }
-      default:
-        return T(int32_t(u32())) * T(1.0 / 65536.0);
+      default: return T(int32_t(u32())) * T(1.0 / 65536.0);
     }
   }
 
@@ -193,7 +213,8 @@ std::pair<Entrada, Salida> dos_rellenos(const Entrada& entrada, Llamada llamada)
 
 // Points of `dim` scalars, each in a heap block of its own, so that reading past a point's last
 // scalar is caught; and the pointer-pair array over any points: pares[j] → donde(j), j < 2n.
-template <class T> class Puntos {
+template <class T>
+class Puntos {
  public:
   Puntos(const std::vector<T>& valores, int dim) : dim_(dim) {
     for (size_t k = 0; k < valores.size() / dim; ++k) {
@@ -213,7 +234,8 @@ template <class T> class Puntos {
   std::vector<std::unique_ptr<T[]>> bloques_;
 };
 
-template <class T, class Donde> std::unique_ptr<T*[]> pares(uint32_t n, Donde donde) {
+template <class T, class Donde>
+std::unique_ptr<T* []> pares(uint32_t n, Donde donde) {
   std::unique_ptr<T*[]> p(new T*[2 * size_t(n)]);
   for (uint32_t j = 0; j < 2 * n; ++j) p[j] = donde(j);
   return p;

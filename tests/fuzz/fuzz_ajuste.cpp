@@ -72,8 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   const int64_t fallidos = orienta_aplica(&t, 1, ida.data(), 8 * dim, ida.data(), 8 * dim, n, fallo.data());
   EXIGE(fallidos >= 0 && fallidos <= int64_t(n));
   for (uint32_t i = 0; i < n; ++i) {
-    if (fallo[i]) EXIGE(std::isnan(ida[dim * i]));
-    else if (todos_finitos(&imagen[dim * i], dim)) EXIGE(!std::isnan(ida[dim * i]));
+    if (fallo[i])
+      EXIGE(std::isnan(ida[dim * i]));
+    else if (todos_finitos(&imagen[dim * i], dim))
+      EXIGE(!std::isnan(ida[dim * i]));
   }
   return 0;
 }

@@ -15,7 +15,8 @@ namespace {
 GEMELOS(resuelve, resuelve_sistema_sim_t_2_dbl, resuelve_sistema_sim_t_2_fl)
 
 // Zero, or far from T's overflow and underflow: the residual bound below assumes neither.
-template <class T> bool moderado(const std::vector<T>& v) {
+template <class T>
+bool moderado(const std::vector<T>& v) {
   using L = std::numeric_limits<T>;
   for (T x : v)
     if (!(x == 0 || (std::fabs(x) >= std::ldexp(T(1), L::min_exponent / 2) &&
@@ -24,7 +25,8 @@ template <class T> bool moderado(const std::vector<T>& v) {
   return true;
 }
 
-template <class T> void comprueba(Lector& lector) {
+template <class T>
+void comprueba(Lector& lector) {
   const int32_t u = int32_t(lector.byte() % 14) - 1;
   const size_t orden = size_t(u < 1 ? 1 : u), empaquetados = orden * (orden + 1) / 2;
   using Sistema = std::pair<std::vector<T>, std::vector<T>>;  // N packed, then rx and ry

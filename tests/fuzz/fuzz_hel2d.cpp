@@ -15,9 +15,11 @@ namespace {
 
 // `cuantos` points of two scalars at inicio + k·paso bytes, in a heap block of exactly the bytes
 // they span; point k is written after point k − 1, so where points overlap the later one wins.
-template <class T> class Estriado {
+template <class T>
+class Estriado {
  public:
-  template <class Punto> Estriado(uint32_t cuantos, int64_t paso, Punto punto) : paso_(paso) {
+  template <class Punto>
+  Estriado(uint32_t cuantos, int64_t paso, Punto punto) : paso_(paso) {
     const size_t ancho = size_t(paso < 0 ? -paso : paso) / sizeof(T);
     const size_t escalares = cuantos == 0 ? 0 : (cuantos - 1) * ancho + 2;
     datos_.reset(new T[escalares]);
@@ -34,26 +36,30 @@ template <class T> class Estriado {
   int64_t paso_;
 };
 
-template <class T> int64_t lee_paso(Lector& lector) {
+template <class T>
+int64_t lee_paso(Lector& lector) {
   const uint8_t b = lector.byte();
   return (b & 1 ? -1 : 1) * int64_t((b >> 1) % 10) * int64_t(sizeof(T));
 }
 
 // A finite (cos_giro, sen_giro) has unit length wherever P² + V² is not below T's normal range:
 // an overflowing P² + V² is rescaled first, a subnormal one keeps only a few bits.
-template <class T> void rotacion_unitaria(const Hel2Dg<T>& h, const std::vector<T>& pares, uint32_t n) {
+template <class T>
+void rotacion_unitaria(const Hel2Dg<T>& h, const std::vector<T>& pares, uint32_t n) {
   using L = long double;
   const auto pv = intervalo_pv<T>(n, [&](uint32_t i) {
     return std::array<L, 4>{L(pares[4 * i]) - h.xc_origen, L(pares[4 * i + 1]) - h.yc_origen,
                             L(pares[4 * i + 2]) - h.xc_destino, L(pares[4 * i + 3]) - h.yc_destino};
   });
-  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) && pv.first > 4 * std::sqrt((long double)std::numeric_limits<T>::min())) {
+  if (std::isfinite(h.cos_giro) && std::isfinite(h.sen_giro) &&
+      pv.first > 4 * std::sqrt((long double)std::numeric_limits<T>::min())) {
     const L c = h.cos_giro, s = h.sen_giro;
     EXIGE(std::fabs(c * c + s * s - 1) <= 8 * std::numeric_limits<T>::epsilon());
   }
 }
 
-template <class T> void seis_capas(Lector& lector) {
+template <class T>
+void seis_capas(Lector& lector) {
   const uint32_t n = lector.cuenta(40);
   // One input in eight repeats its first pair everywhere: coincident points.
   const bool iguales = lector.byte() % 8 == 0;

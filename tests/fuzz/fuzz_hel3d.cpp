@@ -15,21 +15,24 @@ using namespace prueba;
 
 namespace {
 
-template <class T> struct Caso {
+template <class T>
+struct Caso {
   uint32_t n = 0;
   std::vector<T> puntos;         // distinct points, three scalars each
   std::vector<uint32_t> indice;  // pares[j] → point indice[j]
 };
 
-template <class T> struct Salida {
+template <class T>
+struct Salida {
   Hel3Dg<T> hel;
   float inversa[9];
   int32_t estado;
 };
 
 // One call through the two-fill runner; `despues` receives the points as the call left them.
-template <class T> Salida<T> llama(const Caso<T>& c, int32_t general, int32_t en_sitio, bool con_inversa,
-                                   std::vector<T>* despues = nullptr) {
+template <class T>
+Salida<T> llama(const Caso<T>& c, int32_t general, int32_t en_sitio, bool con_inversa,
+                std::vector<T>* despues = nullptr) {
   auto [puntos, s] = dos_rellenos<Salida<T>>(c.puntos, [&](std::vector<T>& e, Salida<T>& s) {
     const Puntos<T> bloques(e, 3);
     const auto P = pares<T>(c.n, [&](uint32_t j) { return bloques[c.indice[j]]; });
@@ -41,7 +44,8 @@ template <class T> Salida<T> llama(const Caso<T>& c, int32_t general, int32_t en
   return s;
 }
 
-template <class T> void comprueba(Lector& lector) {
+template <class T>
+void comprueba(Lector& lector) {
   Caso<T> caso;
   caso.n = lector.cuenta(24);
   const uint8_t forma = lector.byte();

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t largo) {
     const size_t n = c.n();
     exige(c.ids.size() == n && c.origen.size() == n * size_t(dim) && c.destino.size() == n * size_t(dim), "sizes");
     exige(c.sigma.size() == n * size_t(c.sigmas_por_par), "σ count");
-    for (size_t k = 0; k < c.origen.size(); ++k) exige(std::isfinite(c.origen[k]) && std::isfinite(c.destino[k]), "finite");
+    for (size_t k = 0; k < c.origen.size(); ++k)
+      exige(std::isfinite(c.origen[k]) && std::isfinite(c.destino[k]), "finite");
     for (double s : c.sigma) exige(std::isfinite(s) && s > 0, "σ positive");
     for (size_t k = 1; k < n; ++k) exige(c.lineas[k] > c.lineas[k - 1], "line order");
   } catch (const Fallo& e) {

@@ -19,13 +19,15 @@ uint32_t lee_tipo(Lector& lector) {
 
 // The padding after tipo is nobody's output: clear it before comparing records bit for bit.
 // (Records are template parameters R here: the scalar cannot be deduced through Polinomica<T>.)
-template <class R> R sin_relleno(R t) {
+template <class R>
+R sin_relleno(R t) {
   std::memset(reinterpret_cast<char*>(&t) + sizeof t.tipo, 0, offsetof(R, xc_origen) - sizeof t.tipo);
   return t;
 }
 
 // Evaluates t (only read) at p, through the two-fill runner for the point.
-template <class R, class T = decltype(R::x0_destino)> std::array<T, 2> evalua(const R& t, std::array<T, 2> p) {
+template <class R, class T = decltype(R::x0_destino)>
+std::array<T, 2> evalua(const R& t, std::array<T, 2> p) {
   const auto [leido, imagen] = dos_rellenos<std::array<T, 2>>(t, [&](const R& e, std::array<T, 2>& s) {
     s = p;
     punto(&e, s.data());
@@ -35,7 +37,8 @@ template <class R, class T = decltype(R::x0_destino)> std::array<T, 2> evalua(co
 }
 
 // The centroid maps onto (x0, y0): the terms of dx = dy = 0 sum to ±0, and x0 + ±0 = x0.
-template <class R> void centro_fijo(const R& t) {
+template <class R>
+void centro_fijo(const R& t) {
   if (!todos_finitos(t.coef_x, 9) || !todos_finitos(t.coef_y, 9) || !std::isfinite(t.xc_origen) ||
       !std::isfinite(t.yc_origen))
     return;
@@ -43,7 +46,8 @@ template <class R> void centro_fijo(const R& t) {
   EXIGE((q[0] == t.x0_destino || std::isnan(t.x0_destino)) && (q[1] == t.y0_destino || std::isnan(t.y0_destino)));
 }
 
-template <class T> void estimacion(Lector& lector) {
+template <class T>
+void estimacion(Lector& lector) {
   const uint32_t tipo = lee_tipo(lector);
   const uint32_t n = lector.cuenta(32);
   std::vector<T> valores(4 * size_t(n));
@@ -65,7 +69,8 @@ template <class T> void estimacion(Lector& lector) {
   centro_fijo(t);
 }
 
-template <class T> void evaluacion(Lector& lector) {
+template <class T>
+void evaluacion(Lector& lector) {
   Polinomica<T> t;
   std::memset(static_cast<void*>(&t), 0, sizeof t);
   t.tipo = lee_tipo(lector);
@@ -79,7 +84,7 @@ template <class T> void evaluacion(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   static void (*const kPartes[])(Lector&) = {estimacion<double>, estimacion<float>, evaluacion<double>,
-                                              evaluacion<float>};
+                                             evaluacion<float>};
   kPartes[lector.byte() % 4](lector);
   return 0;
 }

@@ -14,7 +14,8 @@ using namespace prueba;
 
 namespace {
 
-template <class T> void inversa(Lector& lector) {
+template <class T>
+void inversa(Lector& lector) {
   std::array<T, 9> m, otra;
   for (T& v : m) v = lector.escalar<T>();
   otra = m;
@@ -25,7 +26,8 @@ template <class T> void inversa(Lector& lector) {
   EXIGE(mismos_bits(m[3], m[1]) && mismos_bits(m[6], m[2]) && mismos_bits(m[7], m[5]));
 }
 
-template <class T> void hacia_rotacion(Lector& lector) {
+template <class T>
+void hacia_rotacion(Lector& lector) {
   std::array<T, 9> m;
   double R[9];
   const bool cercana = lector.byte() % 2 == 0;
@@ -80,8 +82,8 @@ void recupera(Lector& lector) {
     // ω and κ alone are ill determined, their well-determined combination is what rebuilds it),
     // the type-24 vector to 1e-7, since near half a turn its scalar part √(1 − |v|²/4) holds
     // only about √ε. Rounding may put |v|² just above 4: scaled down by an ulp until it is not.
-    const SenosCosenos sc = {{std::sin(t.v[0]), std::cos(t.v[0]), std::sin(t.v[1]), std::cos(t.v[1]),
-                              std::sin(t.v[2]), std::cos(t.v[2])}};
+    const SenosCosenos sc = {
+        {std::sin(t.v[0]), std::cos(t.v[0]), std::sin(t.v[1]), std::cos(t.v[1]), std::sin(t.v[2]), std::cos(t.v[2])}};
     double r[9], q[3] = {v.v[0], v.v[1], v.v[2]}, r24[9];
     MatrizRotGT_ωφκ(&sc, r);
     while ((q[1] * q[1] + q[0] * q[0]) + q[2] * q[2] > 4)
@@ -107,7 +109,7 @@ void recupera(Lector& lector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano) {
   Lector lector(datos, tamano);
   static void (*const kPartes[])(Lector&) = {inversa<double>, inversa<float>, hacia_rotacion<double>,
-                                              hacia_rotacion<float>, recupera};
+                                             hacia_rotacion<float>, recupera};
   kPartes[lector.byte() % 5](lector);
   return 0;
 }

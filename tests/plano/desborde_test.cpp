@@ -14,13 +14,15 @@ namespace {
 
 using namespace prueba;
 
-template <class T> class DesbordeTest : public ::testing::Test {};
+template <class T>
+class DesbordeTest : public ::testing::Test {};
 TYPED_TEST_SUITE(DesbordeTest, Escalares);
 
 // Five points spread over about 2^e and their images turned by (c, s) and scaled by 2, as rows
 // (source x, source y, target x, target y). Scaling by a power of two is exact in every step of the
 // estimate, so the records at 2^e and at 1 differ only where P² + V² leaves the range.
-template <class T> std::vector<T> pares(int e, T c, T s) {
+template <class T>
+std::vector<T> pares(int e, T c, T s) {
   const T base[5][2] = {{1, 0}, {0, 1}, {-1, T(0.5)}, {T(0.25), -1}, {T(0.75), T(0.75)}};
   std::vector<T> a;
   for (const auto& q : base) {
@@ -33,10 +35,12 @@ template <class T> std::vector<T> pares(int e, T c, T s) {
 TYPED_TEST(DesbordeTest, TurnSurvivesBothEndsOfTheRange) {
   using T = TypeParam;
   const bool doble = std::is_same_v<T, double>;
-  struct Caso { const char* nombre; int e; };
+  struct Caso {
+    const char* nombre;
+    int e;
+  };
   // P ~ 2^(2e) stays finite and normal while P² leaves the range.
-  const Caso casos[] = {{"squares overflow", doble ? 300 : 40},
-                        {"squares underflow", doble ? -300 : -50}};
+  const Caso casos[] = {{"squares overflow", doble ? 300 : 40}, {"squares underflow", doble ? -300 : -50}};
   const T giros[][2] = {{0, 1}, {T(0.6), T(0.8)}, {T(-0.28), T(-0.96)}};
   const T eps = std::numeric_limits<T>::epsilon();
   for (const Caso& caso : casos)
@@ -56,8 +60,7 @@ TYPED_TEST(DesbordeTest, TurnSurvivesBothEndsOfTheRange) {
       const Hel2Dg<T> h = ptr(P.data(), n), h1 = ptr(P1.data(), n);
       const int64_t paso = 2 * sizeof(T);
       const Hel2Dg<T> capas[] = {p(a.data(), n), pp(S.data(), D.data(), n), g(a.data(), paso, n),
-                                 gg(S.data(), D.data(), paso, n),
-                                 mixed(a.data(), 2 * paso, D.data(), paso, n)};
+                                 gg(S.data(), D.data(), paso, n), mixed(a.data(), 2 * paso, D.data(), paso, n)};
       for (const Hel2Dg<T>& c : capas) EXPECT_TRUE(mismos_bits(c, h));
       EXPECT_EQ(h.escala, h1.escala);
       EXPECT_EQ(h.xc_destino, std::ldexp(h1.xc_destino, caso.e));

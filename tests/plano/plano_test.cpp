@@ -14,17 +14,23 @@ namespace {
 
 using namespace prueba;
 
-template <class T> class PlanoTest : public ::testing::Test {};
+template <class T>
+class PlanoTest : public ::testing::Test {};
 TYPED_TEST_SUITE(PlanoTest, Escalares);
 
 // Pairs held as (source x, source y, target x, target y), passed in the pointer layout.
-template <class T> std::vector<const T*> punteros(const std::vector<T>& a) {
+template <class T>
+std::vector<const T*> punteros(const std::vector<T>& a) {
   std::vector<const T*> P;
   for (size_t i = 0; i < a.size(); i += 4) P.insert(P.end(), {&a[i], &a[i + 2]});
   return P;
 }
-template <class T> Hel2Dg<T> hel2d(const std::vector<T>& a) { return ptr(punteros(a).data(), uint32_t(a.size() / 4)); }
-template <class T> Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
+template <class T>
+Hel2Dg<T> hel2d(const std::vector<T>& a) {
+  return ptr(punteros(a).data(), uint32_t(a.size() / 4));
+}
+template <class T>
+Polinomica<T> ajusta(uint32_t tipo, const std::vector<T>& a) {
   Polinomica<T> t;
   std::memset(static_cast<void*>(&t), 0x7F, sizeof t);  // huge finite values in every field
   t.tipo = tipo;
@@ -44,7 +50,8 @@ TYPED_TEST(PlanoTest, SimilarityWorkedExamples) {
       {"no pairs, nothing read", {}, {nan, nan, nan, nan, nan, nan, nan}},
       {"one pair", {3, -4, 7, 8}, {3, -4, 7, 8, nan, nan, nan}},
       // Qo = 0 with Qd > 0; the centroid 1.8, 2.2 is 9·(1/5), 11·(1/5).
-      {"repeated source", {3, 4, 1, 2, 3, 4, 2, 2, 3, 4, 0, 1, 3, 4, 5, 5, 3, 4, 1, 1},
+      {"repeated source",
+       {3, 4, 1, 2, 3, 4, 2, 2, 3, 4, 0, 1, 3, 4, 5, 5, 3, 4, 1, 1},
        {3, 4, T(9) * (T(1) / T(5)), T(11) * (T(1) / T(5)), inf, nan, nan}},
       {"everything repeated", {3, 4, 1, 2, 3, 4, 1, 2}, {3, 4, 1, 2, nan, nan, nan}},
       // A mirror image is fitted as a rotation (a quarter turn here, P = 0, V > 0).

@@ -37,8 +37,11 @@ TEST(VectoresTest, WorkedExamplesComeBackExactly) {
       // θ = 0 takes the limits sin θ/θ = 1 and (1 − cos θ)/θ² = 1/2 instead of 0/0; squares that
       // underflow to 0 take them too and keep the first-order rotation I + [p]×.
       {"type 20 zero vector", MatrizRot_20, {0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
-      {"type 20 underflowing squares", MatrizRot_20, {1e-200, -2e-200, 3e-200},
-       {1, -3e-200, -2e-200, 3e-200, 1, -1e-200, 2e-200, 1e-200, 1}, {1e-200, -2e-200, 3e-200}},
+      {"type 20 underflowing squares",
+       MatrizRot_20,
+       {1e-200, -2e-200, 3e-200},
+       {1, -3e-200, -2e-200, 3e-200, 1, -1e-200, 2e-200, 1e-200, 1},
+       {1e-200, -2e-200, 3e-200}},
   };
   for (const Exacto& c : casos) {
     SCOPED_TRACE(c.nombre);
@@ -54,7 +57,8 @@ TEST(VectoresTest, OutOfRangeGivesNaNOffTheDiagonal) {
   MatrizRot_24(p24, M24);
   MatrizRot_28(p28, M28);
   EXPECT_TRUE(std::isnan(p24[0]));
-  for (int k = 0; k < 9; ++k) EXPECT_TRUE(std::isnan(M24[k]) == (k % 4 != 0) && std::isnan(M28[k]) == (k % 4 != 0)) << k;
+  for (int k = 0; k < 9; ++k)
+    EXPECT_TRUE(std::isnan(M24[k]) == (k % 4 != 0) && std::isnan(M28[k]) == (k % 4 != 0)) << k;
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ TEST(RecuperacionTest, AnglesAtAndNearGimbalLock) {
 
 TEST(RecuperacionTest, Type24ExactCases) {
   const double r2 = std::sqrt(2.0), umbral = -0.8, u = 1 - umbral;
-  struct Caso { const char* nombre; double M[9], v[3]; };
+  struct Caso {
+    const char* nombre;
+    double M[9], v[3];
+  };
   const Caso casos[] = {
       {"identity", {1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
       {"half turn about x", {1, 0, 0, 0, -1, 0, 0, 0, -1}, {2, 0, 0}},

@@ -11,7 +11,8 @@ namespace {
 
 using namespace prueba;
 
-template <class T> class UtilidadesTest : public ::testing::Test {};
+template <class T>
+class UtilidadesTest : public ::testing::Test {};
 TYPED_TEST_SUITE(UtilidadesTest, Escalares);
 
 // The inverse's bits on ordinary matrices are the digest test's, and that it reads only the upper
@@ -24,14 +25,23 @@ TYPED_TEST(UtilidadesTest, SingularInverseIsNotFinite) {
 
 TYPED_TEST(UtilidadesTest, ReorthonormalisationCases) {
   using T = TypeParam;
-  const T eps = std::numeric_limits<T>::epsilon(), r5 = T(1) / std::sqrt(T(5)), nan = std::numeric_limits<T>::quiet_NaN();
-  struct Caso { const char* nombre; M3<T> m, esperada; int32_t reconstruida; T tol; };
+  const T eps = std::numeric_limits<T>::epsilon(), r5 = T(1) / std::sqrt(T(5)),
+          nan = std::numeric_limits<T>::quiet_NaN();
+  struct Caso {
+    const char* nombre;
+    M3<T> m, esperada;
+    int32_t reconstruida;
+    T tol;
+  };
   const Caso casos[] = {
       {"identity takes the column path", {1, 0, 0, 0, 1, 0, 0, 0, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, 0, 0},
       {"reflection becomes proper", {1, 0, 0, 0, 1, 0, 0, 0, -1}, {-1, 0, 0, 0, 1, 0, 0, 0, -1}, 0, 0},
       // Rows and columns tie, and columns win: column 1 is kept, column 0 orthogonalised to it,
       // column 2 rebuilt. The row path would give the transpose. A few roundings of 1/√5.
-      {"symmetric tie goes to columns", {2, 1, 0, 1, 2, 0, 0, 0, 1}, {2 * r5, r5, 0, -r5, 2 * r5, 0, 0, 0, 1}, 2,
+      {"symmetric tie goes to columns",
+       {2, 1, 0, 1, 2, 0, 0, 0, 1},
+       {2 * r5, r5, 0, -r5, 2 * r5, 0, 0, 0, 1},
+       2,
        4 * eps},
   };
   for (const Caso& c : casos) {

@@ -73,12 +73,12 @@ std::string causa(int32_t estado, Modelo m, const Conjunto& c, int32_t modelo) {
                                      : "the map across that line is not determined");
     case ORIENTA_E_RANGO:
       return f + "degenerate point set: the points do not determine a " +
-             (modelo == ORIENTA_POLI2D_3 ? "third" : "second") + "-order polynomial (too few distinct points, or on a conic?)";
+             (modelo == ORIENTA_POLI2D_3 ? "third" : "second") +
+             "-order polynomial (too few distinct points, or on a conic?)";
     case ORIENTA_E_DESBORDA: return f + "coordinates too large: their squares overflow (reduce them first)";
     case ORIENTA_E_MEMORIA: return f + "out of memory";
     case ORIENTA_E_NO_CONVERGE: return f + "the adjustment did not converge (plan and height σ far apart?)";
-    case ORIENTA_E_POCOS:
-      return f + std::to_string(c.n()) + " point pairs; " + nombre_orden(m) + " needs more";
+    case ORIENTA_E_POCOS: return f + std::to_string(c.n()) + " point pairs; " + nombre_orden(m) + " needs more";
     default: return f + "the adjustment failed: " + orienta_estado_texto(estado);
   }
 }
@@ -86,19 +86,28 @@ std::string causa(int32_t estado, Modelo m, const Conjunto& c, int32_t modelo) {
 // ---------------------------------------------------------------------------------------------
 // The library's own estimators, once over the scalar type
 
-inline int32_t hel3d(double* const* P, uint32_t n, Hel3Dg_dbl* h, bool g) { return Hel3Dg___ptr_dbl(P, n, h, g, 0, nullptr); }
-inline int32_t hel3d(float* const* P, uint32_t n, Hel3Dg_fl* h, bool g) { return Hel3Dg___ptr_fl(P, n, h, g, 0, nullptr); }
+inline int32_t hel3d(double* const* P, uint32_t n, Hel3Dg_dbl* h, bool g) {
+  return Hel3Dg___ptr_dbl(P, n, h, g, 0, nullptr);
+}
+inline int32_t hel3d(float* const* P, uint32_t n, Hel3Dg_fl* h, bool g) {
+  return Hel3Dg___ptr_fl(P, n, h, g, 0, nullptr);
+}
 inline Hel2Dg_dbl hel2d(double* const* P, uint32_t n) { return Hel2Dg___ptr_dbl(P, n); }
 inline Hel2Dg_fl hel2d(float* const* P, uint32_t n) { return Hel2Dg___ptr_fl(P, n); }
-inline void poli(Trans_Polinomica2D_dbl* t, double* const* P, uint32_t n) { Trans_Polinomica2D___puntosxy_dbl(t, P, n); }
+inline void poli(Trans_Polinomica2D_dbl* t, double* const* P, uint32_t n) {
+  Trans_Polinomica2D___puntosxy_dbl(t, P, n);
+}
 inline void poli(Trans_Polinomica2D_fl* t, float* const* P, uint32_t n) { Trans_Polinomica2D___puntosxy_fl(t, P, n); }
 
-template <class T> struct Registros;
-template <> struct Registros<double> {
+template <class T>
+struct Registros;
+template <>
+struct Registros<double> {
   using Hel3 = Hel3Dg_dbl;
   using Poli = Trans_Polinomica2D_dbl;
 };
-template <> struct Registros<float> {
+template <>
+struct Registros<float> {
   using Hel3 = Hel3Dg_fl;
   using Poli = Trans_Polinomica2D_fl;
 };
@@ -249,7 +258,8 @@ std::vector<Parametro> parametros_de(int32_t modelo, Unidad u) {
       const int t = modelo == ORIENTA_POLI2D_2 ? 5 : 9;
       std::vector<Parametro> r = {{"x0", "x0", 1, false, 4}, {"y0", "y0", 1, false, 4}};
       for (const char* eje : {"cx_", "cy_"})
-        for (int k = 0; k < t; ++k) r.push_back({eje + std::string(terminos[k]), eje + std::string(terminos[k]), 1, false, -1});
+        for (int k = 0; k < t; ++k)
+          r.push_back({eje + std::string(terminos[k]), eje + std::string(terminos[k]), 1, false, -1});
       return r;
     }
     default: return {};
@@ -273,7 +283,8 @@ std::vector<double> valores_de(const orienta_transformacion& t) {
   switch (t.modelo) {
     case ORIENTA_HELMERT3D: {
       std::vector<double> r;
-      for (int i = 0; i < 3; ++i) r.push_back(cd[i] - ((M[3 * i] * co[0] + M[3 * i + 1] * co[1]) + M[3 * i + 2] * co[2]));
+      for (int i = 0; i < 3; ++i)
+        r.push_back(cd[i] - ((M[3 * i] * co[0] + M[3 * i + 1] * co[1]) + M[3 * i + 2] * co[2]));
       r.insert(r.end(), {t.angulos[0], t.angulos[1], t.angulos[2], t.escala});
       return r;
     }
@@ -281,8 +292,10 @@ std::vector<double> valores_de(const orienta_transformacion& t) {
     case ORIENTA_AFIN2D: {
       std::vector<double> r;
       for (int i = 0; i < 2; ++i) r.push_back(cd[i] - (M[3 * i] * co[0] + M[3 * i + 1] * co[1]));
-      if (t.modelo == ORIENTA_HELMERT2D) r.insert(r.end(), {t.angulos[0], t.escala});
-      else r.insert(r.end(), {M[0], M[1], M[3], M[4]});
+      if (t.modelo == ORIENTA_HELMERT2D)
+        r.insert(r.end(), {t.angulos[0], t.escala});
+      else
+        r.insert(r.end(), {M[0], M[1], M[3], M[4]});
       return r;
     }
     default: {
@@ -298,15 +311,15 @@ std::vector<double> valores_de(const orienta_transformacion& t) {
 // ---------------------------------------------------------------------------------------------
 
 struct Ajuste {
-  int32_t modelo = 0;              // 0: described only (poly2d constant, rigid)
+  int32_t modelo = 0;  // 0: described only (poly2d constant, rigid)
   bool descrito = false;
   orienta_transformacion t{};
   orienta_estadisticas e{};
-  std::vector<double> valores;     // parameters in the library's units
-  std::vector<double> v, w;        // dim a pair
+  std::vector<double> valores;  // parameters in the library's units
+  std::vector<double> v, w;     // dim a pair
   std::vector<uint8_t> excluido;
   double umbral = kUmbralHabitual;
-  int32_t estado3d = 0;            // described helmert3d status
+  int32_t estado3d = 0;  // described helmert3d status
   bool general = false;
   double vtpv = kNaN, vtpv_optimo = kNaN, cota = kNaN;
   std::vector<std::string> avisos;
@@ -381,7 +394,8 @@ Ajuste ajusta(Modelo m, const Opciones& o, const Conjunto& c) {
 
   // The described estimate, in the precision asked for.
   a.general = o.general && m == Modelo::helmert3d && n >= 9;
-  if (o.general && m == Modelo::helmert3d && !a.general) aviso("--general needs at least 9 pairs; the planar start was used");
+  if (o.general && m == Modelo::helmert3d && !a.general)
+    aviso("--general needs at least 9 pairs; the planar start was used");
   const orienta_transformacion t = o.flotante ? descrito<float>(m, o.tipo, a.general, c, a.estado3d)
                                               : descrito<double>(m, o.tipo, a.general, c, a.estado3d);
   const std::vector<double> v = residuos(t, c);
@@ -436,7 +450,8 @@ Ajuste ajusta(Modelo m, const Opciones& o, const Conjunto& c) {
   for (size_t p = 0; p < n; ++p) {
     double ro = 0.0, rd = 0.0;
     for (int i = 0; i < dim; ++i) {
-      const double a1 = c.origen[size_t(dim) * p + size_t(i)] - co[i], b1 = c.destino[size_t(dim) * p + size_t(i)] - cd[i];
+      const double a1 = c.origen[size_t(dim) * p + size_t(i)] - co[i],
+                   b1 = c.destino[size_t(dim) * p + size_t(i)] - cd[i];
       ro += a1 * a1;
       rd += b1 * b1;
     }
@@ -445,12 +460,18 @@ Ajuste ajusta(Modelo m, const Opciones& o, const Conjunto& c) {
   }
   a.cota = 1e-6 * a.vtpv_optimo + absoluto;
   if (vtpv > a.vtpv_optimo + a.cota)
-    a.avisos.push_back(c.nombre + ": the described estimate is not the least-squares optimum: its sum of squared "
-                       "residuals is " + corto(vtpv) + " against " + corto(a.vtpv_optimo) +
-                       ", more than rounding explains (" + corto(a.cota) + "); drop --described for the optimum");
+    a.avisos.push_back(c.nombre +
+                       ": the described estimate is not the least-squares optimum: its sum of squared "
+                       "residuals is " +
+                       corto(vtpv) + " against " + corto(a.vtpv_optimo) + ", more than rounding explains (" +
+                       corto(a.cota) + "); drop --described for the optimum");
   if (a.estado3d == 1)
-    a.avisos.push_back(c.nombre + ": the refinement did not end at the best rotation (status 1): the rotation may be "
-                       "far from the true one" + (a.general ? "" : n >= 9 ? "; try --general" : ""));
+    a.avisos.push_back(c.nombre +
+                       ": the refinement did not end at the best rotation (status 1): the rotation may be "
+                       "far from the true one" +
+                       (a.general ? ""
+                        : n >= 9  ? "; try --general"
+                                  : ""));
   return a;
 }
 
@@ -502,7 +523,8 @@ void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opcion
   for (size_t i = 0; i < u; ++i) {
     orden.push_back(ps[i].nombre);
     Json fila = Json::array();
-    for (size_t k = 0; k < u; ++k) fila.push_back(a.e.covarianza[i * size_t(a.e.num_parametros) + k] * ps[i].factor * ps[k].factor);
+    for (size_t k = 0; k < u; ++k)
+      fila.push_back(a.e.covarianza[i * size_t(a.e.num_parametros) + k] * ps[i].factor * ps[k].factor);
     matriz.push_back(fila);
   }
   j["covariance"] = {{"order", orden}, {"matrix", matriz}};
@@ -533,17 +555,19 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
     for (size_t k = 0; k < u; ++k) {
       double x, s;
       en_unidades(ps[k], a.valores[k], a.e.desv[k], x, s);
-      std::printf("  %s %20s %16s\n", rellena(ps[k].etiqueta, 16, false).c_str(), con_decimales(x, ps[k].decimales).c_str(),
-                  con_decimales(s, ps[k].decimales).c_str());
+      std::printf("  %s %20s %16s\n", rellena(ps[k].etiqueta, 16, false).c_str(),
+                  con_decimales(x, ps[k].decimales).c_str(), con_decimales(s, ps[k].decimales).c_str());
     }
   }
   std::printf("\n  redundancy %d, sigma0 %s%s\n", a.e.redundancia, fijo(a.e.sigma0, 4).c_str(),
               a.e.con_sigma ? " (unitless: residuals over their a priori sigma)" : " (metres)");
   if (a.e.con_sigma)
-    std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n", fijo(a.e.chi2, 3).c_str(),
-                a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(), a.e.chi2_p >= 0.05 ? "passes" : "fails");
+    std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n",
+                fijo(a.e.chi2, 3).c_str(), a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(),
+                a.e.chi2_p >= 0.05 ? "passes" : "fails");
   if (a.descrito && a.modelo != 0)
-    std::printf("  sum of squared residuals %s; the least-squares optimum %s\n", corto(a.vtpv).c_str(), corto(a.vtpv_optimo).c_str());
+    std::printf("  sum of squared residuals %s; the least-squares optimum %s\n", corto(a.vtpv).c_str(),
+                corto(a.vtpv_optimo).c_str());
   if (u > 1 && a.e.usados > 0) {
     std::printf("\n  correlations\n  %s", rellena("", 12, false).c_str());
     for (size_t k = 0; k < u; ++k) std::printf(" %9s", ps[k].nombre.substr(0, 9).c_str());
@@ -552,7 +576,8 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
     for (size_t i = 0; i < u; ++i) {
       std::printf("  %s", rellena(ps[i].nombre, 12, false).c_str());
       for (size_t k = 0; k < u; ++k) {
-        const double r = a.e.covarianza[i * np + k] / std::sqrt(a.e.covarianza[i * np + i] * a.e.covarianza[k * np + k]);
+        const double r =
+            a.e.covarianza[i * np + k] / std::sqrt(a.e.covarianza[i * np + i] * a.e.covarianza[k * np + k]);
         std::printf(" %9s", fijo(r, 3).c_str());
       }
       std::printf("\n");
@@ -565,8 +590,8 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
   size_t ancho = 12;
   for (size_t k = 0; k < c.n(); ++k) ancho = std::max(ancho, std::min<size_t>(32, ancho_visible(etiqueta_id(c, k))));
   std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s\n  %s",
-              a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0", fijo(a.umbral, 2).c_str(),
-              rellena("id", ancho, false).c_str());
+              a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
+              fijo(a.umbral, 2).c_str(), rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
@@ -591,10 +616,12 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
   for (int i = 0; i < dim; ++i) std::printf(" %10s", "");
   std::printf(" %10s", fijo(rms(a.v, a.excluido, dim, 0, dim), 4).c_str());
   if (dim == 3)
-    std::printf("   plan %s, height %s", fijo(rms(a.v, a.excluido, 3, 0, 2), 4).c_str(), fijo(rms(a.v, a.excluido, 3, 2, 3), 4).c_str());
+    std::printf("   plan %s, height %s", fijo(rms(a.v, a.excluido, 3, 0, 2), 4).c_str(),
+                fijo(rms(a.v, a.excluido, 3, 2, 3), 4).c_str());
   std::printf("%s\n", a.e.excluidos > 0 ? " (excluded pairs left out)" : "");
   if (a.e.excluidos > 0) {
-    std::printf("\n  excluded by data snooping (|w| > %s), residuals against the final fit:", fijo(a.umbral, 2).c_str());
+    std::printf("\n  excluded by data snooping (|w| > %s), residuals against the final fit:",
+                fijo(a.umbral, 2).c_str());
     for (size_t k = 0; k < c.n(); ++k)
       if (a.excluido[k]) std::printf(" %s", etiqueta_id(c, k).c_str());
     std::printf("\n");
@@ -605,8 +632,11 @@ const char* metodo(const Ajuste& a) { return a.descrito ? "described" : "adjustm
 const char* precision(const Opciones& o, const Ajuste& a) { return a.descrito && o.flotante ? "single" : "double"; }
 
 Json cabecera(Modelo m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
-  return {{"command", nombre_orden(m)}, {"file", id_json(c.nombre)}, {"method", metodo(a)},
-          {"precision", precision(o, a)}, {"pairs", c.n()}};
+  return {{"command", nombre_orden(m)},
+          {"file", id_json(c.nombre)},
+          {"method", metodo(a)},
+          {"precision", precision(o, a)},
+          {"pairs", c.n()}};
 }
 
 }  // namespace
@@ -628,8 +658,9 @@ Json json_de_transformacion(const orienta_transformacion& t) {
   const bool semejanza = t.modelo == ORIENTA_HELMERT3D || t.modelo == ORIENTA_HELMERT2D;
   j["scale"] = semejanza ? Json(t.escala) : Json(nullptr);
   j["rotation"] = R;
-  j["angles"] = t.modelo == ORIENTA_HELMERT3D ? vector_json(t.angulos, 3)
-                : t.modelo == ORIENTA_HELMERT2D ? vector_json(t.angulos, 1) : Json::array();
+  j["angles"] = t.modelo == ORIENTA_HELMERT3D   ? vector_json(t.angulos, 3)
+                : t.modelo == ORIENTA_HELMERT2D ? vector_json(t.angulos, 1)
+                                                : Json::array();
   if (t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3) {
     j["coef_x"] = vector_json(t.coef_x, 9);
     j["coef_y"] = vector_json(t.coef_y, 9);
@@ -656,7 +687,8 @@ int orden_ajuste(Modelo m, const Opciones& o, const Conjunto& c, Json* j) {
   const int dec = o.unidad == Unidad::rad ? 10 : 8;
 
   if (m == Modelo::helmert3d) {
-    const double ang[3] = {en_unidad(t.angulos[0], o.unidad), en_unidad(t.angulos[1], o.unidad), en_unidad(t.angulos[2], o.unidad)};
+    const double ang[3] = {en_unidad(t.angulos[0], o.unidad), en_unidad(t.angulos[1], o.unidad),
+                           en_unidad(t.angulos[2], o.unidad)};
     if (j != nullptr) {
       Json d = cabecera(m, o, c, a);
       d["start"] = a.descrito ? (a.general ? "general" : "planar") : "closed form";
@@ -676,20 +708,26 @@ int orden_ajuste(Modelo m, const Opciones& o, const Conjunto& c, Json* j) {
       *j = d;
     } else {
       std::printf("orienta helmert3d: %zu pairs from %s (%s%s)\n\n", c.n(), id_visible(c.nombre).c_str(),
-                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision") : "least-squares adjustment",
+                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision")
+                             : "least-squares adjustment",
                   a.descrito ? (a.general ? ", general start" : ", planar start") : "");
       std::printf("  target = T + scale*R*source,  R = Rz(kappa)*Ry(phi)*Rx(omega)\n");
-      std::printf("  %s %16s %16s %16s\n", rellena("translation T", 22, false).c_str(), fijo(T[0], 4).c_str(), fijo(T[1], 4).c_str(), fijo(T[2], 4).c_str());
-      std::printf("  %s %16s %16s %16s\n", rellena("omega phi kappa (" + un + ")", 22, false).c_str(), fijo(ang[0], dec).c_str(),
-                  fijo(ang[1], dec).c_str(), fijo(ang[2], dec).c_str());
-      std::printf("  %s %16s   (%s ppm)\n", rellena("scale", 22, false).c_str(), fijo(s, 12).c_str(), fijo(ppm, 4).c_str());
+      std::printf("  %s %16s %16s %16s\n", rellena("translation T", 22, false).c_str(), fijo(T[0], 4).c_str(),
+                  fijo(T[1], 4).c_str(), fijo(T[2], 4).c_str());
+      std::printf("  %s %16s %16s %16s\n", rellena("omega phi kappa (" + un + ")", 22, false).c_str(),
+                  fijo(ang[0], dec).c_str(), fijo(ang[1], dec).c_str(), fijo(ang[2], dec).c_str());
+      std::printf("  %s %16s   (%s ppm)\n", rellena("scale", 22, false).c_str(), fijo(s, 12).c_str(),
+                  fijo(ppm, 4).c_str());
       texto_estadisticas(a, c, o);
       std::printf("\n  centred form: target = target centroid + scale*R*(source - source centroid)\n");
-      std::printf("  %s %16s %16s %16s\n", rellena("source centroid", 22, false).c_str(), fijo(co[0], 4).c_str(), fijo(co[1], 4).c_str(), fijo(co[2], 4).c_str());
-      std::printf("  %s %16s %16s %16s\n", rellena("target centroid", 22, false).c_str(), fijo(cd[0], 4).c_str(), fijo(cd[1], 4).c_str(), fijo(cd[2], 4).c_str());
+      std::printf("  %s %16s %16s %16s\n", rellena("source centroid", 22, false).c_str(), fijo(co[0], 4).c_str(),
+                  fijo(co[1], 4).c_str(), fijo(co[2], 4).c_str());
+      std::printf("  %s %16s %16s %16s\n", rellena("target centroid", 22, false).c_str(), fijo(cd[0], 4).c_str(),
+                  fijo(cd[1], 4).c_str(), fijo(cd[2], 4).c_str());
       for (int i = 0; i < 3; ++i)
         std::printf("  %s %16s %16s %16s\n", rellena(i == 0 ? "rotation R, by rows" : "", 22, false).c_str(),
-                    fijo(t.rotacion[3 * i], 12).c_str(), fijo(t.rotacion[3 * i + 1], 12).c_str(), fijo(t.rotacion[3 * i + 2], 12).c_str());
+                    fijo(t.rotacion[3 * i], 12).c_str(), fijo(t.rotacion[3 * i + 1], 12).c_str(),
+                    fijo(t.rotacion[3 * i + 2], 12).c_str());
     }
   } else if (m == Modelo::helmert2d) {
     const double ang = en_unidad(t.angulos[0], o.unidad);
@@ -713,18 +751,24 @@ int orden_ajuste(Modelo m, const Opciones& o, const Conjunto& c, Json* j) {
       *j = d;
     } else {
       std::printf("orienta helmert2d: %zu pairs from %s (%s)\n\n", c.n(), id_visible(c.nombre).c_str(),
-                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision") : "least-squares adjustment");
+                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision")
+                             : "least-squares adjustment");
       std::printf("  target = T + scale*R*source,  R = [cos -sin; sin cos] of the rotation\n");
-      std::printf("  %s %16s %16s\n", rellena("translation T", 22, false).c_str(), fijo(T[0], 4).c_str(), fijo(T[1], 4).c_str());
+      std::printf("  %s %16s %16s\n", rellena("translation T", 22, false).c_str(), fijo(T[0], 4).c_str(),
+                  fijo(T[1], 4).c_str());
       std::printf("  %s %16s\n", rellena("rotation (" + un + ")", 22, false).c_str(), fijo(ang, dec).c_str());
-      std::printf("  %s %16s   (%s ppm)\n", rellena("scale", 22, false).c_str(), fijo(s, 12).c_str(), fijo(ppm, 4).c_str());
+      std::printf("  %s %16s   (%s ppm)\n", rellena("scale", 22, false).c_str(), fijo(s, 12).c_str(),
+                  fijo(ppm, 4).c_str());
       texto_estadisticas(a, c, o);
       std::printf("\n  plain form: target = scale*R*(source - t)\n");
       std::printf("  %s %16s %16s\n", rellena("t", 22, false).c_str(), fijo(l.tx, 4).c_str(), fijo(l.ty, 4).c_str());
       std::printf("\n  centred form: target = target centroid + scale*R*(source - source centroid)\n");
-      std::printf("  %s %16s %16s\n", rellena("source centroid", 22, false).c_str(), fijo(co[0], 4).c_str(), fijo(co[1], 4).c_str());
-      std::printf("  %s %16s %16s\n", rellena("target centroid", 22, false).c_str(), fijo(cd[0], 4).c_str(), fijo(cd[1], 4).c_str());
-      std::printf("  %s %16s %16s\n", rellena("cos, sin", 22, false).c_str(), fijo(t.rotacion[0], 12).c_str(), fijo(t.rotacion[3], 12).c_str());
+      std::printf("  %s %16s %16s\n", rellena("source centroid", 22, false).c_str(), fijo(co[0], 4).c_str(),
+                  fijo(co[1], 4).c_str());
+      std::printf("  %s %16s %16s\n", rellena("target centroid", 22, false).c_str(), fijo(cd[0], 4).c_str(),
+                  fijo(cd[1], 4).c_str());
+      std::printf("  %s %16s %16s\n", rellena("cos, sin", 22, false).c_str(), fijo(t.rotacion[0], 12).c_str(),
+                  fijo(t.rotacion[3], 12).c_str());
     }
   } else {
     // The record of today's poly2d, read off the transformation whichever estimated it.
@@ -751,19 +795,24 @@ int orden_ajuste(Modelo m, const Opciones& o, const Conjunto& c, Json* j) {
       d["transform"] = json_de_transformacion(t);
       *j = d;
     } else {
-      static const char* const terminos[9] = {"dx", "dy", "dx^2", "dx*dy", "dy^2", "dx^3", "dx^2*dy", "dx*dy^2", "dy^3"};
+      static const char* const terminos[9] = {"dx",   "dy",      "dx^2",    "dx*dy", "dy^2",
+                                              "dx^3", "dx^2*dy", "dx*dy^2", "dy^3"};
       std::printf("orienta poly2d: %s (tipo %u), %zu pairs from %s (%s)\n\n", nombre_tipo(o.tipo), o.tipo, c.n(),
                   id_visible(c.nombre).c_str(),
-                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision") : "least-squares adjustment");
+                  a.descrito ? (o.flotante ? "described, single precision" : "described, double precision")
+                             : "least-squares adjustment");
       std::printf("  x' = x0 + sum cx[k]*term k,  y' = y0 + sum cy[k]*term k,  dx = x - xc, dy = y - yc\n");
-      std::printf("  %s %22s %22s\n", rellena("(xc, yc)", 22, false).c_str(), fijo(co[0], 4).c_str(), fijo(co[1], 4).c_str());
-      std::printf("  %s %22s %22s\n", rellena("(x0, y0)", 22, false).c_str(), fijo(cd[0], 4).c_str(), fijo(cd[1], 4).c_str());
+      std::printf("  %s %22s %22s\n", rellena("(xc, yc)", 22, false).c_str(), fijo(co[0], 4).c_str(),
+                  fijo(co[1], 4).c_str());
+      std::printf("  %s %22s %22s\n", rellena("(x0, y0)", 22, false).c_str(), fijo(cd[0], 4).c_str(),
+                  fijo(cd[1], 4).c_str());
       std::printf("  %s %22s %22s\n", rellena("term", 22, false).c_str(), "cx", "cy");
       for (int k = 0; k < usados; ++k) {
         std::printf("  %s %22s %22s\n", rellena(terminos[k], 22, false).c_str(), cientifico(cx[k], 14).c_str(),
                     cientifico(cy[k], 14).c_str());
       }
-      if (std::isfinite(a.e.condicion)) std::printf("  condition number of the design %s\n", fijo(a.e.condicion, 1).c_str());
+      if (std::isfinite(a.e.condicion))
+        std::printf("  condition number of the design %s\n", fijo(a.e.condicion, 1).c_str());
       texto_estadisticas(a, c, o);
     }
   }

@@ -12,7 +12,9 @@ namespace orienta::cli {
 
 namespace {
 
-[[noreturn]] void mal(const std::string& fichero, const std::string& que) { throw Fallo(fichero + ": transform: " + que); }
+[[noreturn]] void mal(const std::string& fichero, const std::string& que) {
+  throw Fallo(fichero + ": transform: " + que);
+}
 
 double numero(const Json& j, const std::string& fichero, const std::string& clave) {
   if (!j.is_number()) mal(fichero, "'" + clave + "' is not a number");
@@ -53,19 +55,26 @@ orienta_transformacion transformacion_de_json_en(const Json& documento, const st
   std::memset(&t, 0, sizeof t);
   for (int i = 0; i < 3; ++i) t.matriz[4 * i] = t.rotacion[4 * i] = 1.0;
   t.escala = std::numeric_limits<double>::quiet_NaN();
-  if (modelo == "helmert3d") t.modelo = ORIENTA_HELMERT3D, t.dim = 3;
-  else if (modelo == "helmert2d") t.modelo = ORIENTA_HELMERT2D, t.dim = 2;
-  else if (modelo == "affine2d") t.modelo = ORIENTA_AFIN2D, t.dim = 2;
+  if (modelo == "helmert3d")
+    t.modelo = ORIENTA_HELMERT3D, t.dim = 3;
+  else if (modelo == "helmert2d")
+    t.modelo = ORIENTA_HELMERT2D, t.dim = 2;
+  else if (modelo == "affine2d")
+    t.modelo = ORIENTA_AFIN2D, t.dim = 2;
   else if (modelo == "poly2d") {
     const Json orden = j.value("order", Json());
-    if (orden == 2) t.modelo = ORIENTA_POLI2D_2;
-    else if (orden == 3) t.modelo = ORIENTA_POLI2D_3;
-    else mal(fichero, "poly2d needs 'order' 2 or 3");
+    if (orden == 2)
+      t.modelo = ORIENTA_POLI2D_2;
+    else if (orden == 3)
+      t.modelo = ORIENTA_POLI2D_3;
+    else
+      mal(fichero, "poly2d needs 'order' 2 or 3");
     t.dim = 2;
   } else {
     mal(fichero, "unknown model '" + id_visible(modelo) + "' (helmert3d, helmert2d, affine2d or poly2d)");
   }
-  if (j.contains("dim") && j.at("dim") != t.dim) mal(fichero, "'dim' must be " + std::to_string(t.dim) + " for " + modelo);
+  if (j.contains("dim") && j.at("dim") != t.dim)
+    mal(fichero, "'dim' must be " + std::to_string(t.dim) + " for " + modelo);
   const int d = t.dim;
   vector_de(j, fichero, "source_centroid", size_t(d), t.centro_origen);
   vector_de(j, fichero, "target_centroid", size_t(d), t.centro_destino);
@@ -98,7 +107,8 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
   const orienta_transformacion t = transformacion_de_json_en(documento, transformacion);
   if (o.inversa && t.modelo != ORIENTA_POLI2D_2 && t.modelo != ORIENTA_POLI2D_3) {
     orienta_transformacion inv;
-    if (orienta_invierte(&t, &inv) != ORIENTA_OK) throw Fallo(transformacion + ": the transformation is not invertible");
+    if (orienta_invierte(&t, &inv) != ORIENTA_OK)
+      throw Fallo(transformacion + ": the transformation is not invertible");
   }
 
   const bool estandar = fichero.empty() || fichero == "-";
@@ -120,8 +130,8 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
   std::vector<Columna> cols;
   std::vector<double> puntos(kBloque * size_t(d)), imagen(kBloque * size_t(d));
   std::vector<uint8_t> fallo(kBloque);
-  std::string ids;                  // the block's ids, end to end
-  std::vector<size_t> fin_id;       // where each id ends in ids; equal to the previous: none
+  std::string ids;             // the block's ids, end to end
+  std::vector<size_t> fin_id;  // where each id ends in ids; equal to the previous: none
   std::string salida;
   salida.reserve(size_t(1) << 20);
   uint64_t sin_inversa = 0;
@@ -129,8 +139,8 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
 
   auto vacia = [&](size_t n) {
     if (n == 0) return;
-    sin_inversa += uint64_t(orienta_aplica(&t, o.inversa ? 1 : 0, puntos.data(), int64_t(sizeof(double)) * d, imagen.data(),
-                                           int64_t(sizeof(double)) * d, n, fallo.data()));
+    sin_inversa += uint64_t(orienta_aplica(&t, o.inversa ? 1 : 0, puntos.data(), int64_t(sizeof(double)) * d,
+                                           imagen.data(), int64_t(sizeof(double)) * d, n, fallo.data()));
     size_t desde = 0;
     for (size_t k = 0; k < n; ++k) {
       if (fin_id[k] > desde) {
@@ -161,10 +171,11 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
     if (!con_id && (m != size_t(d) || !es_numero(cols[0].texto))) {
       if (m == size_t(d))
         error_en(nombre, l.linea(), l.col_fin(),
-                 "expected " + std::to_string(d) + " numbers after the id '" + cita(cols[0].texto) + "', found " + std::to_string(d - 1));
+                 "expected " + std::to_string(d) + " numbers after the id '" + cita(cols[0].texto) + "', found " +
+                     std::to_string(d - 1));
       error_en(nombre, l.linea(), m > size_t(d) + 1 ? cols[size_t(d) + 1].col : l.col_fin(),
-               "expected " + std::to_string(d) + " numbers (" + ejes + "), optionally after an id; found " + std::to_string(m) +
-                   " columns");
+               "expected " + std::to_string(d) + " numbers (" + ejes + "), optionally after an id; found " +
+                   std::to_string(m) + " columns");
     }
     const size_t primera = con_id ? 1 : 0;
     for (int i = 0; i < d; ++i) puntos[size_t(d) * n + size_t(i)] = numero_en(l, cols[primera + size_t(i)]);

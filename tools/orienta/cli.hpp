@@ -36,7 +36,7 @@ struct Opciones {
   bool flotante = false;  // --float (described only)
   bool general = false;   // --general (described helmert3d only)
   Unidad unidad = Unidad::deg;
-  uint32_t tipo = 3;      // poly2d --kind, as the record's tipo
+  uint32_t tipo = 3;  // poly2d --kind, as the record's tipo
   bool con_sigma = false;
   std::optional<double> umbral;  // --snoop K
   std::string dibujo;            // --plot FILE.svg
@@ -103,16 +103,16 @@ Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, bool con_si
 // ---------------------------------------------------------------------------------------------
 // Text and numbers (texto.cpp)
 
-std::string corto(double x);                 // shortest round trip; "nan"/"inf" as such
-std::string fijo(double x, int decimales);   // fixed point, never "-0.000"
+std::string corto(double x);                // shortest round trip; "nan"/"inf" as such
+std::string fijo(double x, int decimales);  // fixed point, never "-0.000"
 std::string rellena(const std::string& s, size_t ancho, bool derecha = true);  // by display width
-size_t ancho_visible(std::string_view s);    // columns a UTF-8 string takes on a terminal
-std::string id_visible(std::string_view id); // control characters escaped, invalid UTF-8 as U+FFFD
-std::string id_json(std::string_view id);    // valid UTF-8 for JSON (bad bytes as U+FFFD)
+size_t ancho_visible(std::string_view s);     // columns a UTF-8 string takes on a terminal
+std::string id_visible(std::string_view id);  // control characters escaped, invalid UTF-8 as U+FFFD
+std::string id_json(std::string_view id);     // valid UTF-8 for JSON (bad bytes as U+FFFD)
 // The document with every number written shortest-round-trip by std::to_chars (non-finite as
 // null); indentation as nlohmann's dump.
 std::string escribe_json(const Json& j);
-void aviso(const std::string& mensaje);      // "orienta: warning: ..." on stderr
+void aviso(const std::string& mensaje);  // "orienta: warning: ..." on stderr
 double en_unidad(double radianes, Unidad u);
 const char* nombre_unidad(Unidad u);
 
@@ -148,7 +148,7 @@ Json json_de_transformacion(const orienta_transformacion& t);
 // SVG of the residuals (dibujo.cpp).
 struct Dibujo {
   const Conjunto* c;
-  const std::vector<double>* v;     // dim a pair
+  const std::vector<double>* v;  // dim a pair
   const std::vector<double>* w;
   const std::vector<uint8_t>* excluido;
   double umbral;

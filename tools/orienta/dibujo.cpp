@@ -87,32 +87,34 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
     const char* trazo = corte < 1.0 ? "\" stroke-dasharray=\"4 3" : "";
     s << "<g><title>" << xml(id) << "</title>\n"
       << "<circle class=\"punto\" cx=\"" << n1(x) << "\" cy=\"" << n1(y) << "\" r=\"3\" fill=\"" << color << "\"/>\n"
-      << "<line class=\"residuo\" x1=\"" << n1(x) << "\" y1=\"" << n1(y) << "\" x2=\"" << n1(x + v[0] * factor * px * corte)
-      << "\" y2=\"" << n1(y - v[1] * factor * px * corte) << "\" stroke=\"" << color << trazo
-      << "\" stroke-width=\"1.5\" marker-end=\"url(#punta)\"/>\n";
+      << "<line class=\"residuo\" x1=\"" << n1(x) << "\" y1=\"" << n1(y) << "\" x2=\""
+      << n1(x + v[0] * factor * px * corte) << "\" y2=\"" << n1(y - v[1] * factor * px * corte) << "\" stroke=\""
+      << color << trazo << "\" stroke-width=\"1.5\" marker-end=\"url(#punta)\"/>\n";
     if (dim == 3)  // height residual: a vertical bar just right of the point, up for positive
       s << "<line class=\"altura\" x1=\"" << n1(x + 6) << "\" y1=\"" << n1(y) << "\" x2=\"" << n1(x + 6) << "\" y2=\""
-        << n1(y - v[2] * factor * px * corte) << "\" stroke=\"" << color << trazo << "\" stroke-width=\"3\" opacity=\"0.6\"/>\n";
+        << n1(y - v[2] * factor * px * corte) << "\" stroke=\"" << color << trazo
+        << "\" stroke-width=\"3\" opacity=\"0.6\"/>\n";
     s << "<text x=\"" << n1(x + 10) << "\" y=\"" << n1(y + 14) << "\" fill=\"#444\">" << xml(id) << "</text></g>\n";
   }
   // Scale bar of the coordinates, with what it means for the exaggerated residuals.
   const double barra = redondo(0.25 * extension);
   const double yb = kAlto + 20;
-  s << "<g class=\"escala\"><line x1=\"" << kMargen << "\" y1=\"" << yb << "\" x2=\"" << n1(kMargen + barra * px) << "\" y2=\""
-    << yb << "\" stroke=\"black\" stroke-width=\"3\"/>\n"
+  s << "<g class=\"escala\"><line x1=\"" << kMargen << "\" y1=\"" << yb << "\" x2=\"" << n1(kMargen + barra * px)
+    << "\" y2=\"" << yb << "\" stroke=\"black\" stroke-width=\"3\"/>\n"
     << "<text x=\"" << kMargen << "\" y=\"" << yb + 18 << "\">" << corto(barra) << " m; residuals ×" << corto(factor)
     << ": the bar is " << corto(barra / factor) << " m of residual</text></g>\n";
-  static const char* const kNombres[3] = {"used", "flagged (|w| > " , "excluded"};
+  static const char* const kNombres[3] = {"used", "flagged (|w| > ", "excluded"};
   double xl = kAncho / 2;
   for (int t = 0; t < 3; ++t) {
     const std::string texto = t == 1 ? kNombres[1] + fijo(d.umbral, 2) + ")" : kNombres[t];
-    s << "<g class=\"leyenda\"><circle cx=\"" << xl << "\" cy=\"" << yb << "\" r=\"4\" fill=\"" << kColores[t] << "\"/><text x=\""
-      << xl + 8 << "\" y=\"" << yb + 4 << "\">" << xml(texto) << "</text></g>\n";
+    s << "<g class=\"leyenda\"><circle cx=\"" << xl << "\" cy=\"" << yb << "\" r=\"4\" fill=\"" << kColores[t]
+      << "\"/><text x=\"" << xl + 8 << "\" y=\"" << yb + 4 << "\">" << xml(texto) << "</text></g>\n";
     xl += t == 1 ? 150 : 70;
   }
   s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 28 << "\">dashed: cut to fit</text>\n";
   if (dim == 3)
-    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46 << "\">bars beside the points: height residuals, same factor</text>\n";
+    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46
+      << "\">bars beside the points: height residuals, same factor</text>\n";
   s << "</svg>\n";
   std::ofstream f(ruta, std::ios::binary);
   const std::string texto = s.str();

@@ -67,7 +67,8 @@ bool es_numero(std::string_view s) {
 
 double numero_en(const Lector& l, const Columna& c) {
   double x;
-  if (const char* motivo = lee_decimal(c.texto, x)) error_en(l.nombre(), l.linea(), c.col, "'" + cita(c.texto) + "' " + motivo);
+  if (const char* motivo = lee_decimal(c.texto, x))
+    error_en(l.nombre(), l.linea(), c.col, "'" + cita(c.texto) + "' " + motivo);
   return x;
 }
 
@@ -94,7 +95,8 @@ bool Lector::linea_cruda(std::string_view& l) {
       ini_ = 0;
     }
     if (fin_ == bloque_.size()) {
-      if (bloque_.size() > kLineaMaxima) error_en(nombre_, linea_ + 1, 1, "line longer than 1 MiB (is this a text file?)");
+      if (bloque_.size() > kLineaMaxima)
+        error_en(nombre_, linea_ + 1, 1, "line longer than 1 MiB (is this a text file?)");
       bloque_.resize(bloque_.size() * 2);
     }
     const size_t r = std::fread(bloque_.data() + fin_, 1, bloque_.size() - fin_, f_);
@@ -185,11 +187,13 @@ Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, bool con_si
         const uint64_t donde = m > numeros + 1 ? cols[size_t(numeros + 1)].col : l.col_fin();
         if (falta)
           error_en(nombre, l.linea(), donde,
-                   "expected " + std::to_string(numeros) + " numbers after the id '" + cita(cols[0].texto) + "', found " +
-                       std::to_string(m - 1));
+                   "expected " + std::to_string(numeros) + " numbers after the id '" + cita(cols[0].texto) +
+                       "', found " + std::to_string(m - 1));
         error_en(nombre, l.linea(), donde,
                  "expected " + std::to_string(numeros) + " numbers (source " + ejes + ", target " + ejes +
-                     (spp == 0 ? std::string() : spp == 1 ? ", σ" : ", plan σ, height σ") +
+                     (spp == 0   ? std::string()
+                      : spp == 1 ? ", σ"
+                                 : ", plan σ, height σ") +
                      "), optionally after an id; found " + std::to_string(m) + " columns");
       }
     }

@@ -13,34 +13,34 @@
 namespace orienta::cli {
 namespace {
 
-#define ENTRADA_AYUDA                                                                           \
-  "Input: one point pair a line, columns separated by blanks or commas, an optional point id\n" \
-  "first; '#' starts a comment, blank lines are ignored. FILE '-' or no FILE reads standard\n"  \
+#define ENTRADA_AYUDA                                                                             \
+  "Input: one point pair a line, columns separated by blanks or commas, an optional point id\n"   \
+  "first; '#' starts a comment, blank lines are ignored. FILE '-' or no FILE reads standard\n"    \
   "input. Numbers are decimal (hexadecimal is refused). Residuals are v = transformed source -\n" \
   "target. A repeated point id is warned about.\n"
 
-#define AJUSTE_AYUDA                                                                             \
-  "By default the rigorous least-squares adjustment: parameters with standard deviations,\n"    \
-  "redundancy, sigma0, the correlation matrix, and per pair the residuals v and standardized\n"  \
-  "residuals w (Pope's tau; Baarda's with --sigma), flagged with * where |w| exceeds 3.29 or K.\n" \
-  "\n"                                                                                          \
-  "  --sigma        each line ends with the pair's a priori sigma in metres (in 3D optionally\n" \
-  "                 two: plan sigma, height sigma; every line the same count; in 3D eight\n"   \
-  "                 numbers read as two sigma without an id); prints the global chi2 test\n"   \
-  "  --snoop [K]    data snooping: exclude the worst pair while its |w| exceeds K (default\n"  \
+#define AJUSTE_AYUDA                                                                                \
+  "By default the rigorous least-squares adjustment: parameters with standard deviations,\n"        \
+  "redundancy, sigma0, the correlation matrix, and per pair the residuals v and standardized\n"     \
+  "residuals w (Pope's tau; Baarda's with --sigma), flagged with * where |w| exceeds 3.29 or K.\n"  \
+  "\n"                                                                                              \
+  "  --sigma        each line ends with the pair's a priori sigma in metres (in 3D optionally\n"    \
+  "                 two: plan sigma, height sigma; every line the same count; in 3D eight\n"        \
+  "                 numbers read as two sigma without an id); prints the global chi2 test\n"        \
+  "  --snoop [K]    data snooping: exclude the worst pair while its |w| exceeds K (default\n"       \
   "                 3.29), refit; excluded pairs are listed with residuals against the final fit\n" \
-  "  --plot F.svg   draw the points in plan with their exaggerated residual vectors\n"        \
-  "  --json         print one JSON document instead of the table; its \"transform\" is what\n"  \
+  "  --plot F.svg   draw the points in plan with their exaggerated residual vectors\n"              \
+  "  --json         print one JSON document instead of the table; its \"transform\" is what\n"      \
   "                 'orienta apply' reads (numbers shortest round trip)\n"
 
-#define DESCRITA_AYUDA                                                                           \
-  "  --described    use the library's own estimator instead (no --sigma, --snoop). It is\n"   \
-  "                 checked against the least-squares optimum: exit status 1 with a warning\n"   \
+#define DESCRITA_AYUDA                                                                            \
+  "  --described    use the library's own estimator instead (no --sigma, --snoop). It is\n"       \
+  "                 checked against the least-squares optimum: exit status 1 with a warning\n"    \
   "                 when its sum of squared residuals exceeds the optimum's by more than\n"       \
-  "                 rounding explains: 1e-6 of the optimum plus, over the pairs, the sum of\n"   \
-  "                 (4*u*rho)^2, u the unit roundoff (2^-53; 2^-24 with --float) and rho =\n"    \
-  "                 scale*|source| + |target| in the coordinates the estimator saw\n"          \
-  "  --float        with --described: single precision. Coordinates are first reduced by\n"  \
+  "                 rounding explains: 1e-6 of the optimum plus, over the pairs, the sum of\n"    \
+  "                 (4*u*rho)^2, u the unit roundoff (2^-53; 2^-24 with --float) and rho =\n"     \
+  "                 scale*|source| + |target| in the coordinates the estimator saw\n"             \
+  "  --float        with --described: single precision. Coordinates are first reduced by\n"       \
   "                 their double-precision centroids, then rounded to float (so rho above uses\n" \
   "                 the reduced coordinates); residuals are computed in double\n"
 
@@ -87,8 +87,7 @@ const char kAyuda2d[] =
     "(positive turns +x towards +y), the scale and its deviation from 1 in ppm, the plain form\n"
     "target = scale*R*(source - t), the centred form, and each pair's residual.\n"
     "Columns: [id] source x y target x y [sigma]. At least 2 pairs with distinct source points.\n"
-    "\n" ENTRADA_AYUDA "\n" AJUSTE_AYUDA DESCRITA_AYUDA
-    "  --units U      angles in rad, deg (default) or gon\n";
+    "\n" ENTRADA_AYUDA "\n" AJUSTE_AYUDA DESCRITA_AYUDA "  --units U      angles in rad, deg (default) or gon\n";
 
 const char kAyudaPoly[] =
     "usage: orienta poly2d --kind KIND [--sigma] [--snoop [K]] [--plot F.svg]\n"
@@ -132,10 +131,14 @@ int termina(int estado) {
 }
 
 bool lee_unidad(const std::string& s, Unidad& u) {
-  if (s == "rad") u = Unidad::rad;
-  else if (s == "deg") u = Unidad::deg;
-  else if (s == "gon") u = Unidad::gon;
-  else return false;
+  if (s == "rad")
+    u = Unidad::rad;
+  else if (s == "deg")
+    u = Unidad::deg;
+  else if (s == "gon")
+    u = Unidad::gon;
+  else
+    return false;
   return true;
 }
 
@@ -208,8 +211,10 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
       break;
     }
     if (a == "--snoop") {
-      if (i + 1 < argc && es_numero(argv[i + 1])) r.push_back(a + "=" + argv[++i]);
-      else r.push_back("--snoop=3.29");
+      if (i + 1 < argc && es_numero(argv[i + 1]))
+        r.push_back(a + "=" + argv[++i]);
+      else
+        r.push_back("--snoop=3.29");
       continue;
     }
     r.push_back(a);
@@ -283,7 +288,8 @@ int ejecuta(int argc, char** argv) {
   }
   if (orden == "poly2d") {
     if (tipo.empty()) return uso_mal(orden, "--kind is required");
-    if (!lee_tipo(tipo, o.tipo)) return uso_mal(orden, "unknown kind '" + tipo + "': use constant, rigid, similarity, affine, 2 or 3");
+    if (!lee_tipo(tipo, o.tipo))
+      return uso_mal(orden, "unknown kind '" + tipo + "': use constant, rigid, similarity, affine, 2 or 3");
   }
   if (!o.descrita && o.flotante) return uso_mal(orden, "--float applies only with --described");
   if (!o.descrita && o.general) return uso_mal(orden, "--general applies only with --described");

@@ -40,10 +40,14 @@ size_t decodifica(std::string_view s, size_t i, uint32_t& cp) {
     cp = c;
     return 1;
   }
-  if (c >= 0xC2 && c <= 0xDF) n = 2, minimo = 0x80;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3, minimo = 0x800;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4, minimo = 0x10000;
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2, minimo = 0x80;
+  else if (c >= 0xE0 && c <= 0xEF)
+    n = 3, minimo = 0x800;
+  else if (c >= 0xF0 && c <= 0xF4)
+    n = 4, minimo = 0x10000;
+  else
+    return 0;
   if (i + n > s.size()) return 0;
   cp = c & (0x7Fu >> n);
   for (size_t k = 1; k < n; ++k) {
@@ -162,11 +166,8 @@ void escribe(const Json& j, std::string& r) {
       r += std::isfinite(x) ? corto(x) : "null";  // JSON has no infinities or NaN
       break;
     }
-    case Json::value_t::string:
-      r += j.dump(-1, ' ', false, Json::error_handler_t::replace);
-      break;
-    default:
-      r += j.dump();
+    case Json::value_t::string: r += j.dump(-1, ' ', false, Json::error_handler_t::replace); break;
+    default: r += j.dump();
   }
 }
 
@@ -201,9 +202,7 @@ const char* nombre_unidad(Unidad u) {
 }
 
 namespace {
-double segundos() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double segundos() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 }  // namespace
 
 Progreso::Progreso(std::string que) : que_(std::move(que)), activo_(isatty(STDERR_FILENO) == 1) {}
