@@ -38,25 +38,45 @@ enum {
   ORIENTA_POLI2D_3 = 5   /**< 2D polynomial of order 3 */
 };
 
-/** Statuses. Zero is success; every negative status leaves every output untouched. */
+/** Statuses. Zero is success; every negative status leaves every output untouched.
+ *  orienta_estado_texto gives each one's cause in a line of English. */
 enum {
   ORIENTA_OK = 0,
   ORIENTA_E_ARGUMENTO = -1,    /**< null pointer where one is required, unknown model, bad option
                                     (umbral negative or not finite, sigmas_por_par not 1 or, in 3D,
                                     2), a pointer or stride not aligned to 8 bytes */
-  ORIENTA_E_POCOS = -2,        /**< fewer pairs than the model needs (3D: 3, 2D similarity: 2,
-                                    affine: 3, order 2: 6, order 3: 10) */
+  ORIENTA_E_POCOS = -2,        /**< fewer pairs than the model needs (orienta_modelo: min_pares) */
   ORIENTA_E_NO_FINITO = -3,    /**< a coordinate or σ is not finite, or a σ is not positive */
   ORIENTA_E_COINCIDENTES = -4, /**< all source points (or all target points) coincide */
   ORIENTA_E_COLINEALES = -5,   /**< source points on one line (3D similarity, affine, polynomials) */
   ORIENTA_E_RANGO = -6,        /**< the design matrix loses rank (its condition number passes 1e12):
                                     a polynomial's points on a conic or cubic, or a similarity whose
                                     targets do not correlate with the sources at all */
-  ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square,
-                                    or a σ so small that its weight 1/σ² is not a finite normal */
+  ORIENTA_E_DESBORDA = -7,     /**< an intermediate overflowed: coordinates too large to square */
   ORIENTA_E_MEMORIA = -8,      /**< the scratch area was refused */
-  ORIENTA_E_NO_CONVERGE = -9   /**< Gauss–Newton did not converge in 50 steps (anisotropic weights
+  ORIENTA_E_NO_CONVERGE = -9,  /**< Gauss–Newton did not converge in 50 steps (anisotropic weights
                                     only; each step is halved until vᵀPv does not grow and s > 0) */
+  ORIENTA_E_PESO = -10,        /**< a σ so small or so large that its weight 1/σ² is not a finite
+                                    normal number (σ must lie within about 1e-154 … 1e154) */
+  ORIENTA_E_DIMINUTO = -11,    /**< the points differ, but so little that the square of their spread
+                                    underflows (coordinates around 1e-160 or below: scale them up) */
+  /* A stored record refused by orienta_valida (and so by orienta_aplica, orienta_invierte,
+     orienta_parametros): */
+  ORIENTA_E_MODELO = -12,          /**< unknown model, or a dim that is not the model's */
+  ORIENTA_E_REG_NO_FINITO = -13,   /**< a value the model uses is not finite */
+  ORIENTA_E_REG_TERMINOS = -14,    /**< a value the model has no place for: a scale, rotation or
+                                        angles in an affine or polynomial, non-zero coefficients above
+                                        a polynomial's order or in a model without them */
+  ORIENTA_E_REG_SINGULAR = -15,    /**< the linear part is singular (scale 0, or a determinant that
+                                        is zero to within rounding): no inverse exists. Also from
+                                        orienta_ajusta when the fitted map is singular (an affine or
+                                        polynomial fitted to targets on one line) */
+  ORIENTA_E_REG_INCOHERENTE = -16, /**< parts stored twice disagree beyond rounding: matrix against
+                                        scale·rotation, a rotation that is not proper, angles against
+                                        the rotation, a polynomial's first-order terms in matriz
+                                        against coef_x, coef_y; or a scale that is not positive */
+  ORIENTA_E_REG_FALTA = -17        /**< a stored record lacks a field its model needs (reported by
+                                        the readers of stored records; see orienta_modelo: campos) */
 };
 
 /** Maximum number of parameters of any model (order 3 polynomial). */
@@ -67,23 +87,53 @@ enum {
  *  Forward: p′ = centro_destino + matriz·(p − centro_origen) (+ for polynomials the terms of
  *  order 2 and 3, with dx, dy = p − centro_origen, in the term order of Trans_Polinomica2D_dbl).
  *  In 2D only the first two entries of the centres and the upper-left 2×2 block of the 3×3
- *  matrices are used; the rest hold 0 (centres) and the identity (matrices). */
+ *  matrices are read; the rest hold 0 (centres) and the identity (matrices).
+ *  A valid record (orienta_valida) holds finite values in what its model reads, keeps the values
+ *  its model has no place for at their documented neutral value (NaN scale, identity rotation, zero
+ *  angles and coefficients), has a non-singular linear part, and says the same thing where it says
+ *  it twice: matriz = escala·rotacion (to 16 ulp of the scale), rotacion a proper rotation and the
+ *  angles its angles (both to 4e-6, the rounding of a single-precision estimate), a polynomial's
+ *  first-order coefficients in matriz and in coef_x, coef_y alike. Stored form: the keys of
+ *  orienta_modelo_info.campos, named as there. */
 typedef struct {
   int32_t modelo;           /**< ORIENTA_HELMERT3D … ORIENTA_POLI2D_3 */
   int32_t dim;              /**< 3 for ORIENTA_HELMERT3D, 2 otherwise */
-  double centro_origen[3];  /**< c_o: the (weighted) source centroid */
-  double centro_destino[3]; /**< c_d: the image of c_o */
-  double matriz[9];         /**< linear part by rows: s·R for the similarities, A for the affine,
-                                 the first-order coefficients for the polynomials */
-  double escala;            /**< s for the similarities; NaN for the affine and polynomials */
-  double rotacion[9];       /**< R by rows for the similarities (a proper rotation); the identity
-                                 for the others */
-  double angulos[3];        /**< 3D: ω, φ, κ of R (φ in [−π/2, π/2]); 2D similarity: α in
-                                 angulos[0] (R = [cos α −sin α; sin α cos α]); 0 otherwise */
+  double centro_origen[3];  /**< c_o: the (weighted) source centroid ("source_centroid") */
+  double centro_destino[3]; /**< c_d: the image of c_o ("target_centroid") */
+  double matriz[9];         /**< linear part by rows ("matrix"): s·R for the similarities, A for
+                                 the affine, the first-order coefficients for the polynomials */
+  double escala;            /**< s > 0 for the similarities ("scale"); NaN for the others */
+  double rotacion[9];       /**< R by rows for the similarities, a proper rotation ("rotation");
+                                 the identity for the others */
+  double angulos[3];        /**< 3D: ω, φ, κ of R as Gmatriz_ωφκ_seg reads them, φ in
+                                 [−π/2, π/2] ("angles"); 2D similarity: α in angulos[0]
+                                 (R = [cos α −sin α; sin α cos α]); 0 otherwise */
   double coef_x[9];         /**< polynomials: coefficients of dx, dy, dx², dx·dy, dy², dx³,
-                                 dx²·dy, dx·dy², dy³ for x′ (unused terms 0); 0 otherwise */
-  double coef_y[9];         /**< the same for y′ */
+                                 dx²·dy, dx·dy², dy³ for x′ ("coef_x"; terms above the order 0);
+                                 0 otherwise */
+  double coef_y[9];         /**< the same for y′ ("coef_y") */
 } orienta_transformacion;
+
+/** What the library knows of a model, for every host that fits, stores or reads one: one table,
+ *  so that names, counts and rules are stated once. Strings are static UTF-8, never null. */
+typedef struct {
+  int32_t modelo;                /**< ORIENTA_HELMERT3D … */
+  int32_t dim;                   /**< coordinates of a point: 3 or 2 */
+  int32_t orden;                 /**< polynomial order: 1 for the similarities and the affine */
+  int32_t num_parametros;        /**< u, the reported parameters (orienta_estadisticas) */
+  uint32_t min_pares;            /**< fewest pairs orienta_ajusta accepts */
+  int32_t num_terminos;          /**< terms per coordinate in coef_x, coef_y: 0, 5 or 9 */
+  int32_t num_angulos;           /**< entries of angulos the model uses: 3, 1 or 0 */
+  const char* nombre;            /**< stored name: "helmert3d", "helmert2d", "affine2d", "poly2d"
+                                      (the two polynomials, told apart by orden) */
+  const char* descripcion;       /**< a few English words: "3D similarity" … */
+  const char* const* parametros; /**< num_parametros parameter names in the reported order, e.g.
+                                      tx ty tz omega phi kappa scale; polynomials x0 y0 cx_dx …
+                                      cy_dy3 */
+  const char* const* campos;     /**< the stored fields the model needs, null-terminated:
+                                      source_centroid target_centroid matrix, then scale rotation
+                                      angles (similarities) or coef_x coef_y (polynomials) */
+} orienta_modelo_info;
 
 /** The pairs to fit. Source point k is the dim doubles at (const char*)origen + k·paso_origen,
  *  target point k likewise; strides are signed byte counts, multiples of 8 (dim·8 for packed
@@ -154,24 +204,49 @@ typedef struct {
 ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, orienta_transformacion* t,
                                    orienta_estadisticas* e, const orienta_observaciones* obs);
 
+/** The model table's row for modelo, or null for an unknown code. */
+ORIENTA_API const orienta_modelo_info* orienta_modelo(int32_t modelo);
+
+/** The one rule for a stored transformation (see orienta_transformacion): ORIENTA_OK, or the
+ *  status of the first fault found (ORIENTA_E_MODELO, ORIENTA_E_REG_NO_FINITO,
+ *  ORIENTA_E_REG_TERMINOS, ORIENTA_E_REG_SINGULAR, ORIENTA_E_REG_INCOHERENTE; ORIENTA_E_ARGUMENTO
+ *  for a null t). campo, if not null, receives the stored name of the field at fault ("matrix",
+ *  "rotation" …; null when none applies). Records written by orienta_ajusta and orienta_invierte
+ *  are valid. orienta_aplica and orienta_invierte call it first. */
+ORIENTA_API int32_t orienta_valida(const orienta_transformacion* t, const char** campo);
+
+/** The parameters a record stands for, in the order and units of orienta_estadisticas
+ *  (translations T = c_d − matriz·c_o, the image of the origin, for the similarities and the
+ *  affine). parametros receives orienta_modelo(t->modelo)->num_parametros doubles. Only the model
+ *  and dim are checked (the parameters of a record orienta_valida refuses are what its fields
+ *  say). Returns ORIENTA_OK, ORIENTA_E_MODELO, or ORIENTA_E_ARGUMENTO for a null pointer. */
+ORIENTA_API int32_t orienta_parametros(const orienta_transformacion* t, double* parametros);
+
+/** Finds the first pair orienta_ajusta would refuse on its own: a coordinate or σ not finite, a σ
+ *  not positive (ORIENTA_E_NO_FINITO), a σ outside the range of finite normal weights
+ *  (ORIENTA_E_PESO). Returns that status with its index in *par, ORIENTA_OK when every pair passes
+ *  (*par = n), or ORIENTA_E_ARGUMENTO for the faults orienta_ajusta refuses before reading a pair.
+ *  For hosts that name the line of a file. */
+ORIENTA_API int32_t orienta_valida_pares(int32_t modelo, const orienta_pares* pares, uint32_t* par);
+
 /** Carries n points through t (inversa = 0) or its inverse (inversa ≠ 0). Point k is read at
  *  (const char*)entrada + k·paso_entrada and written at (char*)salida + k·paso_salida (t->dim
  *  doubles each); entrada == salida with equal strides works in place. Similarities and the affine
- *  invert exactly in closed form; polynomials point by point by Newton iteration from the inverse
- *  of their linear part, to the rounding of the point (at most 100 steps). fallo, if not null,
- *  receives n flags: 1 where a polynomial's inverse did not converge (no preimage past a fold of
- *  the map, a non-finite point), and on every point when the linear part of a similarity or affine
- *  is singular; those points are written as NaN. Otherwise non-finite input gives non-finite
- *  output, unflagged, in both directions.
- *  Returns the number of such points (0 = all done) or ORIENTA_E_ARGUMENTO (t null or not a valid
- *  record: unknown modelo or wrong dim; entrada or salida null with n > 0; a pointer or stride
- *  not aligned to 8 bytes). */
+ *  invert exactly in closed form (R^T/s, the adjugate); polynomials point by point by Newton
+ *  iteration from the inverse of their linear part, to the rounding of the point (at most 100
+ *  steps). A point whose image is not finite (non-finite input, an overflow, no preimage past a
+ *  fold of a polynomial) is written as NaN in every coordinate and, if fallo is not null, flagged
+ *  there with 1 (fallo receives n flags, 0 elsewhere).
+ *  Returns the number of such points (0 = all done), orienta_valida's status for an invalid record,
+ *  or ORIENTA_E_ARGUMENTO (entrada or salida null with n > 0; a pointer or stride not aligned to 8
+ *  bytes). On a negative status nothing is written. */
 ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inversa, const double* entrada,
                                    int64_t paso_entrada, double* salida, int64_t paso_salida, uint64_t n,
                                    uint8_t* fallo);
 
 /** The inverse of a similarity or an affine as a record of the same model (inv may equal t).
- *  Returns ORIENTA_OK, or ORIENTA_E_ARGUMENTO for polynomials, a singular matrix or null pointers. */
+ *  Returns ORIENTA_OK, orienta_valida's status for an invalid record, or ORIENTA_E_ARGUMENTO for
+ *  polynomials (whose inverse has no record of the same model) and null pointers. */
 ORIENTA_API int32_t orienta_invierte(const orienta_transformacion* t, orienta_transformacion* inv);
 
 /** A short English description of a status (a static string; never null). */

@@ -4,11 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace orienta::interno {
 
 // The doubles nearest to π and π/2.
 inline constexpr double kPi = 3.141592653589793;
+// Unit roundoff's double, and the quiet NaN every "not defined" result is written as.
+inline constexpr double kEps = std::numeric_limits<double>::epsilon();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kMedioPi = 1.5707963267948966;
 // The full turn used wherever an angle is wrapped or shifted by a turn. It is deliberately
 // 6.283185307179597, 12 units in the last place above the double nearest to 2π

@@ -3,35 +3,19 @@
 import ctypes
 import json
 import math
-import os
 import warnings
 
 import numpy as np
 
 from . import _biblioteca as _b
+from . import _registro as _r
 from ._entrada import mismo_numero, puntos
 
 __all__ = ["Transformation", "FitResult", "FitError", "helmert3d", "helmert2d", "affine2d", "poly2d", "load"]
 
-# Model codes of orienta_ajuste.h, and their names in the JSON record.
+# Model codes of orienta_ajuste.h; everything else about a model comes from the library's table.
 _HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3 = 1, 2, 3, 4, 5
-_E_MEMORIA = -8
-_NOMBRES = {_HELMERT3D: "helmert3d", _HELMERT2D: "helmert2d", _AFIN2D: "affine2d",
-            _POLI2D_2: "poly2d", _POLI2D_3: "poly2d"}
-_TERMINOS = ("dx", "dy", "dx2", "dxdy", "dy2", "dx3", "dx2dy", "dxdy2", "dy3")
-_SIMILITUDES = (_HELMERT3D, _HELMERT2D)
 UMBRAL_USUAL = 3.29  # |w| beyond which data snooping excludes a pair when snoop=True
-
-
-def _nombres_parametros(modelo):
-    if modelo == _HELMERT3D:
-        return ("tx", "ty", "tz", "omega", "phi", "kappa", "scale")
-    if modelo == _HELMERT2D:
-        return ("tx", "ty", "rotation", "scale")
-    if modelo == _AFIN2D:
-        return ("tx", "ty", "a11", "a12", "a21", "a22")
-    terminos = _TERMINOS[:5] if modelo == _POLI2D_2 else _TERMINOS
-    return ("x0", "y0") + tuple("x_" + t for t in terminos) + tuple("y_" + t for t in terminos)
 
 
 class FitError(ValueError):
@@ -44,8 +28,7 @@ class FitError(ValueError):
     """
 
     def __init__(self, status):
-        texto = _b.funcion("orienta_estado_texto")(status).decode("utf-8", "replace")
-        super().__init__(f"{texto} (status {status})")
+        super().__init__(f"{_r.estado_texto(status)} (status {status})")
         self.status = status
 
 
@@ -86,11 +69,11 @@ class Transformation:
     # -- what the record holds -----------------------------------------------------------------
     @property
     def model(self):
-        return _NOMBRES[self._t.modelo]
+        return _r.modelo(self._t.modelo).name
 
     @property
     def order(self):
-        return {_POLI2D_2: 2, _POLI2D_3: 3}.get(self._t.modelo, 1)
+        return _r.modelo(self._t.modelo).order
 
     @property
     def dim(self):
@@ -113,8 +96,7 @@ class Transformation:
 
     @property
     def angles(self):
-        cuantos = {_HELMERT3D: 3, _HELMERT2D: 1}.get(self._t.modelo, 0)
-        return np.array(self._t.angulos[:cuantos], dtype=np.float64)
+        return np.array(self._t.angulos[:_r.modelo(self._t.modelo).num_angles], dtype=np.float64)
 
     @property
     def source_centroid(self):
@@ -126,7 +108,12 @@ class Transformation:
 
     @property
     def translation(self):
-        return self.apply(np.zeros(self.dim))
+        """The image of the origin, T = c_d − matrix·c_o (the library's rule, as the tool prints it)."""
+        if self.is_inverse or self._t.modelo in (_POLI2D_2, _POLI2D_3):
+            return self.apply(np.zeros(self.dim))  # a polynomial's parameters start with x0, y0 instead
+        p = np.empty(_r.modelo(self._t.modelo).num_parameters)
+        _b.funcion("orienta_parametros")(ctypes.byref(self._t), p.ctypes.data)
+        return p[:self.dim].copy()
 
     @property
     def record(self):
@@ -139,7 +126,7 @@ class Transformation:
         return f"<orienta.Transformation: {cual}{self.model}{orden}>"
 
     # -- using it ------------------------------------------------------------------------------
-    def apply(self, points, inverse=False, out=None):
+    def apply(self, points, inverse=False, out=None, errors="warn"):
         """Carries points through the transformation, in one library call for the whole array.
 
         Parameters
@@ -154,6 +141,12 @@ class Transformation:
         out : ndarray, optional
             A writable float64 array of shape (n, dim) with adjacent coordinates to write into. It
             may be points itself (in place); any other overlap with points is refused.
+        errors : {"warn", "raise", "ignore"}
+            What happens when the image of some points is not a finite number (a non-finite
+            point, a point so far out that its image overflows, no preimage of a polynomial):
+            those points are NaN in every coordinate (``np.isnan(out[:, 0])`` finds them), and
+            a RuntimeWarning says how many ("warn"), a ValueError is raised ("raise"), or
+            nothing is said ("ignore").
 
         Returns
         -------
@@ -163,15 +156,18 @@ class Transformation:
         Raises
         ------
         ValueError
-            A wrong shape, or an out that cannot take the result.
+            A wrong shape, an out that cannot take the result, or errors="raise" and a point
+            without a finite image.
         TypeError
             Non-numeric points, or an out that is not a float64 ndarray.
 
         Warns
         -----
         RuntimeWarning
-            When the inverse of a polynomial does not converge at some points; those are NaN.
+            With errors="warn", when some points have no finite image; those are NaN.
         """
+        if errors not in ("warn", "raise", "ignore"):
+            raise ValueError(f"errors must be 'warn', 'raise' or 'ignore', not {errors!r}")
         a = np.asarray(points)
         uno = a.ndim == 1
         if uno:
@@ -195,15 +191,20 @@ class Transformation:
                 raise ValueError("out overlaps points other than exactly (in place)")
         destino = out.reshape(1, -1) if uno else out
         inversa = bool(inverse) != self.is_inverse
-        fallo = np.zeros(n, dtype=np.uint8) if self._t.modelo in (_POLI2D_2, _POLI2D_3) else None
         r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
-                                         destino.ctypes.data, destino.strides[0], n,
-                                         None if fallo is None else fallo.ctypes.data)
+                                         destino.ctypes.data, destino.strides[0], n, None)
         if r < 0:
-            raise ValueError(f"orienta_aplica refused the transformation (status {r})")
-        if r > 0:
-            warnings.warn(f"the inverse did not converge at {r} of {n} points; they are NaN", RuntimeWarning,
-                          stacklevel=2)
+            estado, campo = _r.valida(self._t)
+            if estado != 0:
+                raise ValueError(f"transform '{campo}': {_r.estado_texto(estado)}")
+            raise ValueError(f"orienta_aplica refused the call: {_r.estado_texto(r)}")
+        if r > 0 and errors != "ignore":
+            que = ("the inverse did not converge" if inversa and self._t.modelo in (_POLI2D_2, _POLI2D_3)
+                   else "the image is not a finite number")
+            mensaje = f"{que} at {r} of {n} points; they are NaN"
+            if errors == "raise":
+                raise ValueError(mensaje)
+            warnings.warn(mensaje, RuntimeWarning, stacklevel=2)
         return out
 
     def inverse(self):
@@ -226,8 +227,7 @@ class Transformation:
         inv = _b.Transformacion()
         estado = _b.funcion("orienta_invierte")(ctypes.byref(self._t), ctypes.byref(inv))
         if estado != 0:
-            raise ValueError(f"this {self.model} cannot be inverted: "
-                             + _b.funcion("orienta_estado_texto")(estado).decode("utf-8", "replace"))
+            raise ValueError(f"this {self.model} cannot be inverted: {_r.estado_texto(estado)}")
         return Transformation(inv)
 
     # -- the JSON record -----------------------------------------------------------------------
@@ -235,22 +235,7 @@ class Transformation:
         if self.is_inverse:
             raise ValueError("the inverse of a polynomial has no JSON record; store the forward "
                              "transformation and apply it with inverse=True")
-        t, dim = self._t, self.dim
-        registro = {"model": self.model}
-        if self.model == "poly2d":
-            registro["order"] = self.order
-        registro.update({
-            "dim": dim,
-            "source_centroid": list(t.centro_origen[:dim]),
-            "target_centroid": list(t.centro_destino[:dim]),
-            "matrix": self.matrix.tolist(),
-            "scale": t.escala if t.modelo in _SIMILITUDES else None,
-            "rotation": self.rotation.tolist(),
-            "angles": self.angles.tolist(),
-        })
-        if self.model == "poly2d":
-            registro["coef_x"], registro["coef_y"] = list(t.coef_x), list(t.coef_y)
-        return {"transform": registro}
+        return {"transform": _r.a_documento(self._t)}
 
     def to_json(self, indent=None):
         """The JSON document that ``orienta.load`` and ``orienta apply`` read.
@@ -313,15 +298,25 @@ class FitResult(Transformation):
         the condition number of the scaled design.
     iterations : int
         Gauss–Newton iterations (0 when the closed form is the optimum).
+    excluded_count : int
+        Pairs excluded by data snooping.
+    with_sigma : bool
+        True when a priori σ were given (w is then Baarda's, the χ² test meaningful).
+    reflected : bool
+        3D: the best orthogonal map of the pairs is a reflection (mirrored input); the rotation
+        returned is still proper.
+    tau_unreachable : bool
+        Snooping without σ with a threshold above √redundancy, the largest τ can be.
     stats : orienta_estadisticas
-        The library's statistics record as it came back.
+        The library's statistics record as it came back (Spanish field names; the attributes
+        above are the same numbers).
     """
 
     def __init__(self, registro, estadisticas, v, w, excluido):
         super().__init__(registro)
         e = estadisticas
         u = e.num_parametros
-        self.parameter_names = _nombres_parametros(registro.modelo)
+        self.parameter_names = _r.modelo(registro.modelo).parameter_names
         self.parameters = np.array(e.parametros[:u], dtype=np.float64)
         self.sd = np.array(e.desv[:u], dtype=np.float64)
         self.covariance = np.array(e.covarianza[:u * u], dtype=np.float64).reshape(u, u)
@@ -330,14 +325,18 @@ class FitResult(Transformation):
         self.used = int(e.usados)
         self.vtpv, self.chi2, self.chi2_p, self.condition = float(e.vtpv), float(e.chi2), float(e.chi2_p), float(e.condicion)
         self.iterations = int(e.iteraciones)
+        self.excluded_count = int(e.excluidos)
+        self.with_sigma = bool(e.con_sigma)
+        self.reflected = bool(e.reflejo)
+        self.tau_unreachable = bool(e.tau_inalcanzable)
         self.residuals, self.w, self.excluded = v, w, excluido.astype(bool)
         self.stats = e
 
     def _documento(self):
         # The fit's unit-free summary under the command-line tool's keys, then the record.
-        resumen = {"method": "adjustment", "pairs": int(self.residuals.shape[0]),
-                   "used": self.used, "redundancy": self.redundancy, "sigma0": self.sigma0, "vtpv": self.vtpv}
+        resumen = {"method": "adjustment", "pairs": int(self.residuals.shape[0])}
         resumen.update(super()._documento())
+        resumen.update({"used": self.used, "redundancy": self.redundancy, "sigma0": self.sigma0, "vtpv": self.vtpv})
         return resumen
 
     def __repr__(self):
@@ -393,7 +392,7 @@ def _ajusta(modelo, dim, source, target, sigma, snoop):
                            excluido=ctypes.cast(excluido.ctypes.data, ctypes.POINTER(ctypes.c_uint8)))
     estado = _b.funcion("orienta_ajusta")(modelo, ctypes.byref(pares), ctypes.byref(t), ctypes.byref(e),
                                           ctypes.byref(obs))
-    if estado == _E_MEMORIA:
+    if estado == _r.E_MEMORIA:
         raise MemoryError(f"orienta: the scratch area for {n} pairs was refused")
     if estado != 0:
         raise FitError(estado)
@@ -445,9 +444,10 @@ def affine2d(source, target, sigma=None, snoop=None):
 
 
 def poly2d(source, target, order, sigma=None, snoop=None):
-    if order not in (2, 3) or isinstance(order, bool):
-        raise ValueError(f"order must be 2 or 3, got {order!r} (use affine2d for order 1)")
-    return _ajusta(_POLI2D_2 if order == 2 else _POLI2D_3, 2, source, target, sigma, snoop)
+    if order not in (1, 2, 3) or isinstance(order, bool):
+        raise ValueError(f"order must be 1, 2 or 3, got {order!r}")
+    # Order 1 is the affine polynomial: the affine fit, with the affine's record.
+    return _ajusta({1: _AFIN2D, 2: _POLI2D_2, 3: _POLI2D_3}[order], 2, source, target, sigma, snoop)
 
 
 _S3 = ", or (n, 2) for plan (x, y) and height (z) σ"
@@ -458,63 +458,22 @@ helmert2d.__doc__ = _DOC_AJUSTE.format(que="Four-parameter 2D similarity: target
 affine2d.__doc__ = _DOC_AJUSTE.format(que="Six-parameter 2D affine transformation: target = T + A·source.",
                                       dim=2, extra="", sigma3d="", umbral=UMBRAL_USUAL)
 poly2d.__doc__ = _DOC_AJUSTE.format(
-    que="Centred 2D polynomial of order 2 or 3 in dx, dy = source − source centroid.", dim=2,
-    extra="\norder : {2, 3}\n    The polynomial's order.", sigma3d="", umbral=UMBRAL_USUAL)
+    que="Centred 2D polynomial of order 1, 2 or 3 in dx, dy = source − source centroid.", dim=2,
+    extra="\norder : {1, 2, 3}\n    The polynomial's order; 1 is the affine (the same fit and record as affine2d).",
+    sigma3d="", umbral=UMBRAL_USUAL)
 
 # ------------------------------------------------------------------------------------------------
 # Reading the JSON record back
 
-_MODELOS = {("helmert3d", None): (_HELMERT3D, 3), ("helmert2d", None): (_HELMERT2D, 2),
-            ("affine2d", None): (_AFIN2D, 2), ("poly2d", 2): (_POLI2D_2, 2), ("poly2d", 3): (_POLI2D_3, 2)}
-
-
-def _numeros(registro, clave, cuantos):
-    x = registro.get(clave)
-    if not isinstance(x, list) or len(x) != cuantos:
-        raise ValueError(f"transform.{clave} must be a list of {cuantos} numbers")
-    valores = []
-    for v in x:
-        if v is None:
-            valores.append(math.nan)
-        elif isinstance(v, (int, float)) and not isinstance(v, bool):
-            valores.append(float(v))
-        else:
-            raise ValueError(f"transform.{clave} holds {v!r}, not a number")
-    return valores
-
-
-def _matriz(registro, clave, dim):
-    filas = registro.get(clave)
-    if not isinstance(filas, list) or len(filas) != dim:
-        raise ValueError(f"transform.{clave} must be {dim} rows of {dim} numbers")
-    m = [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0]
-    for i, fila in enumerate(filas):
-        m[3 * i:3 * i + dim] = _numeros({clave: fila}, clave, dim)
-    return m
-
-
-def _leer_documento(fuente):
-    if isinstance(fuente, dict):
-        return fuente
-    if hasattr(fuente, "read"):
-        fuente = fuente.read()
-    if isinstance(fuente, bytes):
-        fuente = fuente.decode("utf-8")
-    if isinstance(fuente, str) and fuente.lstrip().startswith("{"):
-        texto = fuente
-    elif isinstance(fuente, (str, os.PathLike)):
-        with open(fuente, encoding="utf-8") as archivo:
-            texto = archivo.read()
-    else:
-        raise TypeError(f"load takes JSON text, a path, a file or a dict, not {type(fuente).__name__}")
-    try:
-        return json.loads(texto)
-    except json.JSONDecodeError as e:
-        raise ValueError(f"not a JSON document: {e}") from None
-
 
 def load(source):
     """Reads a transformation from its JSON record.
+
+    The record is checked by the library's validator, the same rule the command-line tool's
+    ``apply`` and every reader follow: a record that lacks a field its model needs, holds a
+    null or non-finite value where its model uses one, holds values its model has no place for,
+    whose parts disagree beyond rounding or whose linear part is singular is refused, naming the
+    field.
 
     Parameters
     ----------
@@ -530,34 +489,10 @@ def load(source):
     Raises
     ------
     ValueError
-        Not JSON, no transform, an unknown model, or a key of the wrong size or kind.
+        Not JSON, no transform, an unknown model, a field of the wrong size or kind, or a record
+        the validator refuses.
     OSError
         The file cannot be read.
     """
-    doc = _leer_documento(source)
-    if not isinstance(doc, dict):
-        raise ValueError("the JSON document must be an object")
-    r = doc.get("transform", doc)
-    if not isinstance(r, dict) or "model" not in r:
-        raise ValueError("no transform record: expected a 'transform' object with a 'model'")
-    nombre = r["model"]
-    orden = r.get("order") if nombre == "poly2d" else None
-    if (nombre, orden) not in _MODELOS:
-        raise ValueError(f"transform.model {nombre!r} (order {orden!r}) is not one of helmert3d, "
-                         "helmert2d, affine2d, poly2d of order 2 or 3")
-    modelo, dim = _MODELOS[(nombre, orden)]
-    if r.get("dim", dim) != dim:
-        raise ValueError(f"transform.dim is {r.get('dim')!r}, but a {nombre} has dim {dim}")
-    t = _b.Transformacion(modelo=modelo, dim=dim)
-    t.centro_origen[:dim] = _numeros(r, "source_centroid", dim)
-    t.centro_destino[:dim] = _numeros(r, "target_centroid", dim)
-    t.matriz[:] = _matriz(r, "matrix", dim)
-    t.rotacion[:] = _matriz(r, "rotation", dim) if "rotation" in r else [1.0, 0, 0, 0, 1.0, 0, 0, 0, 1.0]
-    escala = r.get("scale")
-    t.escala = math.nan if escala is None else _numeros({"scale": [escala]}, "scale", 1)[0]
-    cuantos = {_HELMERT3D: 3, _HELMERT2D: 1}.get(modelo, 0)
-    t.angulos[:cuantos] = _numeros(r, "angles", cuantos) if cuantos else []
-    if nombre == "poly2d":
-        t.coef_x[:] = _numeros(r, "coef_x", 9)
-        t.coef_y[:] = _numeros(r, "coef_y", 9)
-    return Transformation(t)
+    doc, donde = _r.lee_documento(source)
+    return Transformation(_r.de_documento(doc, donde))

@@ -118,6 +118,10 @@ Estadisticas = _registro("orienta_estadisticas", [
     ("sigma0", d), ("con_sigma", i32), ("reflejo", i32), ("iteraciones", i32), ("tau_inalcanzable", i32),
     ("condicion", d), ("chi2", d), ("chi2_p", d), ("parametros", d * MAX_PARAMETROS),
     ("desv", d * MAX_PARAMETROS), ("covarianza", d * (MAX_PARAMETROS * MAX_PARAMETROS))])
+ModeloInfo = _registro("orienta_modelo_info", [
+    ("modelo", i32), ("dim", i32), ("orden", i32), ("num_parametros", i32), ("min_pares", u32),
+    ("num_terminos", i32), ("num_angulos", i32), ("nombre", ctypes.c_char_p), ("descripcion", ctypes.c_char_p),
+    ("parametros", ctypes.POINTER(ctypes.c_char_p)), ("campos", ctypes.POINTER(ctypes.c_char_p))])
 Observaciones = _registro("orienta_observaciones", [
     ("v", pd), ("w", pd), ("qvv", pd), ("r", pd), ("excluido", ctypes.POINTER(ctypes.c_uint8))])
 
@@ -171,6 +175,10 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_aplica": (i64, [vp, i32, vp, i64, vp, i64, u64, vp]),
     "orienta_invierte": (i32, [vp, vp]),
     "orienta_estado_texto": (ctypes.c_char_p, [i32]),
+    "orienta_modelo": (ctypes.POINTER(ModeloInfo), [i32]),
+    "orienta_valida": (i32, [vp, ctypes.POINTER(ctypes.c_char_p)]),
+    "orienta_parametros": (i32, [vp, vp]),
+    "orienta_valida_pares": (i32, [i32, vp, ctypes.POINTER(u32)]),
 }
 
 

@@ -5,6 +5,7 @@
 
 #include "ajuste/minimos.hpp"
 #include "ajuste/modelos.hpp"
+#include "ajuste/registro.hpp"
 #include "orienta.h"
 
 #include <cmath>
@@ -14,7 +15,6 @@
 
 namespace orienta::interno {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Above this condition number of the equilibrated design the solution holds no correct digit
 // worth reporting: the arrangement is singular to within rounding.
 inline constexpr double kCondicionMaxima = 1e12;
@@ -67,6 +67,15 @@ inline double gamma_superior(double a, double x) {
     if (std::fabs(del - 1.0) < kEps) break;
   }
   return std::min(1.0, prefactor * h);
+}
+
+// The reported parameters of a model's estimate: those of the record it writes, so a fit and a
+// stored record of it give the same numbers.
+template <class M>
+void reportados(const M& m, double* y) {
+  orienta_transformacion t;
+  m.registro(&t);
+  parametros_de(t, y);
 }
 
 // The state of one fit over the active pairs.
@@ -165,8 +174,8 @@ int32_t ajusta_activos(const Datos& x, const uint8_t* excluido, Ajuste<M>& a) {
   a.vtpv = vtpv;
   a.redundancia = int32_t(int64_t(M::D) * a.usados - M::U);
   a.sigma0 = a.redundancia > 0 ? std::sqrt(vtpv / a.redundancia) : kNaN;
-  double y[M::U], jac[M::U * M::U];
-  a.m.reporta(y, jac);
+  double y[M::U];
+  reportados(a.m, y);
   for (int k = 0; k < M::U; ++k)
     if (!std::isfinite(y[k])) return ORIENTA_E_DESBORDA;
   if (!std::isfinite(vtpv)) return ORIENTA_E_DESBORDA;
@@ -254,7 +263,12 @@ int32_t ajusta_modelo(const Datos& x, const Opciones& op, orienta_transformacion
     ++excluidos;
   }
 
-  if (t) a.m.registro(t);
+  // A fit whose record every reader would refuse is no result: an affine or polynomial fitted to
+  // targets on one line has a singular linear part.
+  orienta_transformacion registro;
+  a.m.registro(&registro);
+  if (const int32_t st = valida_registro(&registro, nullptr); st != ORIENTA_OK) return st;
+  if (t) *t = registro;
   if (e) {
     constexpr int U = M::U;
     *e = orienta_estadisticas{};
@@ -274,7 +288,8 @@ int32_t ajusta_modelo(const Datos& x, const Opciones& op, orienta_transformacion
     // Covariance of the reported parameters: J·σ0²·(AᵀPA)⁻¹·Jᵀ.
     double q[U * U], jac[U * U], jq[U * U];
     a.qr.cofactores(q);
-    a.m.reporta(e->parametros, jac);
+    reportados(a.m, e->parametros);
+    a.m.jacobiano(jac);
     const double s2 = a.sigma0 * a.sigma0;
     for (int i = 0; i < U; ++i)
       for (int j = 0; j < U; ++j) {

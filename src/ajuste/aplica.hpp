@@ -4,6 +4,7 @@
 
 #include "ajuste/minimos.hpp"
 #include "ajuste/modelos.hpp"
+#include "ajuste/registro.hpp"
 #include "orienta.h"
 
 #include <algorithm>
@@ -13,50 +14,66 @@
 
 namespace orienta::interno {
 
-inline bool registro_valido(const orienta_transformacion* t) {
-  if (t->modelo < ORIENTA_HELMERT3D || t->modelo > ORIENTA_POLI2D_3) return false;
-  return t->dim == (t->modelo == ORIENTA_HELMERT3D ? 3 : 2);
+// A point whose image is not finite is written as NaN in every coordinate and counted: a
+// number that is no number must never pass for a result. NaN·0 and ∞·0 are NaN, so a sum of
+// zero multiples is 0 exactly when every coordinate is finite.
+template <int D>
+inline bool finito(const double* q) {
+  double z = q[0] * 0.0;
+  for (int i = 1; i < D; ++i) z += q[i] * 0.0;
+  return z == 0.0;
+}
+
+template <int D>
+inline void anula(double* q, uint8_t* fallo, uint64_t k) {
+  for (int i = 0; i < D; ++i) q[i] = kNaN;
+  if (fallo) fallo[k] = 1;
 }
 
 // q = destino + m·(p − origen) on n strided points. Every point is read whole before it is
 // written, so entrada == salida with equal strides works in place. One pass over the points and
-// nothing kept between them: the loop runs at the speed of memory.
+// nothing kept between them: the loop runs at the speed of memory. Returns the points whose image
+// is not finite.
 template <int D>
-inline __attribute__((always_inline)) void recorre(const double* origen, const double* destino, const double (&m)[D][D],
-                                                   const unsigned char* e, int64_t pe, unsigned char* s, int64_t ps,
-                                                   uint64_t n) {
+inline __attribute__((always_inline)) uint64_t recorre(const double* origen, const double* destino,
+                                                       const double (&m)[D][D], const unsigned char* e, int64_t pe,
+                                                       unsigned char* s, int64_t ps, uint64_t n, uint8_t* fallo) {
+  uint64_t malos = 0;
   for (uint64_t k = 0; k < n; ++k) {
     const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
-    double a[D];
+    double a[D], r[D];
     for (int j = 0; j < D; ++j) a[j] = p[j] - origen[j];
-    double* q = reinterpret_cast<double*>(s + int64_t(k) * ps);
     for (int i = 0; i < D; ++i) {
       double t = m[i][0] * a[0];
       for (int j = 1; j < D; ++j) t += m[i][j] * a[j];
-      q[i] = destino[i] + t;
+      r[i] = destino[i] + t;
+    }
+    double* q = reinterpret_cast<double*>(s + int64_t(k) * ps);
+    for (int i = 0; i < D; ++i) q[i] = r[i];
+    if (__builtin_expect(!finito<D>(r), 0)) {
+      anula<D>(q, fallo, k);
+      ++malos;
     }
   }
+  return malos;
 }
 
 template <int D>
-void afin_en_pasos(const double* origen, const double* destino, const double (&m)[D][D], const unsigned char* e,
-                   int64_t pe, unsigned char* s, int64_t ps, uint64_t n) {
+uint64_t afin_en_pasos(const double* origen, const double* destino, const double (&m)[D][D], const unsigned char* e,
+                       int64_t pe, unsigned char* s, int64_t ps, uint64_t n, uint8_t* fallo) {
   // Packed points, the common case, get strides the compiler can see, so it addresses them
   // with constant offsets; the results are the same either way.
   constexpr int64_t kDenso = D * int64_t(sizeof(double));
-  if (pe == kDenso && ps == kDenso)
-    recorre<D>(origen, destino, m, e, kDenso, s, kDenso, n);
-  else
-    recorre<D>(origen, destino, m, e, pe, s, ps, n);
+  if (pe == kDenso && ps == kDenso) return recorre<D>(origen, destino, m, e, kDenso, s, kDenso, n, fallo);
+  return recorre<D>(origen, destino, m, e, pe, s, ps, n, fallo);
 }
 
-// The linear part of an invertible record inverted: for the similarities Rᵀ/s (exact up to one
-// rounding per element, since R is orthonormal), for the affine the adjugate over the determinant.
-// False when the matrix is singular or not finite.
+// The linear part of a valid record inverted: for the similarities Rᵀ/s (exact up to one rounding
+// per element, since R is orthonormal), for the affine and the polynomials the adjugate over the
+// determinant, which the validator has found not to vanish.
 template <int D>
-bool inversa_lineal(const orienta_transformacion* t, double (&mi)[D][D]) {
-  const bool semejanza = t->modelo == ORIENTA_HELMERT3D || t->modelo == ORIENTA_HELMERT2D;
-  if (semejanza) {
+void inversa_lineal(const orienta_transformacion* t, double (&mi)[D][D]) {
+  if (es_semejanza(t->modelo)) {
     const double rs = 1.0 / t->escala;
     for (int i = 0; i < D; ++i)
       for (int j = 0; j < D; ++j) mi[i][j] = t->rotacion[3 * j + i] * rs;
@@ -67,10 +84,6 @@ bool inversa_lineal(const orienta_transformacion* t, double (&mi)[D][D]) {
     mi[0][0] = a[4] * r, mi[0][1] = -a[1] * r;
     mi[1][0] = -a[3] * r, mi[1][1] = a[0] * r;
   }
-  for (int i = 0; i < D; ++i)
-    for (int j = 0; j < D; ++j)
-      if (!std::isfinite(mi[i][j])) return false;
-  return true;
 }
 
 // The polynomial of a record at the centred point (dx, dy), with its Jacobian if asked for. The
@@ -105,12 +118,10 @@ inline void polinomio(const orienta_transformacion* t, double dx, double dy, dou
 // Newton's method on polinomio(p − c_o) = q from the inverse of the linear part. Converged when
 // the step falls to the rounding of p itself or of q seen through J⁻¹; a point that does not get
 // there in kIteraciones (a fold of the map, a point far outside the fitted area) is a failure.
-inline bool invierte_polinomio(const orienta_transformacion* t, const double (&mi)[2][2], bool con_inicio,
-                               const double* q, double* p) {
+inline bool invierte_polinomio(const orienta_transformacion* t, const double (&mi)[2][2], const double* q, double* p) {
   constexpr int kIteraciones = 100;
   const double b[2] = {q[0] - t->centro_destino[0], q[1] - t->centro_destino[1]};
-  double d[2] = {0.0, 0.0};
-  if (con_inicio) d[0] = mi[0][0] * b[0] + mi[0][1] * b[1], d[1] = mi[1][0] * b[0] + mi[1][1] * b[1];
+  double d[2] = {mi[0][0] * b[0] + mi[0][1] * b[1], mi[1][0] * b[0] + mi[1][1] * b[1]};
   const double escala_q =
       std::max({std::fabs(q[0]), std::fabs(q[1]), std::fabs(t->centro_destino[0]), std::fabs(t->centro_destino[1])});
   double anterior = std::numeric_limits<double>::infinity();
@@ -140,87 +151,67 @@ inline bool invierte_polinomio(const orienta_transformacion* t, const double (&m
   return false;
 }
 
+template <int D>
+uint64_t aplica_lineal(const orienta_transformacion* t, bool inversa, const unsigned char* e, int64_t pe,
+                       unsigned char* s, int64_t ps, uint64_t n, uint8_t* fallo) {
+  double m[D][D];
+  if (!inversa) {
+    for (int i = 0; i < D; ++i)
+      for (int j = 0; j < D; ++j) m[i][j] = t->matriz[3 * i + j];
+    return afin_en_pasos<D>(t->centro_origen, t->centro_destino, m, e, pe, s, ps, n, fallo);
+  }
+  inversa_lineal<D>(t, m);
+  return afin_en_pasos<D>(t->centro_destino, t->centro_origen, m, e, pe, s, ps, n, fallo);
+}
+
+// t has passed the validator.
 inline int64_t aplica(const orienta_transformacion* t, bool inversa, const unsigned char* e, int64_t pe,
                       unsigned char* s, int64_t ps, uint64_t n, uint8_t* fallo) {
   if (fallo) std::memset(fallo, 0, n);
-  const bool polinomica = t->modelo == ORIENTA_POLI2D_2 || t->modelo == ORIENTA_POLI2D_3;
-  if (t->dim == 3) {
-    double m[3][3];
-    if (!inversa) {
-      for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) m[i][j] = t->matriz[3 * i + j];
-      afin_en_pasos<3>(t->centro_origen, t->centro_destino, m, e, pe, s, ps, n);
-      return 0;
-    }
-    if (inversa_lineal<3>(t, m)) {
-      afin_en_pasos<3>(t->centro_destino, t->centro_origen, m, e, pe, s, ps, n);
-      return 0;
-    }
-  } else if (!polinomica) {
-    double m[2][2];
-    if (!inversa) {
-      for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) m[i][j] = t->matriz[3 * i + j];
-      afin_en_pasos<2>(t->centro_origen, t->centro_destino, m, e, pe, s, ps, n);
-      return 0;
-    }
-    if (inversa_lineal<2>(t, m)) {
-      afin_en_pasos<2>(t->centro_destino, t->centro_origen, m, e, pe, s, ps, n);
-      return 0;
-    }
-  } else {
-    double mi[2][2];
-    const bool con_inicio = inversa && inversa_lineal<2>(t, mi);
-    int64_t fallidos = 0;
-    for (uint64_t k = 0; k < n; ++k) {
-      const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
-      double* q = reinterpret_cast<double*>(s + int64_t(k) * ps);
-      const double entrada[2] = {p[0], p[1]};
-      double salida[2];
-      if (!inversa) {
-        polinomio(t, entrada[0] - t->centro_origen[0], entrada[1] - t->centro_origen[1], salida, nullptr);
-      } else if (!invierte_polinomio(t, mi, con_inicio, entrada, salida)) {
-        salida[0] = salida[1] = std::numeric_limits<double>::quiet_NaN();
-        if (fallo) fallo[k] = 1;
-        ++fallidos;
-      }
-      q[0] = salida[0], q[1] = salida[1];
-    }
-    return fallidos;
-  }
-  // A singular linear part: no point has an inverse image.
+  if (t->dim == 3) return int64_t(aplica_lineal<3>(t, inversa, e, pe, s, ps, n, fallo));
+  if (!es_polinomio(t->modelo)) return int64_t(aplica_lineal<2>(t, inversa, e, pe, s, ps, n, fallo));
+  double mi[2][2];
+  inversa_lineal<2>(t, mi);
+  int64_t fallidos = 0;
   for (uint64_t k = 0; k < n; ++k) {
+    const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
     double* q = reinterpret_cast<double*>(s + int64_t(k) * ps);
-    for (int j = 0; j < t->dim; ++j) q[j] = std::numeric_limits<double>::quiet_NaN();
-    if (fallo) fallo[k] = 1;
+    const double entrada[2] = {p[0], p[1]};
+    double salida[2];
+    bool bien = true;
+    if (!inversa)
+      polinomio(t, entrada[0] - t->centro_origen[0], entrada[1] - t->centro_origen[1], salida, nullptr);
+    else
+      bien = invierte_polinomio(t, mi, entrada, salida);
+    q[0] = salida[0], q[1] = salida[1];
+    if (!bien || !finito<2>(salida)) {
+      anula<2>(q, fallo, k);
+      ++fallidos;
+    }
   }
-  return int64_t(n);
+  return fallidos;
 }
 
 inline int32_t invierte(const orienta_transformacion* t, orienta_transformacion* inv) {
-  if (t->modelo == ORIENTA_POLI2D_2 || t->modelo == ORIENTA_POLI2D_3) return ORIENTA_E_ARGUMENTO;
+  if (es_polinomio(t->modelo)) return ORIENTA_E_ARGUMENTO;
   orienta_transformacion r;
   vacia_registro(&r, t->modelo, t->dim);
-  bool bien;
   if (t->dim == 3) {
     double mi[3][3];
-    bien = inversa_lineal<3>(t, mi);
+    inversa_lineal<3>(t, mi);
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) r.matriz[3 * i + j] = mi[i][j];
   } else {
     double mi[2][2];
-    bien = inversa_lineal<2>(t, mi);
+    inversa_lineal<2>(t, mi);
     for (int i = 0; i < 2; ++i)
       for (int j = 0; j < 2; ++j) r.matriz[3 * i + j] = mi[i][j];
   }
-  if (!bien) return ORIENTA_E_ARGUMENTO;
   for (int k = 0; k < 3; ++k) {
     r.centro_origen[k] = t->centro_destino[k];
     r.centro_destino[k] = t->centro_origen[k];
   }
-  if (t->modelo == ORIENTA_AFIN2D) {
-    r.escala = std::numeric_limits<double>::quiet_NaN();
-  } else {
+  if (es_semejanza(t->modelo)) {
     r.escala = 1.0 / t->escala;
     const int d = t->dim;
     for (int i = 0; i < d; ++i)

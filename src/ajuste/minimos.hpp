@@ -5,12 +5,12 @@
 
 #include <Eigen/Dense>
 
+#include "interno.hpp"
+
 #include <cmath>
 #include <limits>
 
 namespace orienta::interno {
-
-inline constexpr double kEps = std::numeric_limits<double>::epsilon();
 
 // R and Qᵀb of the weighted design, built row by row with Givens rotations. Orthogonal updates keep
 // the accuracy of a QR factorisation (the normal equations would square the condition number),

@@ -5,7 +5,10 @@
 #define ORIENTA_AJUSTE_MODELOS_HPP
 
 #include "ajuste/minimos.hpp"
+#include "ajuste/registro.hpp"
 #include "orienta.h"
+#include "rotacion/recuperacion.hpp"
+#include "rotacion/vectores.hpp"
 
 #include <Eigen/Dense>
 
@@ -97,7 +100,7 @@ int32_t mide(const Datos& x, const uint8_t* excluido, Geometria<D>& g) {
   // error of ε·σ₁, where the eigenvalues of the scatter matrix would only resolve √ε·σ₁.
   AcumuladorQR<D> qr;
   qr.vacia();
-  double sbb = 0.0;
+  double sbb = 0.0, mayor_a = 0.0, mayor_b = 0.0;
   for (uint32_t i = 0; i < x.n; ++i) {
     if (!activo(excluido, i)) continue;
     const double w = x.peso_par<D>(i) * rw;
@@ -107,6 +110,8 @@ int32_t mide(const Datos& x, const uint8_t* excluido, Geometria<D>& g) {
       a[k] = o[k] - g.co[k];
       b[k] = d[k] - g.cd[k];
       fila[k] = std::sqrt(w) * a[k];
+      mayor_a = std::max(mayor_a, std::fabs(a[k]));
+      mayor_b = std::max(mayor_b, std::fabs(b[k]));
       g.saa += w * a[k] * a[k];
       sbb += w * b[k] * b[k];
     }
@@ -125,29 +130,19 @@ int32_t mide(const Datos& x, const uint8_t* excluido, Geometria<D>& g) {
   bool finito = std::isfinite(g.w) && std::isfinite(g.saa) && std::isfinite(sbb);
   for (int k = 0; k < D; ++k) finito = finito && std::isfinite(g.co[k]) && std::isfinite(g.cd[k]);
   if (!finito) return ORIENTA_E_DESBORDA;
-  if (g.rms_o <= ruido(g.co, D, 0.0) || g.rms_d <= ruido(g.cd, D, 0.0)) return ORIENTA_E_COINCIDENTES;
+  // A spread lost in rounding is coincidence; points that visibly differ but whose spread squares
+  // to nothing are merely tiny, and say so.
+  const double ro = ruido(g.co, D, 0.0), rd = ruido(g.cd, D, 0.0);
+  if ((g.rms_o <= ro && mayor_a > ro) || (g.rms_d <= rd && mayor_b > rd)) return ORIENTA_E_DIMINUTO;
+  if (g.rms_o <= ro || g.rms_d <= rd) return ORIENTA_E_COINCIDENTES;
   return ORIENTA_OK;
 }
 
-// ω, φ, κ of R = Rz(κ)·Ry(φ)·Rx(ω), φ in [−π/2, π/2]. ω comes from the elements that stay
-// well defined at gimbal lock, rotated by the κ found, so the triple rebuilds R there too.
+// ω, φ, κ of R = Rz(κ)·Ry(φ)·Rx(ω) as the library's own recovery reads them, so that a fitted
+// record and Gmatriz_ωφκ_seg of its rotation print the same angles, gimbal lock included.
 inline void angulos_de(const double (&m)[3][3], double* ang) {
-  const double k = std::atan2(m[1][0], m[0][0]);
-  const double f = std::atan2(-m[2][0], std::hypot(m[0][0], m[1][0]));
-  const double sk = std::sin(k), ck = std::cos(k);
-  ang[0] = std::atan2(sk * m[0][2] - ck * m[1][2], ck * m[1][1] - sk * m[0][1]);
-  ang[1] = f;
-  ang[2] = k;
-}
-
-inline void vacia_registro(orienta_transformacion* t, int32_t modelo, int32_t dim) {
-  std::memset(t, 0, sizeof *t);
-  t->modelo = modelo;
-  t->dim = dim;
-  for (int k = 0; k < 3; ++k) {
-    t->matriz[4 * k] = 1.0;
-    t->rotacion[4 * k] = 1.0;
-  }
+  const Terna a = angulos_omega_phi_kappa(&m[0][0]);
+  for (int k = 0; k < 3; ++k) ang[k] = a.v[k];
 }
 
 // 3D similarity. Internal parameters: T_c (the image of the source centroid), a small rotation δ
@@ -223,20 +218,14 @@ struct Helmert3D {
   void corrige(const double* x) {
     for (int k = 0; k < 3; ++k) tc[k] += x[k];
     s += x[6];
-    // Rodrigues: the exact rotation by δ keeps R orthonormal to rounding through the iterations.
-    const double th = std::sqrt(x[3] * x[3] + x[4] * x[4] + x[5] * x[5]);
-    const double a = th > 0.0 ? std::sin(th) / th : 1.0;
-    const double b = th > 0.0 ? (1.0 - std::cos(th)) / (th * th) : 0.5;
-    const double k[3][3] = {{0, -x[5], x[4]}, {x[5], 0, -x[3]}, {-x[4], x[3], 0}};
-    double e[3][3], nueva[3][3] = {};
+    // The exact rotation by δ (the rotation vector θ·n of MatrizRot_20) keeps R orthonormal to
+    // rounding through the iterations.
+    double d[3] = {x[3], x[4], x[5]}, e[9];
+    matriz_rodrigues<Tipo20>(d, e);
+    double nueva[3][3];
     for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) {
-        double k2 = 0.0;
-        for (int l = 0; l < 3; ++l) k2 += k[i][l] * k[l][j];
-        e[i][j] = (i == j ? 1.0 : 0.0) + a * k[i][j] + b * k2;
-      }
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) nueva[i][j] = e[i][0] * rot[0][j] + e[i][1] * rot[1][j] + e[i][2] * rot[2][j];
+      for (int j = 0; j < 3; ++j)
+        nueva[i][j] = e[3 * i] * rot[0][j] + e[3 * i + 1] * rot[1][j] + e[3 * i + 2] * rot[2][j];
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) rot[i][j] = nueva[i][j];
   }
@@ -247,14 +236,12 @@ struct Helmert3D {
     return std::max(m, std::fabs(x[6]) / s);
   }
 
-  // Reported (Tx Ty Tz ω φ κ s) of target = T + s·R·source and ∂reported/∂internal, by rows.
-  void reporta(double* y, double* jac) const {
+  // ∂reported/∂internal by rows, reported = (Tx Ty Tz ω φ κ s) of target = T + s·R·source.
+  void jacobiano(double* jac) const {
     double ang[3];
     angulos_de(rot, ang);
     double rc[3];
     for (int k = 0; k < 3; ++k) rc[k] = rot[k][0] * co[0] + rot[k][1] * co[1] + rot[k][2] * co[2];
-    for (int k = 0; k < 3; ++k) y[k] = tc[k] - s * rc[k];
-    y[3] = ang[0], y[4] = ang[1], y[5] = ang[2], y[6] = s;
     std::fill(jac, jac + 49, 0.0);
     auto J = [jac](int i, int j) -> double& { return jac[7 * i + j]; };
     for (int k = 0; k < 3; ++k) {
@@ -336,14 +323,11 @@ struct Helmert2D : Lineal2D<4, 2, ORIENTA_HELMERT2D> {
     f[0] = x[0] + (x[2] * u - x[3] * v);
     f[1] = x[1] + (x[3] * u + x[2] * v);
   }
-  void reporta(double* y, double* jac) const {
+  // ∂(Tx Ty α s)/∂internal.
+  void jacobiano(double* jac) const {
     const double r = 1.0 / escala;
     const double a = x[2] * r, b = x[3] * r;
     const double s = std::hypot(a, b);
-    y[0] = x[0] - (a * co[0] - b * co[1]);
-    y[1] = x[1] - (b * co[0] + a * co[1]);
-    y[2] = std::atan2(b, a);
-    y[3] = s;
     const double filas[4][4] = {
         {1, 0, -co[0] * r, co[1] * r},
         {0, 1, -co[1] * r, -co[0] * r},
@@ -405,19 +389,12 @@ struct Polinomio2D : Lineal2D<2 + 2 * K, MINIMO, MODELO> {
     for (int g = 0; g < kGrado[k]; ++g) f /= escala;
     return f;
   }
-  void reporta(double* y, double* jac) const {
+  // ∂reported/∂internal: the coefficients unscaled; the affine reports T = T_c − A·c_o.
+  void jacobiano(double* jac) const {
     std::fill(jac, jac + U * U, 0.0);
-    for (int j = 0; j < 2 * K; ++j) {
-      const double f = desescala(j % K);
-      y[2 + j] = x[2 + j] * f;
-      jac[(2 + j) * U + 2 + j] = f;
-    }
+    for (int j = 0; j < 2 * K; ++j) jac[(2 + j) * U + 2 + j] = desescala(j % K);
     jac[0] = 1.0, jac[U + 1] = 1.0;
-    y[0] = x[0], y[1] = x[1];
     if (K == 2) {
-      // The affine reports T of target = T + A·source: T = T_c − A·c_o.
-      y[0] = x[0] - (y[2] * co[0] + y[3] * co[1]);
-      y[1] = x[1] - (y[4] * co[0] + y[5] * co[1]);
       const double r = 1.0 / escala;
       jac[2] = -co[0] * r, jac[3] = -co[1] * r;
       jac[U + 4] = -co[0] * r, jac[U + 5] = -co[1] * r;

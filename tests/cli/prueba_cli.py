@@ -154,9 +154,9 @@ def aplica():
     doc = json.loads(corre("helmert2d", "--json", os.path.join(CONTROL, "control2d.txt")).stdout)
     assert corre("apply", escribe(json.dumps(doc["transform"])), entrada="1 2\n").stdout.count(" ") == 1
     del doc["transform"]["matrix"]
-    for texto, causa in ((json.dumps(doc), "missing 'matrix'"), ("{", "not a JSON document"), ("[]", "no 'transform'")):
+    for texto, causa in ((json.dumps(doc), "transform 'matrix': lacks a field"), ("{", "not a valid JSON document"), ("[]", "no 'transform'")):
         assert causa in corre("apply", escribe(texto), entrada="1 2\n", estado=2).stderr
-    assert ":2:7: expected 2 numbers" in corre("apply", escribe(json.dumps(json.loads(corre("demo", "--json").stdout)["helmert2d"])),
+    assert ":2:5: 4 columns where line 1 set the layout" in corre("apply", escribe(json.dumps(json.loads(corre("demo", "--json").stdout)["helmert2d"])),
                             entrada="1 2\nP 1 2 3\n", estado=2).stderr
 
 

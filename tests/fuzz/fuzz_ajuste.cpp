@@ -6,7 +6,8 @@
 //  - a negative status leaves the record, the statistics and every observation buffer untouched;
 //  - status 0 ⇒ finite centres and matrix, for the similarities a proper rotation and s > 0,
 //    σ0 ≥ 0 (or NaN when r = 0), and the pair counts add up;
-//  - applying the record forward and back is finite where the inverse reports success.
+//  - the record passes the validator every reader of stored records uses;
+//  - applying it forward and back flags exactly the points whose image is not finite, as NaN.
 #include "comun.hpp"
 
 using namespace orienta::fuzz;
@@ -64,18 +65,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   EXIGE(marcados == e.excluidos);
   if (modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_HELMERT2D)
     EXIGE(std::isfinite(t.escala) && t.escala > 0 && es_rotacion(t.rotacion, 1e-12));
-  // Forward then back, in place: a point is flagged (and NaN) or, if its image was finite, a number.
+  const char* campo = "";
+  EXIGE(orienta_valida(&t, &campo) == ORIENTA_OK && campo == nullptr);
+  // Forward then back, in place: every point is either flagged, and NaN, or a finite number.
   std::vector<double> ida(o.begin(), o.end() - 1);
-  std::vector<uint8_t> fallo(n + 1, 0);
-  EXIGE(orienta_aplica(&t, 0, ida.data(), 8 * dim, ida.data(), 8 * dim, n, nullptr) == 0);
-  const std::vector<double> imagen = ida;
-  const int64_t fallidos = orienta_aplica(&t, 1, ida.data(), 8 * dim, ida.data(), 8 * dim, n, fallo.data());
-  EXIGE(fallidos >= 0 && fallidos <= int64_t(n));
-  for (uint32_t i = 0; i < n; ++i) {
-    if (fallo[i])
-      EXIGE(std::isnan(ida[dim * i]));
-    else if (todos_finitos(&imagen[dim * i], dim))
-      EXIGE(!std::isnan(ida[dim * i]));
+  for (int sentido = 0; sentido < 2; ++sentido) {
+    std::vector<uint8_t> fallo(n + 1, 0xa5);
+    const int64_t fallidos = orienta_aplica(&t, sentido, ida.data(), 8 * dim, ida.data(), 8 * dim, n, fallo.data());
+    EXIGE(fallidos >= 0 && fallidos <= int64_t(n) && fallo[n] == 0xa5);
+    int64_t marcados = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      EXIGE(fallo[i] <= 1);
+      marcados += fallo[i];
+      if (fallo[i])
+        for (int k = 0; k < dim; ++k) EXIGE(std::isnan(ida[dim * i + k]));
+      else
+        EXIGE(todos_finitos(&ida[dim * i], dim));
+    }
+    EXIGE(marcados == fallidos);
   }
   return 0;
 }

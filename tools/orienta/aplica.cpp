@@ -1,10 +1,8 @@
 // `orienta apply`: reads the transformation a fitting command printed with --json and carries
 // points through it (or its inverse), streaming: one block of points in memory at a time.
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "cli.hpp"
 
@@ -12,104 +10,46 @@ namespace orienta::cli {
 
 namespace {
 
-[[noreturn]] void mal(const std::string& fichero, const std::string& que) {
-  throw Fallo(fichero + ": transform: " + que);
-}
+constexpr size_t kBloque = 4096;  // points held at once: memory stays flat whatever the input
 
-double numero(const Json& j, const std::string& fichero, const std::string& clave) {
-  if (!j.is_number()) mal(fichero, "'" + clave + "' is not a number");
-  const double x = j.get<double>();
-  if (!std::isfinite(x)) mal(fichero, "'" + clave + "' is not finite");
-  return x;
-}
-
-void vector_de(const Json& j, const std::string& fichero, const std::string& clave, size_t n, double* destino) {
-  if (!j.contains(clave)) mal(fichero, "missing '" + clave + "'");
-  const Json& a = j.at(clave);
-  if (!a.is_array() || a.size() != n) mal(fichero, "'" + clave + "' must hold " + std::to_string(n) + " numbers");
-  for (size_t k = 0; k < n; ++k) destino[k] = numero(a[k], fichero, clave);
-}
-
-void matriz_de(const Json& j, const std::string& fichero, const std::string& clave, int d, double* destino) {
-  if (!j.contains(clave)) mal(fichero, "missing '" + clave + "'");
-  const Json& a = j.at(clave);
-  if (!a.is_array() || a.size() != size_t(d)) mal(fichero, "'" + clave + "' must hold " + std::to_string(d) + " rows");
-  for (int i = 0; i < d; ++i) {
-    if (!a[size_t(i)].is_array() || a[size_t(i)].size() != size_t(d))
-      mal(fichero, "'" + clave + "' row " + std::to_string(i) + " must hold " + std::to_string(d) + " numbers");
-    for (int k = 0; k < d; ++k) destino[3 * i + k] = numero(a[size_t(i)][size_t(k)], fichero, clave);
+// A column as written back: bare, or quoted again when it holds what would split it.
+void escribe_columna(std::string& r, std::string_view texto, bool citada) {
+  if (!citada) {
+    r.append(texto);
+    return;
   }
+  r += '"';
+  for (char c : texto) {
+    if (c == '"') r += '"';
+    r += c;
+  }
+  r += '"';
 }
+
+// One block of points: coordinates, and the text around them (id, carried columns) end to end.
+struct Bloque {
+  std::vector<double> puntos, imagen;
+  std::vector<uint8_t> fallo;
+  std::vector<uint64_t> lineas;
+  std::string delante, detras;  // ids, and carried columns, as they will be printed
+  std::vector<size_t> fin_delante, fin_detras;
+  size_t n = 0;
+  explicit Bloque(int d) : puntos(kBloque * size_t(d)), imagen(kBloque * size_t(d)), fallo(kBloque) {}
+  void vacia() {
+    n = 0;
+    lineas.clear();
+    delante.clear(), detras.clear();
+    fin_delante.clear(), fin_detras.clear();
+  }
+};
 
 }  // namespace
 
-orienta_transformacion transformacion_de_json_en(const Json& documento, const std::string& fichero) {
-  // A fitting command's whole document, or the bare transform object.
-  const Json* p = &documento;
-  if (documento.is_object() && documento.contains("transform")) p = &documento.at("transform");
-  const Json& j = *p;
-  if (!j.is_object() || !j.contains("model") || !j.at("model").is_string())
-    mal(fichero, "no 'transform' object with a 'model' (write it with a fitting command's --json)");
-  const std::string modelo = j.at("model").get<std::string>();
-  orienta_transformacion t;
-  std::memset(&t, 0, sizeof t);
-  for (int i = 0; i < 3; ++i) t.matriz[4 * i] = t.rotacion[4 * i] = 1.0;
-  t.escala = std::numeric_limits<double>::quiet_NaN();
-  if (modelo == "helmert3d")
-    t.modelo = ORIENTA_HELMERT3D, t.dim = 3;
-  else if (modelo == "helmert2d")
-    t.modelo = ORIENTA_HELMERT2D, t.dim = 2;
-  else if (modelo == "affine2d")
-    t.modelo = ORIENTA_AFIN2D, t.dim = 2;
-  else if (modelo == "poly2d") {
-    const Json orden = j.value("order", Json());
-    if (orden == 2)
-      t.modelo = ORIENTA_POLI2D_2;
-    else if (orden == 3)
-      t.modelo = ORIENTA_POLI2D_3;
-    else
-      mal(fichero, "poly2d needs 'order' 2 or 3");
-    t.dim = 2;
-  } else {
-    mal(fichero, "unknown model '" + id_visible(modelo) + "' (helmert3d, helmert2d, affine2d or poly2d)");
-  }
-  if (j.contains("dim") && j.at("dim") != t.dim)
-    mal(fichero, "'dim' must be " + std::to_string(t.dim) + " for " + modelo);
-  const int d = t.dim;
-  vector_de(j, fichero, "source_centroid", size_t(d), t.centro_origen);
-  vector_de(j, fichero, "target_centroid", size_t(d), t.centro_destino);
-  matriz_de(j, fichero, "matrix", d, t.matriz);
-  if (t.modelo == ORIENTA_HELMERT3D || t.modelo == ORIENTA_HELMERT2D) {
-    if (!j.contains("scale")) mal(fichero, "missing 'scale'");
-    t.escala = numero(j.at("scale"), fichero, "scale");
-    matriz_de(j, fichero, "rotation", d, t.rotacion);
-    vector_de(j, fichero, "angles", t.modelo == ORIENTA_HELMERT3D ? 3 : 1, t.angulos);
-  }
-  if (t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3) {
-    vector_de(j, fichero, "coef_x", 9, t.coef_x);
-    vector_de(j, fichero, "coef_y", 9, t.coef_y);
-  }
-  return t;
-}
-
 int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero) {
-  std::ifstream f(transformacion, std::ios::binary);
-  if (!f) throw Fallo(transformacion + ": cannot open: " + std::strerror(errno));
-  Json documento;
-  try {
-    documento = Json::parse(f);
-  } catch (const Json::parse_error& e) {
-    // nlohmann's message carries "line L, column C" of the fault.
-    std::string m = e.what();
-    const size_t k = m.find("parse error");
-    throw Fallo(transformacion + ": not a JSON document: " + (k == std::string::npos ? m : m.substr(k)));
-  }
-  const orienta_transformacion t = transformacion_de_json_en(documento, transformacion);
-  if (o.inversa && t.modelo != ORIENTA_POLI2D_2 && t.modelo != ORIENTA_POLI2D_3) {
-    orienta_transformacion inv;
-    if (orienta_invierte(&t, &inv) != ORIENTA_OK)
-      throw Fallo(transformacion + ": the transformation is not invertible");
-  }
+  escrituras().entrada(transformacion);
+  escrituras().entrada(fichero);
+  const orienta_transformacion t = lee_registro(transformacion);
+  const bool polinomio = t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3;
 
   const bool estandar = fichero.empty() || fichero == "-";
   const std::string nombre = estandar ? "<stdin>" : fichero;
@@ -124,72 +64,85 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
   } cierra{entrada, !estandar};
 
   const int d = t.dim;
-  constexpr size_t kBloque = 4096;  // points held at once: memory stays flat whatever the input
-  Lector l(entrada, nombre);
+  Esquema e;
+  e.fijos = d;
+  e.numeros = d == 3 ? "x y z" : "x y";
+  e.ids = o.ids;
+  Lector l(entrada, nombre, o.coma_decimal);
   Progreso progreso("apply " + nombre);
   std::vector<Columna> cols;
-  std::vector<double> puntos(kBloque * size_t(d)), imagen(kBloque * size_t(d));
-  std::vector<uint8_t> fallo(kBloque);
-  std::string ids;             // the block's ids, end to end
-  std::vector<size_t> fin_id;  // where each id ends in ids; equal to the previous: none
+  Bloque b(d);
   std::string salida;
   salida.reserve(size_t(1) << 20);
-  uint64_t sin_inversa = 0;
-  const char* ejes = d == 3 ? "x y z" : "x y";
+  uint64_t sin_inversa = 0, primera_sin_inversa = 0;
 
-  auto vacia = [&](size_t n) {
-    if (n == 0) return;
-    sin_inversa += uint64_t(orienta_aplica(&t, o.inversa ? 1 : 0, puntos.data(), int64_t(sizeof(double)) * d,
-                                           imagen.data(), int64_t(sizeof(double)) * d, n, fallo.data()));
-    size_t desde = 0;
-    for (size_t k = 0; k < n; ++k) {
-      if (fin_id[k] > desde) {
-        salida.append(ids, desde, fin_id[k] - desde);
+  auto vacia = [&] {
+    if (b.n == 0) return;
+    const int64_t paso = int64_t(sizeof(double)) * d;
+    const int64_t malos =
+        orienta_aplica(&t, o.inversa ? 1 : 0, b.puntos.data(), paso, b.imagen.data(), paso, b.n, b.fallo.data());
+    if (malos < 0) throw Fallo(transformacion + ": transform: " + orienta_estado_texto(int32_t(malos)));
+    for (size_t k = 0; malos > 0 && k < b.n; ++k) {
+      if (!b.fallo[k]) continue;
+      // A polynomial has no inverse past a fold: that is an answer (no preimage), printed as
+      // nan and warned about. Anything else that is not finite is a point the map cannot carry.
+      if (o.inversa && polinomio) {
+        if (sin_inversa++ == 0) primera_sin_inversa = b.lineas[k];
+        continue;
+      }
+      error_en(nombre, b.lineas[k], 1,
+               std::string("the ") + (o.inversa ? "inverse " : "") +
+                   "image of this point is not a finite number (it lies too far out for this transformation)");
+    }
+    size_t desde = 0, desde_detras = 0;
+    for (size_t k = 0; k < b.n; ++k) {
+      if (b.fin_delante[k] > desde) {
+        salida.append(b.delante, desde, b.fin_delante[k] - desde);
         salida += ' ';
       }
-      desde = fin_id[k];
+      desde = b.fin_delante[k];
       for (int i = 0; i < d; ++i) {
-        char b[32];
-        const double x = imagen[size_t(d) * k + size_t(i)];
-        const auto r = std::to_chars(b, b + sizeof b, x);
+        char c[32];
+        const auto r = std::to_chars(c, c + sizeof c, b.imagen[size_t(d) * k + size_t(i)]);
         if (i > 0) salida += ' ';
-        salida.append(b, r.ptr);
+        salida.append(c, r.ptr);
       }
+      salida.append(b.detras, desde_detras, b.fin_detras[k] - desde_detras);
+      desde_detras = b.fin_detras[k];
       salida += '\n';
     }
     if (std::fwrite(salida.data(), 1, salida.size(), stdout) != salida.size()) throw Fallo("cannot write the output");
     salida.clear();
-    ids.clear();
-    fin_id.clear();
+    b.vacia();
   };
 
-  size_t n = 0;
+  Disposicion disp;
+  bool primera = true;
   while (l.siguiente(cols)) {
     progreso.avanza(l.linea());
-    const size_t m = cols.size();
-    const bool con_id = m == size_t(d) + 1;
-    if (!con_id && (m != size_t(d) || !es_numero(cols[0].texto))) {
-      if (m == size_t(d))
-        error_en(nombre, l.linea(), l.col_fin(),
-                 "expected " + std::to_string(d) + " numbers after the id '" + cita(cols[0].texto) + "', found " +
-                     std::to_string(d - 1));
-      error_en(nombre, l.linea(), m > size_t(d) + 1 ? cols[size_t(d) + 1].col : l.col_fin(),
-               "expected " + std::to_string(d) + " numbers (" + ejes + "), optionally after an id; found " +
-                   std::to_string(m) + " columns");
+    if (primera) {
+      disp = decide(e, l, cols);
+      primera = false;
+    } else {
+      comprueba(e, disp, l, cols);
     }
-    const size_t primera = con_id ? 1 : 0;
-    for (int i = 0; i < d; ++i) puntos[size_t(d) * n + size_t(i)] = numero_en(l, cols[primera + size_t(i)]);
-    if (con_id) ids.append(cols[0].texto);
-    fin_id.push_back(ids.size());
-    if (++n == kBloque) {
-      vacia(n);
-      n = 0;
+    const size_t p = disp.con_id ? 1 : 0;
+    for (int i = 0; i < d; ++i) b.puntos[size_t(d) * b.n + size_t(i)] = numero_en(l, cols[p + size_t(i)]);
+    if (disp.con_id) escribe_columna(b.delante, cols[0].texto, cols[0].citada);
+    b.fin_delante.push_back(b.delante.size());
+    for (size_t k = p + size_t(d); k < cols.size(); ++k) {
+      b.detras += ' ';
+      escribe_columna(b.detras, cols[k].texto, cols[k].citada);
     }
+    b.fin_detras.push_back(b.detras.size());
+    b.lineas.push_back(l.linea());
+    if (++b.n == kBloque) vacia();
   }
-  vacia(n);
+  vacia();
   if (sin_inversa > 0) {
     aviso(nombre + ": the inverse did not converge at " + std::to_string(sin_inversa) + " point" +
-          (sin_inversa == 1 ? "" : "s") + " (written as nan)");
+          (sin_inversa == 1 ? "" : "s") + ", first at line " + std::to_string(primera_sin_inversa) +
+          " (written as nan: no preimage, past a fold of the polynomial or far outside the fitted area)");
     return kAviso;
   }
   return kBien;

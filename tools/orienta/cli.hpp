@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "orienta_ajuste.h"
 
@@ -29,6 +29,7 @@ struct Fallo : std::runtime_error {
 };
 
 enum class Unidad { rad, deg, gon };
+enum class Ids { automatico, si, no };  // --ids
 
 struct Opciones {
   bool json = false;
@@ -36,20 +37,25 @@ struct Opciones {
   bool flotante = false;  // --float (described only)
   bool general = false;   // --general (described helmert3d only)
   Unidad unidad = Unidad::deg;
-  uint32_t tipo = 3;  // poly2d --kind, as the record's tipo
+  uint32_t tipo = 3;  // poly2d --kind, as the described record's kind code
   bool con_sigma = false;
+  int sigmas = 0;                // --sigmas N: σ a line (0: 1 or 2 as the first line settles)
   std::optional<double> umbral;  // --snoop K
   std::string dibujo;            // --plot FILE.svg
   bool inversa = false;          // apply --inverse
+  Ids ids = Ids::automatico;
+  bool coma_decimal = false;  // --decimal-comma
 };
 
 // ---------------------------------------------------------------------------------------------
 // Reading (lectura.cpp)
 
-// One column of a line: its text and the character (not byte) column where it starts.
+// One column of a line: its text (quotes taken off) and the character (not byte) column where
+// it starts.
 struct Columna {
   std::string_view texto;
   uint64_t col;
+  bool citada = false;  // written between double quotes
 };
 
 // Splits a stream into lines without holding more than one block of it: memory stays flat
@@ -57,20 +63,25 @@ struct Columna {
 class Lector {
  public:
   static constexpr size_t kLineaMaxima = size_t(1) << 20;
-  Lector(std::FILE* f, std::string nombre);
+  Lector(std::FILE* f, std::string nombre, bool coma_decimal = false);
   // The next line with at least one column; false at the end of the input. Columns are
-  // separated by blanks or commas, '#' starts a comment. The views stay valid until the next call.
+  // separated by blanks, tabs, ';' or (without a decimal comma) ','; '#' starts a comment; a
+  // column may be quoted ("P 1", "" for a quote). The views stay valid until the next call.
   bool siguiente(std::vector<Columna>& columnas);
   uint64_t linea() const { return linea_; }
   uint64_t col_fin() const { return col_fin_; }  // column just past the last character of the line
   const std::string& nombre() const { return nombre_; }
   uint64_t bytes_leidos() const { return leidos_; }
+  bool coma_decimal() const { return coma_decimal_; }
 
  private:
   bool linea_cruda(std::string_view& l);
+  void parte(std::string_view l, std::vector<Columna>& columnas);
   std::FILE* f_;
   std::string nombre_;
+  bool coma_decimal_;
   std::vector<char> bloque_;
+  std::string citas_;  // the unquoted text of quoted columns, for the current line
   size_t ini_ = 0, fin_ = 0;
   bool agotado_ = false;
   uint64_t linea_ = 0, col_fin_ = 1, leidos_ = 0;
@@ -80,39 +91,118 @@ class Lector {
 [[noreturn]] void error_en(const std::string& nombre, uint64_t linea, uint64_t col, const std::string& mensaje);
 // A column read as a finite double; throws naming the column (hex, not a number, not finite).
 double numero_en(const Lector& l, const Columna& c);
-// True when the whole text is a decimal number (the test that tells an id from a coordinate).
-bool es_numero(std::string_view s);
+// True when the whole text is a decimal number.
+bool es_numero(std::string_view s, bool coma_decimal = false);
+// True when s reads as any number, NaN and infinities included (for options that take one).
+bool parece_numero(std::string_view s);
 // A token as quoted in a message: at most 40 characters, control characters as '?'.
 std::string cita(std::string_view s);
+
+// What a command reads on each line: an optional id, `fijos` numbers, then a trailing count
+// among those allowed: σ of a pair (none, 1, or 1 or 2), or, for apply, any columns carried
+// through as text.
+struct Esquema {
+  int fijos;                       // 2·dim for pairs, dim for points
+  std::vector<int> extras;         // allowed counts of trailing numbers; empty: any, as text
+  std::string numeros;             // what the fixed numbers are, for messages: "source x y z, target x y z"
+  std::vector<std::string> extra;  // what each allowed trailing count means: "sigma", "plan and height sigma"
+  Ids ids = Ids::automatico;
+  int sigmas_forzados = 0;  // --sigmas
+};
+
+// The layout the first data line settles for the whole file: whether column 1 is an id, and how
+// many trailing numbers follow the fixed ones. Every later line must have the same.
+struct Disposicion {
+  bool con_id = false;
+  int extra = 0;
+  size_t columnas = 0;
+  uint64_t linea = 0;  // the line that settled it
+};
+Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>& cols);
+// Refuses a later line whose columns do not fit d, naming the line that settled d.
+void comprueba(const Esquema& e, const Disposicion& d, const Lector& l, const std::vector<Columna>& cols);
+
+// Point ids end to end in one block, so that a million of them cost a million offsets, not a
+// million strings.
+class ListaIds {
+ public:
+  void anade(std::string_view id) {
+    texto_.append(id);
+    fin_.push_back(texto_.size());
+  }
+  std::string_view operator[](size_t k) const {
+    const size_t a = k == 0 ? 0 : fin_[k - 1];
+    return std::string_view(texto_).substr(a, fin_[k] - a);
+  }
+  size_t size() const { return fin_.size(); }
+  void reserva(size_t n) { fin_.reserve(n); }
+
+ private:
+  std::string texto_;
+  std::vector<size_t> fin_;
+};
 
 // Point pairs as read, packed: dim doubles a point, sigmas_por_par σ a pair.
 struct Conjunto {
   std::string nombre;
   int dim = 3;
   int sigmas_por_par = 0;
+  bool con_id = false;
   std::vector<double> origen, destino, sigma;
-  std::vector<std::string> ids;  // "" where the line gave none
+  ListaIds ids;  // "" where the file gives none
   std::vector<uint64_t> lineas;
   size_t n() const { return lineas.size(); }
 };
 
-// Reads every pair of a stream. con_sigma: each line ends with σ (one, or in 3D two: plan and
-// height), the same count on every line. Warns about repeated ids.
-Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, bool con_sigma);
+// Reads every pair of a stream for a command fitting dim-D pairs (σ at the end of each line when
+// con_sigma). Warns about repeated ids.
+Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o);
+Esquema esquema_pares(int dim, const Opciones& o);
+
+// ---------------------------------------------------------------------------------------------
+// Files written and read (salida.cpp)
+
+// Every file a run writes goes to a temporary file beside it and replaces the named one only when
+// the whole run has succeeded; a path that names one of the run's inputs (the same file, by
+// device and inode, links included) or its standard output is refused before anything is
+// written. Unconfirmed temporary files are removed.
+class Escrituras {
+ public:
+  Escrituras() = default;
+  Escrituras(const Escrituras&) = delete;
+  Escrituras& operator=(const Escrituras&) = delete;
+  ~Escrituras();
+  // An input of the run; refused when it is standard output's file (the output would overwrite it).
+  void entrada(const std::string& ruta);
+  // The output file ruta, opened for writing; what is written reaches ruta at confirma().
+  std::FILE* abre(const std::string& ruta, const std::string& que);
+  // Closes every output and renames it into place. Throws naming the first that failed.
+  void confirma();
+
+ private:
+  struct Pendiente {
+    std::string destino, temporal, que;
+    std::FILE* f;
+  };
+  std::vector<std::pair<uint64_t, uint64_t>> entradas_;  // device, inode
+  std::vector<Pendiente> pendientes_;
+};
+Escrituras& escrituras();  // the run's
 
 // ---------------------------------------------------------------------------------------------
 // Text and numbers (texto.cpp)
 
-std::string corto(double x);                // shortest round trip; "nan"/"inf" as such
-std::string fijo(double x, int decimales);  // fixed point, never "-0.000"
+std::string corto(double x);                                                   // shortest round trip; "nan"/"inf"
+std::string fijo(double x, int decimales);                                     // fixed point, never "-0.000"
 std::string rellena(const std::string& s, size_t ancho, bool derecha = true);  // by display width
 size_t ancho_visible(std::string_view s);     // columns a UTF-8 string takes on a terminal
 std::string id_visible(std::string_view id);  // control characters escaped, invalid UTF-8 as U+FFFD
 std::string id_json(std::string_view id);     // valid UTF-8 for JSON (bad bytes as U+FFFD)
 // The document with every number written shortest-round-trip by std::to_chars (non-finite as
-// null); indentation as nlohmann's dump.
+// null).
 std::string escribe_json(const Json& j);
-void aviso(const std::string& mensaje);  // "orienta: warning: ..." on stderr
+void escribe_json(const Json& j, std::string& r);  // appended, no newline
+void aviso(const std::string& mensaje);            // "orienta: warning: ..." on stderr
 double en_unidad(double radianes, Unidad u);
 const char* nombre_unidad(Unidad u);
 
@@ -134,16 +224,47 @@ class Progreso {
 };
 
 // ---------------------------------------------------------------------------------------------
+// The stored transformation (registro.cpp)
+
+// The record of a "transform" object (or of a whole --json document holding one), validated by
+// the library; faults name the file and the field.
+orienta_transformacion registro_de_json(const Json& j, const std::string& fichero);
+Json json_de_registro(const orienta_transformacion& t);
+// Reads the transform of a JSON file, parsing only as far as its end.
+orienta_transformacion lee_registro(const std::string& fichero);
+// The library's model row, never null for a valid record's code.
+const orienta_modelo_info& modelo(int32_t codigo);
+
+// ---------------------------------------------------------------------------------------------
 // Commands
 
-enum class Modelo { helmert3d, helmert2d, poly2d };
-// Each returns an exit status; with j set, the result goes into *j instead of the text.
-int orden_ajuste(Modelo m, const Opciones& o, const Conjunto& c, Json* j);
-int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero);
+enum class Orden { helmert3d, helmert2d, poly2d };
+const char* nombre_orden(Orden m);
 
-// The record of a "transform" object (or a whole --json document holding one); faults name the file.
-orienta_transformacion transformacion_de_json_en(const Json& j, const std::string& fichero);
-Json json_de_transformacion(const orienta_transformacion& t);
+// Everything a fitting command prints, whichever estimator made it (ajuste.cpp).
+struct Ajuste {
+  int32_t modelo = 0;  // 0: described only (poly2d constant, rigid)
+  bool descrito = false;
+  orienta_transformacion t{};
+  orienta_estadisticas e{};
+  std::vector<double> valores;  // parameters in the library's units
+  std::vector<double> v, w;     // dim a pair
+  std::vector<uint8_t> excluido;
+  double umbral = 0;
+  int32_t estado3d = 0;  // described helmert3d status
+  bool general = false;
+  double vtpv = 0, vtpv_optimo = 0, cota = 0;
+  std::vector<std::string> avisos;
+};
+Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c);
+
+// The report of a fit as text or one JSON document, on standard output (presentacion.cpp).
+void presenta(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a);
+// The JSON document alone, without a newline, streamed to standard output.
+void escribe_documento(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a);
+const char* nombre_tipo(uint32_t tipo);
+
+int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero);
 
 // SVG of the residuals (dibujo.cpp).
 struct Dibujo {
@@ -153,7 +274,7 @@ struct Dibujo {
   const std::vector<uint8_t>* excluido;
   double umbral;
 };
-void dibuja(const std::string& ruta, const Dibujo& d);
+void dibuja(std::FILE* f, const Dibujo& d);
 
 // Demo data compiled into the tool.
 extern const unsigned char orienta_demo_3d[];

@@ -38,7 +38,7 @@ std::string n1(double x) { return fijo(x, 1); }
 
 }  // namespace
 
-void dibuja(const std::string& ruta, const Dibujo& d) {
+void dibuja(std::FILE* salida, const Dibujo& d) {
   const Conjunto& c = *d.c;
   const int dim = c.dim;
   const size_t n = c.n();
@@ -78,7 +78,7 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
       if (std::isfinite(w[i])) wmax = std::max(wmax, std::fabs(w[i]));
     const int tipo = (*d.excluido)[k] ? 2 : wmax > d.umbral ? 1 : 0;
     const char* color = kColores[tipo];
-    const std::string id = c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : c.ids[k];
+    const std::string id = c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : std::string(c.ids[k]);
     // A vector longer than the margin (an excluded blunder) is cut to it and dashed, so that it
     // stays on the drawing.
     double largo = 0;
@@ -116,11 +116,8 @@ void dibuja(const std::string& ruta, const Dibujo& d) {
     s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46
       << "\">bars beside the points: height residuals, same factor</text>\n";
   s << "</svg>\n";
-  std::ofstream f(ruta, std::ios::binary);
   const std::string texto = s.str();
-  f.write(texto.data(), std::streamsize(texto.size()));
-  f.close();
-  if (!f) throw Fallo(ruta + ": cannot write the plot: " + std::strerror(errno));
+  std::fwrite(texto.data(), 1, texto.size(), salida);  // a failure shows when the file is closed
 }
 
 }  // namespace orienta::cli

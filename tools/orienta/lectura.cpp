@@ -1,10 +1,12 @@
-// Reading points and point pairs: one a line, columns separated by blanks or commas, '#' starts a
-// comment. Every fault is reported once, with file, line and column, and nothing is guessed.
+// Reading points and point pairs: one a line, columns separated by blanks, tabs, ';' or ',', '#'
+// starts a comment. The first data line settles the layout of the whole file; every fault is
+// reported once, with file, line and column, and nothing is guessed line by line.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
+#include <functional>
 
 #include "cli.hpp"
 
@@ -31,10 +33,20 @@ std::string cita(std::string_view s) {
 namespace {
 
 // from_chars is locale-proof and rounds correctly; it takes no '+' and no hexadecimal without
-// being asked, so those two are settled here. Returns null on success, else why the text is
-// refused.
-const char* lee_decimal(std::string_view s, double& x) {
+// being asked, so those two are settled here. With a decimal comma the comma becomes the point
+// and a point is refused (1.234,5 is a thousands separator, not a number). Returns null on
+// success, else why the text is refused.
+const char* lee_decimal(std::string_view s, bool coma_decimal, double& x) {
   std::string_view cuerpo = s;
+  char copia[128];
+  if (coma_decimal) {
+    if (cuerpo.find('.') != std::string_view::npos)
+      return "has a '.', but with --decimal-comma the decimal point is ','";
+    if (cuerpo.size() >= sizeof copia) return "is not a number";
+    std::copy(cuerpo.begin(), cuerpo.end(), copia);
+    std::replace(copia, copia + cuerpo.size(), ',', '.');
+    cuerpo = std::string_view(copia, cuerpo.size());
+  }
   if (!cuerpo.empty() && cuerpo[0] == '+') {
     cuerpo.remove_prefix(1);
     if (!cuerpo.empty() && (cuerpo[0] == '-' || cuerpo[0] == '+')) return "is not a number";
@@ -57,22 +69,38 @@ const char* lee_decimal(std::string_view s, double& x) {
 }
 
 bool es_blanco(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool es_digito(char c) { return c >= '0' && c <= '9'; }
+
+// A whole number as written (sign and digits only): what a numeric point id looks like. A number
+// with a point, a comma or an exponent is a coordinate.
+bool es_entero(std::string_view s) {
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
+  return !s.empty() && std::all_of(s.begin(), s.end(), es_digito);
+}
 
 }  // namespace
 
-bool es_numero(std::string_view s) {
+bool es_numero(std::string_view s, bool coma_decimal) {
   double x;
-  return lee_decimal(s, x) == nullptr;
+  return lee_decimal(s, coma_decimal, x) == nullptr;
+}
+
+bool parece_numero(std::string_view s) {
+  double x;
+  const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), x);
+  return !s.empty() && p == s.data() + s.size() && ec != std::errc::invalid_argument;
 }
 
 double numero_en(const Lector& l, const Columna& c) {
   double x;
-  if (const char* motivo = lee_decimal(c.texto, x))
+  if (c.citada) error_en(l.nombre(), l.linea(), c.col, "'" + cita(c.texto) + "' is quoted: a number is written bare");
+  if (const char* motivo = lee_decimal(c.texto, l.coma_decimal(), x))
     error_en(l.nombre(), l.linea(), c.col, "'" + cita(c.texto) + "' " + motivo);
   return x;
 }
 
-Lector::Lector(std::FILE* f, std::string nombre) : f_(f), nombre_(std::move(nombre)), bloque_(size_t(1) << 16) {}
+Lector::Lector(std::FILE* f, std::string nombre, bool coma_decimal)
+    : f_(f), nombre_(std::move(nombre)), coma_decimal_(coma_decimal), bloque_(size_t(1) << 16) {}
 
 bool Lector::linea_cruda(std::string_view& l) {
   for (;;) {
@@ -109,115 +137,272 @@ bool Lector::linea_cruda(std::string_view& l) {
   }
 }
 
+// Columns of one line. A separator is a run of blanks holding at most one ',' or ';'; two of
+// those with nothing between is an empty column. Without --decimal-comma a comma between two
+// digits that is the only separator there (12,5) while the line also separates by blanks or ';'
+// is most likely a decimal comma, and reading it as two numbers would be a silent wrong answer.
+void Lector::parte(std::string_view l, std::vector<Columna>& columnas) {
+  columnas.clear();
+  citas_.clear();
+  citas_.reserve(l.size());  // views into it must survive the whole line
+  uint64_t col = 1;
+  size_t i = 0;
+  // Columns count characters, not bytes: UTF-8 continuation bytes do not start one.
+  auto avanza = [&] {
+    if ((static_cast<unsigned char>(l[i]) & 0xC0) != 0x80) ++col;
+    ++i;
+  };
+  bool tras_separador = false;               // a ',' or ';' seen since the last column
+  size_t coma_apretada = std::string::npos;  // the column index after a tight comma
+  bool otro_separador = false;
+  for (;;) {
+    const size_t inicio_hueco = i;
+    int separadores = 0;
+    bool blancos = false;
+    for (;;) {
+      while (i < l.size() && es_blanco(l[i])) avanza(), blancos = true;
+      const bool separa = i < l.size() && (l[i] == ';' || (l[i] == ',' && !coma_decimal_));
+      if (!separa) break;
+      if (columnas.empty() || tras_separador)
+        error_en(nombre_, linea_, col, std::string("empty column before '") + l[i] + "'");
+      tras_separador = true;
+      ++separadores;
+      avanza();
+    }
+    if (i >= l.size() || l[i] == '#') {
+      if (tras_separador) error_en(nombre_, linea_, col, "empty column after the last separator");
+      break;
+    }
+    if (!columnas.empty()) {
+      const bool apretada = !blancos && separadores == 1 && l[inicio_hueco] == ',' && inicio_hueco > 0 &&
+                            es_digito(l[inicio_hueco - 1]) && es_digito(l[i]);
+      if (apretada && coma_apretada == std::string::npos) coma_apretada = columnas.size();
+      if (!apretada) otro_separador = true;
+    }
+    const uint64_t col_a = col;
+    if (l[i] == '"') {
+      avanza();
+      const size_t a = citas_.size();
+      for (;;) {
+        if (i >= l.size()) error_en(nombre_, linea_, col_a, "unterminated quote");
+        if (l[i] == '"') {
+          avanza();
+          if (i < l.size() && l[i] == '"') {
+            citas_ += '"';
+            avanza();
+            continue;
+          }
+          break;
+        }
+        citas_ += l[i];
+        avanza();
+      }
+      if (i < l.size() && !es_blanco(l[i]) && l[i] != '#' && l[i] != ';' && !(l[i] == ',' && !coma_decimal_))
+        error_en(nombre_, linea_, col, "text after a closing quote");
+      columnas.push_back({std::string_view(citas_).substr(a), col_a, true});
+    } else {
+      const size_t a = i;
+      while (i < l.size() && !es_blanco(l[i]) && l[i] != ';' && !(l[i] == ',' && !coma_decimal_) && l[i] != '#')
+        avanza();
+      columnas.push_back({l.substr(a, i - a), col_a, false});
+    }
+    tras_separador = false;
+  }
+  col_fin_ = col;
+  if (coma_apretada != std::string::npos && otro_separador) {
+    const Columna& a = columnas[coma_apretada - 1];
+    const Columna& b = columnas[coma_apretada];
+    const std::string numero = std::string(a.texto) + "," + std::string(b.texto);
+    error_en(nombre_, linea_, a.col,
+             "'" + cita(numero) +
+                 "' looks like a number with a decimal comma, read as two columns; with --decimal-comma it is "
+                 "one number (columns then separated by blanks, tabs or ';')");
+  }
+}
+
 bool Lector::siguiente(std::vector<Columna>& columnas) {
   std::string_view l;
   while (linea_cruda(l)) {
     if (linea_ == UINT64_MAX) throw Fallo(nombre_ + ": too many lines");
     ++linea_;
     if (linea_ == 1 && l.substr(0, 3) == "\xEF\xBB\xBF") l.remove_prefix(3);  // a byte-order mark is no column
-    columnas.clear();
-    uint64_t col = 1;
-    size_t i = 0;
-    // Columns count characters, not bytes: UTF-8 continuation bytes do not start one.
-    auto avanza = [&] {
-      if ((static_cast<unsigned char>(l[i]) & 0xC0) != 0x80) ++col;
-      ++i;
-    };
-    bool tras_coma = false;
-    for (;;) {
-      while (i < l.size() && es_blanco(l[i])) avanza();
-      if (i >= l.size() || l[i] == '#') {
-        if (tras_coma) error_en(nombre_, linea_, col, "empty column after ','");
-        break;
-      }
-      if (l[i] == ',') {
-        if (columnas.empty() || tras_coma) error_en(nombre_, linea_, col, "empty column before ','");
-        tras_coma = true;
-        avanza();
-        continue;
-      }
-      const size_t a = i;
-      const uint64_t col_a = col;
-      while (i < l.size() && !es_blanco(l[i]) && l[i] != ',' && l[i] != '#') avanza();
-      columnas.push_back({l.substr(a, i - a), col_a});
-      tras_coma = false;
-    }
-    col_fin_ = col;
+    parte(l, columnas);
     if (!columnas.empty()) return true;
   }
   return false;
 }
 
-Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, bool con_sigma) {
+// ---------------------------------------------------------------------------------------------
+// The layout of a file
+
+namespace {
+
+std::string en_palabras(const Esquema& e, bool con_id, int extra) {
+  std::string r = con_id ? "an id, " : "";
+  r += std::to_string(e.fijos) + " numbers (" + e.numeros + ")";
+  if (e.extras.empty()) {
+    if (extra > 0) r += " and " + std::to_string(extra) + (extra == 1 ? " column" : " columns") + " carried through";
+  } else if (extra > 0) {
+    r += " and " + e.extra[size_t(extra - 1)];
+  }
+  return r + (con_id ? "" : ", without an id");
+}
+
+std::string esperado(const Esquema& e) {
+  std::string r = "expected " + std::to_string(e.fijos) + " numbers (" + e.numeros + ")";
+  if (!e.extras.empty() && e.extras.back() > 0) {
+    std::string que;
+    for (int x : e.extras)
+      if (x > 0 && (e.sigmas_forzados == 0 || x == e.sigmas_forzados))
+        que += (que.empty() ? "" : " or ") + e.extra[size_t(x - 1)];
+    r += " then " + que;
+  }
+  return r + (e.ids == Ids::no ? "" : ", optionally after an id");
+}
+
+}  // namespace
+
+Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>& cols) {
+  const int m = int(std::min<size_t>(cols.size(), 100000));
+  const Columna& primera = cols[0];
+  const bool numero = !primera.citada && es_numero(primera.texto, l.coma_decimal());
+  const bool fraccion = numero && !es_entero(primera.texto);
+  std::vector<Disposicion> lecturas;
+  for (const bool con_id : {false, true}) {
+    if (e.ids == (con_id ? Ids::no : Ids::si)) continue;
+    if (!con_id && !numero) continue;
+    // A number with a fraction is a coordinate, not a point id, unless the user says otherwise.
+    if (con_id && fraccion && e.ids != Ids::si) continue;
+    const int resto = m - (con_id ? 1 : 0) - e.fijos;
+    if (resto < 0) continue;
+    const bool cabe = e.extras.empty() ? true
+                                       : std::find(e.extras.begin(), e.extras.end(), resto) != e.extras.end() &&
+                                             (e.sigmas_forzados == 0 || resto == e.sigmas_forzados);
+    if (cabe) lecturas.push_back({con_id, resto, size_t(m), l.linea()});
+  }
+  if (lecturas.size() == 1) return lecturas[0];
+  if (lecturas.empty() && !numero && e.ids != Ids::no && m <= e.fijos)
+    error_en(l.nombre(), l.linea(), l.col_fin(),
+             "expected " + std::to_string(e.fijos) + " numbers after the id '" + cita(primera.texto) + "', found " +
+                 std::to_string(m - 1));
+  if (lecturas.empty()) {
+    std::string pista;
+    if (!numero && m > 1 && !es_numero(cols[1].texto, l.coma_decimal()))
+      pista = " (a header row? remove it or mark it as a comment with '#')";
+    const int sobra = (e.ids == Ids::no ? 0 : 1) + e.fijos + (e.extras.empty() ? 0 : e.extras.back());
+    const uint64_t donde = m > sobra ? cols[size_t(sobra)].col : l.col_fin();
+    error_en(l.nombre(), l.linea(), donde,
+             esperado(e) + "; found " + std::to_string(m) + (m == 1 ? " column" : " columns") + pista);
+  }
+  std::string opciones = "--ids yes|no";
+  if (!e.extras.empty() && lecturas[0].extra != lecturas[1].extra) opciones += " or --sigmas N";
+  error_en(l.nombre(), l.linea(), primera.col,
+           std::to_string(m) + " columns read two ways: " + en_palabras(e, lecturas[1].con_id, lecturas[1].extra) +
+               "; or " + en_palabras(e, lecturas[0].con_id, lecturas[0].extra) + "; say which with " + opciones);
+}
+
+void comprueba(const Esquema& e, const Disposicion& d, const Lector& l, const std::vector<Columna>& cols) {
+  const std::string fijada =
+      "line " + std::to_string(d.linea) + " set the layout of this file: " + en_palabras(e, d.con_id, d.extra);
+  if (cols.size() != d.columnas) {
+    const uint64_t donde = cols.size() > d.columnas ? cols[d.columnas].col : l.col_fin();
+    error_en(l.nombre(), l.linea(), donde,
+             std::to_string(cols.size()) + (cols.size() == 1 ? " column" : " columns") + " where " + fijada + " (" +
+                 std::to_string(d.columnas) + " columns); every line must have the same");
+  }
+  const Columna& primera = cols[0];
+  if (d.con_id && e.ids != Ids::si && !primera.citada && es_numero(primera.texto, l.coma_decimal()) &&
+      !es_entero(primera.texto))
+    error_en(l.nombre(), l.linea(), primera.col,
+             "'" + cita(primera.texto) + "' in the id column has a fraction, but " + fijada +
+                 "; if the file has no ids, say --ids no");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pairs
+
+Esquema esquema_pares(int dim, const Opciones& o) {
+  Esquema e;
+  e.fijos = 2 * dim;
+  e.numeros = dim == 3 ? "source x y z, target x y z" : "source x y, target x y";
+  e.ids = o.ids;
+  if (o.con_sigma) {
+    e.extras = dim == 3 ? std::vector<int>{1, 2} : std::vector<int>{1};
+    e.extra = {"1 sigma", "plan and height sigma"};
+    e.sigmas_forzados = o.sigmas;
+  } else {
+    e.extras = {0};
+  }
+  return e;
+}
+
+namespace {
+
+// Ids seen more than once, warned about after reading: hashes sorted, so a million ids cost a
+// sort of a million small records rather than a hash table of strings.
+void avisa_repetidos(const Conjunto& c) {
+  if (!c.con_id) return;
+  std::vector<std::pair<size_t, size_t>> h(c.n());
+  for (size_t k = 0; k < c.n(); ++k) h[k] = {std::hash<std::string_view>{}(c.ids[k]), k};
+  std::sort(h.begin(), h.end());
+  std::vector<std::pair<size_t, size_t>> repeticiones;  // (line of the repeat, line of the first)
+  for (size_t a = 0; a < h.size();) {
+    size_t b = a + 1;
+    while (b < h.size() && h[b].first == h[a].first) ++b;
+    for (size_t i = a + 1; i < b; ++i)
+      for (size_t j = a; j < i; ++j)
+        if (c.ids[h[j].second] == c.ids[h[i].second]) {
+          repeticiones.push_back({h[i].second, h[j].second});
+          break;
+        }
+    a = b;
+  }
+  std::sort(repeticiones.begin(), repeticiones.end());
+  for (size_t k = 0; k < repeticiones.size() && k < 5; ++k) {
+    const auto [otra, primera] = repeticiones[k];
+    aviso(c.nombre + ":" + std::to_string(c.lineas[otra]) + ": point id '" + id_visible(c.ids[otra]) +
+          "' repeats line " + std::to_string(c.lineas[primera]));
+  }
+  if (repeticiones.size() > 5)
+    aviso(c.nombre + ": " + std::to_string(repeticiones.size()) + " repeated point ids in all");
+}
+
+}  // namespace
+
+Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o) {
   Conjunto c;
   c.nombre = nombre;
   c.dim = dim;
-  Lector l(f, nombre);
+  Lector l(f, nombre, o.coma_decimal);
   Progreso progreso("reading " + nombre);
+  const Esquema e = esquema_pares(dim, o);
   std::vector<Columna> cols;
-  std::unordered_map<std::string, uint64_t> vistos;  // id → first line, for the repeat warning
-  uint64_t repetidos = 0;
-  const char* ejes = dim == 3 ? "x y z" : "x y";
-  int spp = con_sigma ? -1 : 0;  // σ a line; -1 until the first line settles it
+  Disposicion d;
+  bool primera = true;
   while (l.siguiente(cols)) {
     progreso.avanza(l.linea());
-    const int m = int(std::min<size_t>(cols.size(), 1000));
-    bool con_id;
-    if (spp < 0) {
-      // With σ the first line fixes the count: a numeric first column is a coordinate when the
-      // rest fits; so in 3D, eight numbers read as two σ without an id.
-      const int maximo = dim == 3 ? 2 : 1;
-      const int sin_id = m - 2 * dim, con = m - 1 - 2 * dim;
-      if (es_numero(cols[0].texto) && sin_id >= 1 && sin_id <= maximo) {
-        spp = sin_id, con_id = false;
-      } else if (con >= 1 && con <= maximo) {
-        spp = con, con_id = true;
-      } else {
-        error_en(nombre, l.linea(), m > 2 * dim + maximo + 1 ? cols[size_t(2 * dim + maximo + 1)].col : l.col_fin(),
-                 std::string("expected ") + std::to_string(2 * dim) + " numbers (source " + ejes + ", target " + ejes +
-                     ") and then " + (dim == 3 ? "1 or 2 σ" : "1 σ") + ", optionally after an id; found " +
-                     std::to_string(m) + " columns");
-      }
-      c.sigmas_por_par = spp;
+    if (primera) {
+      d = decide(e, l, cols);
+      c.con_id = d.con_id;
+      c.sigmas_por_par = o.con_sigma ? d.extra : 0;
+      primera = false;
     } else {
-      const int numeros = 2 * dim + spp;
-      con_id = m == numeros + 1;
-      const bool falta = m == numeros && !es_numero(cols[0].texto);
-      if (!con_id && (m != numeros || falta)) {
-        const uint64_t donde = m > numeros + 1 ? cols[size_t(numeros + 1)].col : l.col_fin();
-        if (falta)
-          error_en(nombre, l.linea(), donde,
-                   "expected " + std::to_string(numeros) + " numbers after the id '" + cita(cols[0].texto) +
-                       "', found " + std::to_string(m - 1));
-        error_en(nombre, l.linea(), donde,
-                 "expected " + std::to_string(numeros) + " numbers (source " + ejes + ", target " + ejes +
-                     (spp == 0   ? std::string()
-                      : spp == 1 ? ", σ"
-                                 : ", plan σ, height σ") +
-                     "), optionally after an id; found " + std::to_string(m) + " columns");
-      }
+      comprueba(e, d, l, cols);
     }
     if (c.n() >= UINT32_MAX) throw Fallo(nombre + ": more than " + std::to_string(UINT32_MAX) + " point pairs");
-    const size_t primera = con_id ? 1 : 0;
-    for (int k = 0; k < dim; ++k) c.origen.push_back(numero_en(l, cols[primera + size_t(k)]));
-    for (int k = 0; k < dim; ++k) c.destino.push_back(numero_en(l, cols[primera + size_t(dim + k)]));
-    for (int k = 0; k < spp; ++k) {
-      const Columna& col = cols[primera + size_t(2 * dim + k)];
+    const size_t p = d.con_id ? 1 : 0;
+    for (int k = 0; k < dim; ++k) c.origen.push_back(numero_en(l, cols[p + size_t(k)]));
+    for (int k = 0; k < dim; ++k) c.destino.push_back(numero_en(l, cols[p + size_t(dim + k)]));
+    for (int k = 0; k < c.sigmas_por_par; ++k) {
+      const Columna& col = cols[p + size_t(2 * dim + k)];
       const double s = numero_en(l, col);
-      if (!(s > 0)) error_en(nombre, l.linea(), col.col, "σ '" + cita(col.texto) + "' must be positive");
+      if (!(s > 0)) error_en(nombre, l.linea(), col.col, "sigma '" + cita(col.texto) + "' must be positive");
       c.sigma.push_back(s);
     }
-    std::string id = con_id ? std::string(cols[0].texto) : std::string();
-    if (con_id) {
-      const auto [donde, nuevo] = vistos.emplace(id, l.linea());
-      if (!nuevo && ++repetidos <= 5)
-        aviso(nombre + ":" + std::to_string(l.linea()) + ": point id '" + id_visible(id) + "' repeats line " +
-              std::to_string(donde->second));
-    }
-    c.ids.push_back(std::move(id));
+    c.ids.anade(d.con_id ? cols[0].texto : std::string_view());
     c.lineas.push_back(l.linea());
   }
-  if (repetidos > 5) aviso(nombre + ": " + std::to_string(repetidos) + " repeated point ids in all");
+  avisa_repetidos(c);
   return c;
 }
 

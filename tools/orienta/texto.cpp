@@ -180,6 +180,8 @@ std::string escribe_json(const Json& j) {
   return r;
 }
 
+void escribe_json(const Json& j, std::string& r) { escribe(j, r); }
+
 void aviso(const std::string& mensaje) { std::fprintf(stderr, "orienta: warning: %s\n", mensaje.c_str()); }
 
 double en_unidad(double radianes, Unidad u) {

@@ -1,0 +1,153 @@
+// The help texts: what each command reads, what it refuses and what it prints.
+#include <cstring>
+
+#include "cli.hpp"
+
+namespace orienta::cli {
+
+namespace {
+
+constexpr const char* kGeneral = R"(usage: orienta COMMAND [OPTIONS] [FILE]
+
+Commands:
+  demo        the 3D and 2D adjustments of the bundled control points
+  helmert3d   3D similarity (seven parameters) from pairs of 3D points
+  helmert2d   2D similarity from pairs of 2D points
+  poly2d      2D affine or polynomial transformation (and the described kinds)
+  apply       carry points through a fitted transformation, or its inverse
+
+'orienta COMMAND --help' describes each command; 'orienta --version' prints the version.
+Exit status: 0 done; 1 printed, but not trustworthy (a warning on standard error says why);
+2 error (bad options or input, degenerate points), nothing printed on standard output.
+)";
+
+constexpr const char* kDemo = R"(usage: orienta demo [--described] [--units rad|deg|gon] [--json]
+
+Runs helmert3d on the bundled examples/data/control3d.txt (ten control points of a site,
+local frame to UTM grid with heights) and helmert2d on examples/data/control2d.txt (twelve
+cadastral points, old plane grid to UTM). The data are compiled into the program.
+With --json, one document {"helmert3d": ..., "helmert2d": ...}.
+)";
+
+constexpr const char* kEntrada = R"(
+Input: one point pair a line, an optional point id first. Columns are separated by blanks,
+tabs, ';' or ','; a column may be quoted ("P 101", "" for a quote inside); '#' starts a
+comment, blank lines are ignored. The first data line settles the layout of the whole file
+(an id or not, how many sigma): a later line that differs is refused with its line number. A
+first column that is a number with a fraction (100.25) is a coordinate, a whole number or a
+text is an id; where a line still reads two ways the command says so, and --ids (or --sigmas)
+settles it. Numbers are decimal with a '.'; hexadecimal is refused, and so is a decimal comma
+(12,5) unless --decimal-comma is given. FILE '-' or no FILE reads standard input. A repeated
+point id is warned about.
+
+  --ids yes|no   whether column 1 holds point ids (default: as the first data line shows)
+  --decimal-comma  read ',' as the decimal point; columns are then separated by blanks, tabs
+                 or ';'
+)";
+
+constexpr const char* kAjuste = R"(
+By default the rigorous least-squares adjustment: parameters with standard deviations,
+redundancy, sigma0, the correlation matrix, and per pair the residuals v = transformed source -
+target and standardized residuals w (Pope's tau; Baarda's with --sigma), flagged with * where
+|w| exceeds 3.29 or K.
+
+  --sigma        each line ends with the pair's a priori sigma in the units of the
+                 coordinates (in 3D one, or two: plan sigma, height sigma; every line the
+                 same count); prints the global chi2 test. A sigma lies within 1e-150 ... 1e150
+  --snoop [K]    data snooping: exclude the worst pair while its |w| exceeds K (default
+                 3.29), refit; excluded pairs are listed with residuals against the final fit
+  --plot F.svg   draw the points in plan with their exaggerated residual vectors; written
+                 only when the run succeeds, and never over a file the run reads
+  --json         print one JSON document instead of the table; its "transform" is what
+                 'orienta apply' reads (numbers shortest round trip)
+)";
+
+constexpr const char* kDescrita =
+    R"(  --described    use the library's own estimator instead (no --sigma, --snoop). It is
+                 checked against the least-squares optimum: exit status 1 with a warning
+                 when its sum of squared residuals exceeds the optimum's by more than
+                 rounding explains: 1e-6 of the optimum plus, over the pairs, the sum of
+                 (4*u*rho)^2, u the unit roundoff (2^-53; 2^-24 with --float) and rho =
+                 scale*|source| + |target| in the coordinates the estimator saw
+  --float        with --described: single precision. Coordinates are first reduced by
+                 their double-precision centroids, then rounded to float (so rho above uses
+                 the reduced coordinates); residuals are computed in double
+)";
+
+constexpr const char* k3d = R"(usage: orienta helmert3d [--sigma [--sigmas N]] [--snoop [K]] [--plot F.svg]
+                         [--described [--general] [--float]] [--units rad|deg|gon] [--json]
+                         [--ids yes|no] [--decimal-comma] [FILE]
+
+Estimates the 3D similarity target = T + scale*R*source, R = Rz(kappa)*Ry(phi)*Rx(omega):
+the translation T, the angles, the scale and its deviation from 1 in ppm, the centred form,
+each pair's residual, and the RMS in plan and height.
+Columns: [id] source x y z target x y z [sigma [sigma]]. At least 3 pairs, not on one line.
+)";
+
+constexpr const char* k3dOpciones =
+    R"(  --sigmas N     with --sigma: N = 1 or 2 sigma a line, for a file whose first line reads
+                 both ways (8 numbers after a whole-number first column)
+  --general      with --described: start from the linear least-squares map (from 9 pairs)
+                 instead of the best rotation about z
+  --units U      angles in rad, deg (default) or gon
+)";
+
+constexpr const char* k2d = R"(usage: orienta helmert2d [--sigma] [--snoop [K]] [--plot F.svg] [--described [--float]]
+                         [--units rad|deg|gon] [--json] [--ids yes|no] [--decimal-comma] [FILE]
+
+Estimates the 2D similarity target = T + scale*R*source and prints T, the rotation angle
+(positive turns +x towards +y), the scale and its deviation from 1 in ppm, the plain form
+target = scale*R*(source - t), the centred form, and each pair's residual.
+Columns: [id] source x y target x y [sigma]. At least 2 pairs with distinct source points.
+)";
+
+constexpr const char* kUnidades = R"(  --units U      angles in rad, deg (default) or gon
+)";
+
+constexpr const char* kPoly = R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K]] [--plot F.svg]
+                      [--described [--float]] [--json] [--ids yes|no] [--decimal-comma] [FILE]
+
+Fits x' = x0 + sum cx[k]*term k, y' = y0 + sum cy[k]*term k in dx = x - xc, dy = y - yc
+(terms dx, dy; dx^2, dx*dy, dy^2; dx^3, dx^2*dy, dx*dy^2, dy^3) and prints the record, each
+pair's residual and the RMS. Columns: [id] source x y target x y [sigma].
+
+  --kind KIND    similarity (2 pairs), affine or 1 (3), 2 for second order (6), 3 for third
+                 order (10); constant (1) and rigid (2) have no adjustment and always run
+                 the described estimator. A constant map has no inverse: 'orienta apply'
+                 refuses its record as singular
+)";
+
+constexpr const char* kAplica = R"(usage: orienta apply [--inverse] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
+
+Reads TRANSFORM, the JSON document a fitting command printed with --json (or its bare
+"transform" object; only as much of the document as that takes), refuses a record whose parts
+disagree, that holds values its model has no place for or that lacks a field its model needs,
+and carries the points of FILE through it: one point a line, [id] x y or [id] x y z as the
+transformation's dimension, then any columns to carry through unchanged (a height through a 2D
+transformation, point codes). The rules of the pair files hold: the first data line settles
+the layout, and where it reads two ways (a whole number first: an id, or x?) --ids settles it.
+Prints 'id x' y' [z'] [columns]' a line in input order (the id only where one was given),
+numbers in the shortest form that reads back exactly. Streams: memory stays flat for any input
+size. A bad line, or a point whose image is not a finite number, stops the run with exit
+status 2, after the points of the blocks of 4096 before it were printed.
+
+  --inverse      the inverse transformation (polynomials: Newton iteration per point; a
+                 point where it does not converge prints as nan, with exit status 1)
+  --ids yes|no   whether column 1 holds point ids
+  --decimal-comma  read ',' as the decimal point; columns separated by blanks, tabs or ';'
+)";
+
+}  // namespace
+
+// The help of a command, or null for an unknown one.
+std::string ayuda(const std::string& orden) {
+  if (orden.empty()) return kGeneral;
+  if (orden == "demo") return kDemo;
+  if (orden == "helmert3d") return std::string(k3d) + kEntrada + kAjuste + kDescrita + k3dOpciones;
+  if (orden == "helmert2d") return std::string(k2d) + kEntrada + kAjuste + kDescrita + kUnidades;
+  if (orden == "poly2d") return std::string(kPoly) + kEntrada + kAjuste + kDescrita;
+  if (orden == "apply") return kAplica;
+  return std::string();
+}
+
+}  // namespace orienta::cli

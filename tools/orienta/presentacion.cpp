@@ -1,0 +1,429 @@
+// The report of a fit, as a table or as one JSON document. What each model prints around the
+// common statistics is one table per model (rows of label, JSON key and values); everything else,
+// the parameters with their deviations, the statistics and the residuals, is the same code for all.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "cli.hpp"
+#include "orienta.h"
+
+namespace orienta::cli {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// ---------------------------------------------------------------------------------------------
+// Parameters as printed: the library names them; how each prints follows from what it is.
+
+struct Parametro {
+  std::string clave;     // JSON key
+  std::string etiqueta;  // text label, with its unit
+  double factor;         // from the library's unit (radians, unitless scale)
+  bool es_escala;        // printed as (s − 1)·10⁶ ppm
+  int decimales;         // in the table; -1: scientific
+};
+
+std::vector<Parametro> parametros_de(int32_t codigo, Unidad u) {
+  std::vector<Parametro> r;
+  if (codigo == 0) return r;
+  const orienta_modelo_info& m = modelo(codigo);
+  const std::string un = std::string(" (") + nombre_unidad(u) + ")";
+  for (int k = 0; k < m.num_parametros; ++k) {
+    const std::string n = m.parametros[k];
+    if (n == "tx" || n == "ty" || n == "tz" || n == "x0" || n == "y0")
+      r.push_back({n, n, 1, false, 4});
+    else if (n == "omega" || n == "phi" || n == "kappa" || n == "rotation")
+      r.push_back({n, n + un, en_unidad(1.0, u), false, u == Unidad::rad ? 10 : 8});
+    else if (n == "scale")
+      r.push_back({"scale_ppm", "scale (ppm)", 1e6, true, 4});
+    else
+      r.push_back({n, n, 1, false, m.num_terminos > 0 ? -1 : 12});
+  }
+  return r;
+}
+
+void en_unidades(const Parametro& p, double valor, double desv, double& x, double& s) {
+  x = p.es_escala ? (valor - 1.0) * 1e6 : valor * p.factor;
+  s = desv * p.factor;
+}
+
+std::string cientifico(double x, int cifras) {
+  if (!std::isfinite(x)) return corto(x);
+  char b[64];
+  const auto r = std::to_chars(b, b + sizeof b, x == 0 ? 0.0 : x, std::chars_format::scientific, cifras);
+  return std::string(b, r.ptr);
+}
+
+std::string con_decimales(double x, int d) { return d < 0 ? cientifico(x, 6) : fijo(x, d); }
+
+Json vector_json(const double* p, int n) {
+  Json r = Json::array();
+  for (int k = 0; k < n; ++k) r.push_back(p[k]);
+  return r;
+}
+
+double rms(const std::vector<double>& v, const std::vector<uint8_t>& fuera, int dim, int desde, int hasta) {
+  double s = 0.0;
+  size_t n = 0;
+  for (size_t k = 0; k < fuera.size(); ++k) {
+    if (fuera[k]) continue;
+    ++n;
+    for (int i = desde; i < hasta; ++i) s += v[size_t(dim) * k + size_t(i)] * v[size_t(dim) * k + size_t(i)];
+  }
+  return n == 0 ? kNaN : std::sqrt(s * (1.0 / double(n)));
+}
+
+std::string etiqueta_id(const Conjunto& c, size_t k) {
+  return c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : id_visible(c.ids[k]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What each model prints around the statistics
+
+struct Fila {
+  std::string etiqueta;  // text label; empty: JSON only
+  const char* clave;     // JSON key; null: text only
+  std::vector<double> valores;
+  int decimales;         // -1: scientific, 14 digits
+  std::string sufijo{};  // text after the values
+  bool lista = false;    // JSON: an array even for one value
+};
+
+struct Seccion {
+  std::string nota;  // its heading
+  std::vector<Fila> filas;
+};
+
+struct Vista {
+  std::string prefijo, titulo, formula;  // "orienta poly2d: PREFIJO n pairs from F (TITULO)"
+  int ancho = 16;                        // of a value column
+  Json json;                             // model-specific JSON keys that are not rows (strings, codes)
+  std::vector<Fila> antes;               // before the statistics
+  std::vector<Seccion> despues;          // after them
+};
+
+const char* metodo(const Opciones& o, const Ajuste& a) {
+  return !a.descrito  ? "least-squares adjustment"
+         : o.flotante ? "described, single precision"
+                      : "described, double precision";
+}
+
+Vista vista_3d(const Opciones& o, const Conjunto& c, const Ajuste& a) {
+  const orienta_transformacion& t = a.t;
+  double T[3];
+  for (int i = 0; i < 3; ++i) T[i] = a.valores.size() > 2 ? a.valores[size_t(i)] : kNaN;
+  const std::string un = nombre_unidad(o.unidad);
+  const int dec = o.unidad == Unidad::rad ? 10 : 8;
+  const double ang[3] = {en_unidad(t.angulos[0], o.unidad), en_unidad(t.angulos[1], o.unidad),
+                         en_unidad(t.angulos[2], o.unidad)};
+  const double s = t.escala, ppm = (s - 1.0) * 1e6;
+  Vista v;
+  v.titulo = std::string(metodo(o, a)) + (a.descrito ? (a.general ? ", general start" : ", planar start") : "");
+  v.formula = "target = T + scale*R*source,  R = Rz(kappa)*Ry(phi)*Rx(omega)";
+  v.json = {{"start", a.descrito ? (a.general ? "general" : "planar") : "closed form"},
+            {"status", a.descrito ? a.estado3d : 0}};
+  v.antes = {{"", "source_centroid", {t.centro_origen, t.centro_origen + 3}, 4},
+             {"", "target_centroid", {t.centro_destino, t.centro_destino + 3}, 4},
+             {"translation T", "translation", {T, T + 3}, 4},
+             {"omega phi kappa (" + un + ")", nullptr, {ang, ang + 3}, dec},
+             {"scale", "scale", {s}, 12, "   (" + fijo(ppm, 4) + " ppm)"},
+             {"", "scale_ppm", {ppm}, 4},
+             {"", "rotation", {t.rotacion, t.rotacion + 9}, 12}};
+  v.json["angle_unit"] = un;
+  v.json["omega"] = ang[0], v.json["phi"] = ang[1], v.json["kappa"] = ang[2];
+  Seccion centrada{"centred form: target = target centroid + scale*R*(source - source centroid)",
+                   {{"source centroid", nullptr, {t.centro_origen, t.centro_origen + 3}, 4},
+                    {"target centroid", nullptr, {t.centro_destino, t.centro_destino + 3}, 4}}};
+  for (int i = 0; i < 3; ++i)
+    centrada.filas.push_back(
+        {i == 0 ? "rotation R, by rows" : " ", nullptr, {t.rotacion + 3 * i, t.rotacion + 3 * i + 3}, 12});
+  v.despues = {centrada};
+  (void)c;
+  return v;
+}
+
+Vista vista_2d(const Opciones& o, const Conjunto&, const Ajuste& a) {
+  const orienta_transformacion& t = a.t;
+  const double* co = t.centro_origen;
+  const double* cd = t.centro_destino;
+  const double s = t.escala, ppm = (s - 1.0) * 1e6;
+  const double T[2] = {a.valores.size() > 1 ? a.valores[0] : kNaN, a.valores.size() > 1 ? a.valores[1] : kNaN};
+  Hel2Dg_dbl g{co[0], co[1], cd[0], cd[1], s, t.rotacion[0], t.rotacion[3]};
+  const Hel2D_dbl l = Hel2D___Hel2Dg_dbl(&g);
+  const double plano[2] = {l.tx, l.ty};
+  const std::string un = nombre_unidad(o.unidad);
+  const double ang = en_unidad(t.angulos[0], o.unidad);
+  Vista v;
+  v.titulo = metodo(o, a);
+  v.formula = "target = T + scale*R*source,  R = [cos -sin; sin cos] of the rotation";
+  v.antes = {{"", "source_centroid", {co, co + 2}, 4},
+             {"", "target_centroid", {cd, cd + 2}, 4},
+             {"translation T", "translation", {T, T + 2}, 4, "", true},
+             {"rotation (" + un + ")", "rotation", {ang}, o.unidad == Unidad::rad ? 10 : 8},
+             {"scale", "scale", {s}, 12, "   (" + fijo(ppm, 4) + " ppm)"},
+             {"", "scale_ppm", {ppm}, 4},
+             {"", "cos", {t.rotacion[0]}, 12},
+             {"", "sin", {t.rotacion[3]}, 12},
+             {"", "plain_t", {plano, plano + 2}, 4, "", true}};
+  v.json["angle_unit"] = un;
+  v.despues = {{"plain form: target = scale*R*(source - t)", {{"t", nullptr, {plano, plano + 2}, 4}}},
+               {"centred form: target = target centroid + scale*R*(source - source centroid)",
+                {{"source centroid", nullptr, {co, co + 2}, 4},
+                 {"target centroid", nullptr, {cd, cd + 2}, 4},
+                 {"cos, sin", nullptr, {t.rotacion[0], t.rotacion[3]}, 12}}}};
+  return v;
+}
+
+Vista vista_poli(const Opciones& o, const Conjunto&, const Ajuste& a) {
+  static const char* const kTerminos[9] = {"dx", "dy", "dx^2", "dx*dy", "dy^2", "dx^3", "dx^2*dy", "dx*dy^2", "dy^3"};
+  const orienta_transformacion& t = a.t;
+  // The record of the described polynomial, read off the transformation whichever estimated it.
+  double cx[9], cy[9];
+  if (t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3) {
+    std::copy(t.coef_x, t.coef_x + 9, cx);
+    std::copy(t.coef_y, t.coef_y + 9, cy);
+  } else {
+    std::fill(cx, cx + 9, 0.0);
+    std::fill(cy, cy + 9, 0.0);
+    cx[0] = t.matriz[0], cx[1] = t.matriz[1], cy[0] = t.matriz[3], cy[1] = t.matriz[4];
+  }
+  const int usados = o.tipo >= 7 ? 9 : o.tipo == 6 ? 5 : 2;
+  Vista v;
+  v.prefijo = std::string(nombre_tipo(o.tipo)) + " (kind code " + std::to_string(o.tipo) + "), ";
+  v.titulo = metodo(o, a);
+  v.formula = "x' = x0 + sum cx[k]*term k,  y' = y0 + sum cy[k]*term k,  dx = x - xc, dy = y - yc";
+  v.ancho = 22;
+  v.json = {{"kind", nombre_tipo(o.tipo)}, {"kind_code", o.tipo}};
+  v.antes = {{"(xc, yc)", "source_centroid", {t.centro_origen, t.centro_origen + 2}, 4},
+             {"(x0, y0)", "target_origin", {t.centro_destino, t.centro_destino + 2}, 4},
+             {"", "coef_x", {cx, cx + 9}, -1},
+             {"", "coef_y", {cy, cy + 9}, -1}};
+  v.antes.push_back({"term", nullptr, {}, 0, " " + rellena("cx", 22) + " " + rellena("cy", 22)});
+  for (int k = 0; k < usados; ++k) v.antes.push_back({kTerminos[k], nullptr, {cx[k], cy[k]}, -1});
+  if (std::isfinite(a.e.condicion))
+    v.antes.push_back({"condition number of the design", nullptr, {}, 0, " " + fijo(a.e.condicion, 1)});
+  v.antes.push_back({"", "condition", {a.e.condicion}, 1});
+  return v;
+}
+
+Vista vista(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
+  switch (m) {
+    case Orden::helmert3d: return vista_3d(o, c, a);
+    case Orden::helmert2d: return vista_2d(o, c, a);
+    default: return vista_poli(o, c, a);
+  }
+}
+
+std::string valor_texto(double x, int decimales) { return decimales < 0 ? cientifico(x, 14) : fijo(x, decimales); }
+
+void imprime_filas(const std::vector<Fila>& filas, int ancho) {
+  for (const Fila& f : filas) {
+    if (f.etiqueta.empty()) continue;
+    std::string linea = "  " + (f.valores.empty() && f.sufijo.empty() ? f.etiqueta : rellena(f.etiqueta, 22, false));
+    for (double x : f.valores) linea += " " + rellena(valor_texto(x, f.decimales), size_t(ancho));
+    linea += f.sufijo;
+    std::printf("%s\n", linea.c_str());
+  }
+}
+
+void json_filas(const std::vector<Fila>& filas, Json& j) {
+  for (const Fila& f : filas) {
+    if (!f.clave) continue;
+    j[f.clave] =
+        f.valores.size() == 1 && !f.lista ? Json(f.valores[0]) : vector_json(f.valores.data(), int(f.valores.size()));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The statistics, the same for every model
+
+void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
+  const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad);
+  const size_t u = std::min(ps.size(), a.valores.size());
+  if (u > 0) {
+    std::printf("\n  %s %20s %16s\n", rellena("parameter", 16, false).c_str(), "value", "sd");
+    for (size_t k = 0; k < u; ++k) {
+      double x, s;
+      en_unidades(ps[k], a.valores[k], a.e.desv[k], x, s);
+      std::printf("  %s %20s %16s\n", rellena(ps[k].etiqueta, 16, false).c_str(),
+                  con_decimales(x, ps[k].decimales).c_str(), con_decimales(s, ps[k].decimales).c_str());
+    }
+  }
+  std::printf("\n  redundancy %d, sigma0 %s%s\n", a.e.redundancia, fijo(a.e.sigma0, 4).c_str(),
+              a.e.con_sigma ? " (unitless: residuals over their a priori sigma)" : " (metres)");
+  if (a.e.con_sigma)
+    std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n",
+                fijo(a.e.chi2, 3).c_str(), a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(),
+                a.e.chi2_p >= 0.05 ? "passes" : "fails");
+  if (a.descrito && a.modelo != 0)
+    std::printf("  sum of squared residuals %s; the least-squares optimum %s\n", corto(a.vtpv).c_str(),
+                corto(a.vtpv_optimo).c_str());
+  if (u > 1 && a.e.usados > 0) {
+    std::printf("\n  correlations\n  %s", rellena("", 12, false).c_str());
+    for (size_t k = 0; k < u; ++k) std::printf(" %9s", ps[k].clave.substr(0, 9).c_str());
+    std::printf("\n");
+    const size_t np = size_t(a.e.num_parametros);
+    for (size_t i = 0; i < u; ++i) {
+      std::printf("  %s", rellena(ps[i].clave, 12, false).c_str());
+      for (size_t k = 0; k < u; ++k) {
+        const double r =
+            a.e.covarianza[i * np + k] / std::sqrt(a.e.covarianza[i * np + i] * a.e.covarianza[k * np + k]);
+        std::printf(" %9s", fijo(r, 3).c_str());
+      }
+      std::printf("\n");
+    }
+  }
+  // Residual table: ids padded by display width, the widest id sets the column.
+  static const char* const ejes[3] = {"vx", "vy", "vz"};
+  static const char* const wejes[3] = {"wx", "wy", "wz"};
+  const int dim = c.dim;
+  size_t ancho = 12;
+  for (size_t k = 0; k < c.n(); ++k) ancho = std::max(ancho, std::min<size_t>(32, ancho_visible(etiqueta_id(c, k))));
+  std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s\n  %s",
+              a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
+              fijo(a.umbral, 2).c_str(), rellena("id", ancho, false).c_str());
+  for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
+  std::printf(" %10s", "|v|");
+  for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
+  std::printf("\n");
+  for (size_t k = 0; k < c.n(); ++k) {
+    std::printf("  %s", rellena(etiqueta_id(c, k), ancho, false).c_str());
+    double q = 0.0, wmax = 0.0;
+    for (int i = 0; i < dim; ++i) {
+      const double x = a.v[size_t(dim) * k + size_t(i)];
+      std::printf(" %10s", fijo(x, 4).c_str());
+      q += x * x;
+    }
+    std::printf(" %10s", fijo(std::sqrt(q), 4).c_str());
+    for (int i = 0; i < dim; ++i) {
+      const double w = a.w[size_t(dim) * k + size_t(i)];
+      std::printf(" %7s", std::isfinite(w) ? fijo(w, 2).c_str() : "-");
+      if (std::isfinite(w)) wmax = std::max(wmax, std::fabs(w));
+    }
+    std::printf("%s\n", a.excluido[k] ? "  excluded" : wmax > a.umbral ? "  *" : "");
+  }
+  std::printf("  %s", rellena("RMS of |v|", ancho, false).c_str());
+  for (int i = 0; i < dim; ++i) std::printf(" %10s", "");
+  std::printf(" %10s", fijo(rms(a.v, a.excluido, dim, 0, dim), 4).c_str());
+  if (dim == 3)
+    std::printf("   plan %s, height %s", fijo(rms(a.v, a.excluido, 3, 0, 2), 4).c_str(),
+                fijo(rms(a.v, a.excluido, 3, 2, 3), 4).c_str());
+  std::printf("%s\n", a.e.excluidos > 0 ? " (excluded pairs left out)" : "");
+  if (a.e.excluidos > 0) {
+    std::printf("\n  excluded by data snooping (|w| > %s), residuals against the final fit:",
+                fijo(a.umbral, 2).c_str());
+    for (size_t k = 0; k < c.n(); ++k)
+      if (a.excluido[k]) std::printf(" %s", etiqueta_id(c, k).c_str());
+    std::printf("\n");
+  }
+}
+
+void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opciones& o) {
+  const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad);
+  j["used"] = a.e.usados;
+  j["redundancy"] = a.e.redundancia;
+  j["sigma0"] = a.e.sigma0;
+  j["vtpv"] = a.e.vtpv;
+  if (a.descrito && a.modelo != 0) {
+    j["optimum_vtpv"] = a.vtpv_optimo;
+    j["rounding_bound"] = a.cota;
+  }
+  if (a.e.con_sigma) {
+    j["chi2"] = a.e.chi2;
+    j["chi2_p"] = a.e.chi2_p;
+  }
+  j["threshold"] = a.umbral;
+  Json par = Json::object();
+  const size_t u = std::min(ps.size(), a.valores.size());
+  for (size_t k = 0; k < u; ++k) {
+    double x, s;
+    en_unidades(ps[k], a.valores[k], a.e.desv[k], x, s);
+    par[ps[k].clave] = {{"value", x}, {"sd", s}};
+  }
+  j["parameters"] = par;
+  Json orden = Json::array(), matriz = Json::array();
+  for (size_t i = 0; i < u; ++i) {
+    orden.push_back(ps[i].clave);
+    Json fila = Json::array();
+    for (size_t k = 0; k < u; ++k)
+      fila.push_back(a.e.covarianza[i * size_t(a.e.num_parametros) + k] * ps[i].factor * ps[k].factor);
+    matriz.push_back(fila);
+  }
+  j["covariance"] = {{"order", orden}, {"matrix", matriz}};
+  const int dim = c.dim;
+  j["rms"] = rms(a.v, a.excluido, dim, 0, dim);  // of the pairs used, as rms_plan and rms_height
+  if (dim == 3) {
+    j["rms_plan"] = rms(a.v, a.excluido, 3, 0, 2);
+    j["rms_height"] = rms(a.v, a.excluido, 3, 2, 3);
+  }
+}
+
+// Appends r to standard output once it has grown, so that a million residuals never sit in memory
+// as text.
+void vacia_si_lleno(std::string& r, bool siempre = false) {
+  if (!siempre && r.size() < (size_t(1) << 20)) return;
+  if (std::fwrite(r.data(), 1, r.size(), stdout) != r.size()) throw Fallo("cannot write the output");
+  r.clear();
+}
+
+}  // namespace
+
+void escribe_documento(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
+  const Vista v = vista(m, o, c, a);
+  Json d = {{"command", nombre_orden(m)},
+            {"file", id_json(c.nombre)},
+            {"method", a.descrito ? "described" : "adjustment"},
+            {"precision", a.descrito && o.flotante ? "single" : "double"},
+            {"pairs", c.n()}};
+  // The record first: apply reads a document only as far as its end.
+  d["transform"] = json_de_registro(a.t);
+  for (const auto& [clave, valor] : v.json.items()) d[clave] = valor;
+  json_filas(v.antes, d);
+  json_estadisticas(d, a, c, o);
+  std::string r;
+  escribe_json(d, r);
+  r.pop_back();  // the closing brace: the residuals follow
+  r += ",\"residuals\":[";
+  const int dim = c.dim;
+  for (size_t k = 0; k < c.n(); ++k) {
+    Json e = {{"id", c.ids[k].empty() ? Json(nullptr) : Json(id_json(c.ids[k]))}, {"line", c.lineas[k]}};
+    e["v"] = vector_json(&a.v[size_t(dim) * k], dim);
+    e["w"] = vector_json(&a.w[size_t(dim) * k], dim);
+    e["excluded"] = a.excluido[k] != 0;
+    if (k > 0) r += ',';
+    escribe_json(e, r);
+    vacia_si_lleno(r);
+  }
+  r += "],\"excluded\":[";
+  bool primero = true;
+  for (size_t k = 0; k < c.n(); ++k) {
+    if (!a.excluido[k]) continue;
+    if (!primero) r += ',';
+    primero = false;
+    escribe_json(c.ids[k].empty() ? Json(c.lineas[k]) : Json(id_json(c.ids[k])), r);
+  }
+  r += "]}";
+  vacia_si_lleno(r, true);
+}
+
+void presenta(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
+  if (o.json) {
+    escribe_documento(m, o, c, a);
+    std::fputc('\n', stdout);
+    return;
+  }
+  const Vista v = vista(m, o, c, a);
+  std::printf("orienta %s: %s%zu pairs from %s (%s)\n\n", nombre_orden(m), v.prefijo.c_str(), c.n(),
+              id_visible(c.nombre).c_str(), v.titulo.c_str());
+  std::printf("  %s\n", v.formula.c_str());
+  imprime_filas(v.antes, v.ancho);
+  texto_estadisticas(a, c, o);
+  for (const Seccion& s : v.despues) {
+    std::printf("\n  %s\n", s.nota.c_str());
+    imprime_filas(s.filas, v.ancho);
+  }
+}
+
+}  // namespace orienta::cli

@@ -1,0 +1,296 @@
+// The stored transformation as JSON: written by every fitting command, read by apply. The
+// library's model table says which fields a model needs and the library's validator says whether
+// the record holds together; this file only moves numbers between JSON and the C record.
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <limits>
+
+#include "cli.hpp"
+
+namespace orienta::cli {
+
+const orienta_modelo_info& modelo(int32_t codigo) {
+  const orienta_modelo_info* m = orienta_modelo(codigo);
+  if (!m) throw std::logic_error("unknown model code " + std::to_string(codigo));
+  return *m;
+}
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr int32_t kModelos[] = {ORIENTA_HELMERT3D, ORIENTA_HELMERT2D, ORIENTA_AFIN2D, ORIENTA_POLI2D_2,
+                                ORIENTA_POLI2D_3};
+
+[[noreturn]] void mal(const std::string& fichero, const char* campo, const std::string& que) {
+  throw Fallo(fichero + ": transform" + (campo ? std::string(" '") + campo + "'" : std::string()) + ": " + que);
+}
+
+// A number of the record; null stands for NaN, the form non-finite values are written in.
+double numero(const Json& j, bool& bien) {
+  if (j.is_null()) return kNaN;
+  bien = bien && j.is_number();
+  return j.is_number() ? j.get<double>() : kNaN;
+}
+
+void lista(const Json& j, const std::string& fichero, const char* campo, size_t minimo, size_t maximo,
+           double* destino) {
+  bool bien = j.is_array() && j.size() >= minimo && j.size() <= maximo;
+  for (size_t k = 0; bien && k < j.size(); ++k) destino[k] = numero(j[k], bien);
+  if (!bien)
+    mal(fichero, campo,
+        "must be a list of " + std::to_string(minimo) + (maximo > minimo ? " to " + std::to_string(maximo) : "") +
+            " numbers");
+}
+
+void matriz(const Json& j, const std::string& fichero, const char* campo, int d, double* destino) {
+  bool bien = j.is_array() && j.size() == size_t(d);
+  for (int i = 0; bien && i < d; ++i) {
+    const Json& fila = j[size_t(i)];
+    bien = fila.is_array() && fila.size() == size_t(d);
+    for (int k = 0; bien && k < d; ++k) destino[3 * i + k] = numero(fila[size_t(k)], bien);
+  }
+  if (!bien) mal(fichero, campo, "must be " + std::to_string(d) + " rows of " + std::to_string(d) + " numbers");
+}
+
+const orienta_modelo_info& modelo_nombrado(const Json& j, const std::string& fichero) {
+  if (!j.contains("model") || !j.at("model").is_string())
+    mal(fichero, nullptr, "no 'transform' object with a 'model' (write one with a fitting command's --json)");
+  const std::string nombre = j.at("model").get<std::string>();
+  const Json orden = j.value("order", Json(1));
+  for (int32_t c : kModelos) {
+    const orienta_modelo_info& m = modelo(c);
+    if (nombre == m.nombre && (std::string(m.nombre) != "poly2d" || orden == Json(m.orden))) return m;
+  }
+  if (nombre == "poly2d")
+    mal(fichero, j.contains("order") ? "order" : nullptr,
+        j.contains("order") ? "a poly2d has order 2 or 3" : std::string("lacks 'order', a field a poly2d needs"));
+  mal(fichero, "model",
+      "unknown model '" + id_visible(nombre) + "' (helmert3d, helmert2d, affine2d or poly2d of order 2 or 3)");
+}
+
+}  // namespace
+
+orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero) {
+  // A fitting command's whole document, or the bare transform object.
+  const Json& j = documento.is_object() && documento.contains("transform") ? documento.at("transform") : documento;
+  if (!j.is_object())
+    mal(fichero, nullptr, "no 'transform' object with a 'model' (write one with a fitting command's --json)");
+  const orienta_modelo_info& m = modelo_nombrado(j, fichero);
+  const int d = m.dim;
+  if (j.contains("dim") && j.at("dim") != d)
+    mal(fichero, "dim",
+        std::string(orienta_estado_texto(ORIENTA_E_MODELO)) + " (" + m.nombre + ": " + std::to_string(d) + ")");
+  orienta_transformacion t;
+  std::memset(&t, 0, sizeof t);
+  t.modelo = m.modelo;
+  t.dim = d;
+  for (int i = 0; i < 3; ++i) t.matriz[4 * i] = t.rotacion[4 * i] = 1.0;
+  t.escala = kNaN;
+  // Every field the record may hold is read when present, needed by the model or not: a value the
+  // model has no place for is for the validator to refuse, not for the reader to drop.
+  struct Campo {
+    const char* nombre;
+    std::function<void(const Json&)> lee;
+  };
+  const Campo campos[] = {
+      {"source_centroid",
+       [&](const Json& v) { lista(v, fichero, "source_centroid", size_t(d), size_t(d), t.centro_origen); }},
+      {"target_centroid",
+       [&](const Json& v) { lista(v, fichero, "target_centroid", size_t(d), size_t(d), t.centro_destino); }},
+      {"matrix", [&](const Json& v) { matriz(v, fichero, "matrix", d, t.matriz); }},
+      {"scale", [&](const Json& v) { lista(Json::array({v}), fichero, "scale", 1, 1, &t.escala); }},
+      {"rotation", [&](const Json& v) { matriz(v, fichero, "rotation", d, t.rotacion); }},
+      {"angles",
+       [&](const Json& v) {
+         const size_t k = size_t(m.num_angulos);
+         lista(v, fichero, "angles", k, k == 0 ? 3 : k, t.angulos);
+       }},
+      {"coef_x", [&](const Json& v) { lista(v, fichero, "coef_x", 9, 9, t.coef_x); }},
+      {"coef_y", [&](const Json& v) { lista(v, fichero, "coef_y", 9, 9, t.coef_y); }},
+  };
+  for (const Campo& c : campos)
+    if (j.contains(c.nombre)) c.lee(j.at(c.nombre));
+  for (const char* const* c = m.campos; *c; ++c)
+    if (!j.contains(*c))
+      mal(fichero, *c, std::string(orienta_estado_texto(ORIENTA_E_REG_FALTA)) + " (" + m.nombre + ")");
+  const char* campo = nullptr;
+  const int32_t estado = orienta_valida(&t, &campo);
+  if (estado != ORIENTA_OK) mal(fichero, campo, orienta_estado_texto(estado));
+  return t;
+}
+
+Json json_de_registro(const orienta_transformacion& t) {
+  const orienta_modelo_info& m = modelo(t.modelo);
+  const int d = t.dim;
+  auto vector = [](const double* p, int n) {
+    Json r = Json::array();
+    for (int k = 0; k < n; ++k) r.push_back(p[k]);
+    return r;
+  };
+  Json j = {{"model", m.nombre}};
+  if (m.num_terminos > 0) j["order"] = m.orden;
+  j["dim"] = d;
+  j["source_centroid"] = vector(t.centro_origen, d);
+  j["target_centroid"] = vector(t.centro_destino, d);
+  Json M = Json::array(), R = Json::array();
+  for (int i = 0; i < d; ++i) {
+    M.push_back(vector(t.matriz + 3 * i, d));
+    R.push_back(vector(t.rotacion + 3 * i, d));
+  }
+  j["matrix"] = M;
+  j["scale"] = t.escala;  // NaN for the affine and polynomials, written as null
+  j["rotation"] = R;
+  j["angles"] = vector(t.angulos, m.num_angulos);
+  if (m.num_terminos > 0) {
+    j["coef_x"] = vector(t.coef_x, 9);
+    j["coef_y"] = vector(t.coef_y, 9);
+  }
+  return j;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading only the transform of a document that may hold a million residuals after it.
+
+namespace {
+
+// Builds the JSON values it is handed, for the parts of the document being kept.
+class Constructor {
+ public:
+  Json raiz;
+  void valor(Json v) {
+    if (pila_.empty()) {
+      raiz = std::move(v);
+    } else if (pila_.back()->is_array()) {
+      pila_.back()->push_back(std::move(v));
+    } else {
+      (*pila_.back())[clave_] = std::move(v);
+    }
+  }
+  void abre(Json vacio) {
+    valor(std::move(vacio));
+    Json* nuevo = pila_.empty() ? &raiz : pila_.back()->is_array() ? &pila_.back()->back() : &(*pila_.back())[clave_];
+    pila_.push_back(nuevo);
+  }
+  void cierra() { pila_.pop_back(); }
+  void clave(std::string k) { clave_ = std::move(k); }
+
+ private:
+  std::vector<Json*> pila_;
+  std::string clave_;
+};
+
+// SAX events: at the top level the record's own keys are kept (a bare transform object), and
+// everything under "transform"; the parse stops as soon as that object closes.
+class Lectura : public nlohmann::json_sax<Json> {
+ public:
+  Constructor raiz, transformacion;
+  bool hay_transformacion = false, terminada = false;
+  std::size_t posicion = 0;
+  std::string motivo;
+
+  bool null() override { return escalar(Json(nullptr)); }
+  bool boolean(bool v) override { return escalar(Json(v)); }
+  bool number_integer(number_integer_t v) override { return escalar(Json(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return escalar(Json(v)); }
+  bool number_float(number_float_t v, const string_t&) override { return escalar(Json(v)); }
+  bool string(string_t& v) override { return escalar(Json(v)); }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return abre(Json::object()); }
+  bool start_array(std::size_t) override { return abre(Json::array()); }
+  bool end_object() override { return cierra(); }
+  bool end_array() override { return cierra(); }
+  bool key(string_t& k) override {
+    if (profundidad_ == 1) {
+      clave_raiz_ = k;
+      en_transformacion_ = k == "transform";
+      if (guardada(k)) raiz.clave(k);
+    } else if (Constructor* c = destino()) {
+      c->clave(k);
+    }
+    return true;
+  }
+  bool parse_error(std::size_t pos, const std::string&, const nlohmann::detail::exception& e) override {
+    posicion = pos;
+    motivo = e.what();
+    return false;
+  }
+
+ private:
+  // Where a value starting now goes: the whole document's root, everything under "transform", or
+  // the top-level members that a bare transform object has.
+  Constructor* destino() {
+    if (profundidad_ == 0) return &raiz;
+    if (en_transformacion_) return &transformacion;
+    if (guardada(clave_raiz_)) return &raiz;
+    return nullptr;
+  }
+  static bool guardada(const std::string& k) {
+    for (const char* c : {"model", "order", "dim", "source_centroid", "target_centroid", "matrix", "scale", "rotation",
+                          "angles", "coef_x", "coef_y"})
+      if (k == c) return true;
+    return false;
+  }
+  bool escalar(Json v) {
+    if (profundidad_ == 1 && en_transformacion_) hay_transformacion = true;
+    if (Constructor* c = destino()) c->valor(std::move(v));
+    return true;
+  }
+  bool abre(Json vacio) {
+    if (profundidad_ == 1 && en_transformacion_) hay_transformacion = true;
+    if (Constructor* c = destino()) c->abre(std::move(vacio));
+    ++profundidad_;
+    return true;
+  }
+  bool cierra() {
+    --profundidad_;
+    if (Constructor* c = destino()) c->cierra();
+    if (profundidad_ == 1 && en_transformacion_) {
+      terminada = true;
+      return false;  // the rest of the document is not needed
+    }
+    return true;
+  }
+  int profundidad_ = 0;
+  std::string clave_raiz_;
+  bool en_transformacion_ = false;
+};
+
+// Line and character column of a byte offset of a file.
+std::pair<uint64_t, uint64_t> linea_columna(const std::string& fichero, std::size_t posicion) {
+  std::ifstream f(fichero, std::ios::binary);
+  uint64_t linea = 1, col = 1;
+  char c;
+  for (std::size_t k = 0; k + 1 < posicion && f.get(c); ++k) {
+    if (c == '\n') {
+      ++linea, col = 1;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++col;
+    }
+  }
+  return {linea, col};
+}
+
+}  // namespace
+
+orienta_transformacion lee_registro(const std::string& fichero) {
+  std::ifstream f(fichero, std::ios::binary);
+  if (!f) throw Fallo(fichero + ": cannot open: " + std::strerror(errno));
+  Lectura l;
+  const bool completa = Json::sax_parse(f, &l);
+  if (!completa && !l.terminada) {
+    if (f.bad()) throw Fallo(fichero + ": cannot read: " + std::strerror(errno));
+    // nlohmann says "… at line L, column C: what": keep what, and say where in our own terms.
+    std::string que = l.motivo;
+    const size_t k = que.find(": ", que.find("column"));
+    if (k != std::string::npos) que = que.substr(k + 2);
+    const auto [linea, col] = linea_columna(fichero, l.posicion);
+    error_en(fichero, linea, col, "not a valid JSON document: " + que);
+  }
+  if (l.hay_transformacion) return registro_de_json(l.transformacion.raiz, fichero);
+  return registro_de_json(l.raiz.raiz, fichero);
+}
+
+}  // namespace orienta::cli
