@@ -223,7 +223,191 @@ def texto():
     assert ":1:4: '0x1p3' is a hexadecimal number" in corre("helmert3d", entrada="P1 0x1p3 0 0 1 2 3\n", estado=2).stderr
 
 
+# ---------------------------------------------------------------------------------------------
+# No silent wrong answer: one table per class of fault, each hostile input beside the ordinary
+# one that must keep working.
+
+def identidad(ruta):
+    st = os.stat(ruta)
+    return st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns
+
+
+def perdida():
+    # An output path that is an input is refused before anything is written, by inode, not name.
+    datos = escribe(open(d("ejemplo3d.txt")).read())
+    enlace = datos + ".enlace"
+    os.symlink(datos, enlace)
+    antes = open(datos).read()
+    for plot in (datos, enlace, os.path.join(os.path.dirname(datos), ".", os.path.basename(datos))):
+        r = corre("helmert3d", "--plot", plot, datos, estado=2)
+        assert "would overwrite an input" in r.stderr, r.stderr
+        assert open(datos).read() == antes
+    # The --json output's own file as the plot, and standard output appended to the input.
+    salida = os.path.join(TMP, "salida.json")
+    with open(salida, "w") as f:
+        r = subprocess.run(ENVOLTORIO + [ORIENTA, "helmert3d", "--json", "--plot", salida, datos], stdout=f,
+                           stderr=subprocess.PIPE, encoding="utf-8")
+    assert r.returncode == 2 and "standard output's file" in r.stderr, r.stderr
+    puntos = escribe("P1 1 2 3\n")
+    transformacion = escribe(corre("helmert3d", "--json", d("ejemplo3d.txt")).stdout)
+    with open(puntos, "a") as f:
+        r = subprocess.run(ENVOLTORIO + [ORIENTA, "apply", transformacion, puntos], stdout=f, stderr=subprocess.PIPE,
+                           encoding="utf-8")
+    assert r.returncode == 2 and "standard output is this input file" in r.stderr and open(puntos).read() == "P1 1 2 3\n"
+    # Standard output that cannot be written leaves no plot behind, half-made or whole.
+    plot = os.path.join(TMP, "nuevo.svg")
+    with open("/dev/full", "w") as lleno:
+        r = subprocess.run(ENVOLTORIO + [ORIENTA, "helmert3d", "--plot", plot, datos], stdout=lleno,
+                           stderr=subprocess.PIPE, encoding="utf-8")
+    assert r.returncode == 2 and "cannot write" in r.stderr
+    assert not os.path.exists(plot) and not [f for f in os.listdir(TMP) if f.startswith(".orienta-")]
+    # Beside them, the ordinary run: the plot appears, with a plain file's permissions, and an
+    # existing plot is replaced (its mode kept).
+    corre("helmert3d", "--plot", plot, datos)
+    assert open(plot).read().startswith("<?xml") and os.stat(plot).st_mode & 0o777 == 0o666 & ~os.umask(0o22)
+    os.chmod(plot, 0o640)
+    corre("helmert3d", "--plot", plot, datos)
+    assert os.stat(plot).st_mode & 0o777 == 0o640
+
+
+def disposicion():
+    # (command, file text, exit status, what stderr or the fit must show). Ordinary files first.
+    ordinarios = (
+        (["helmert2d", "--sigma"], "P1 0 0 10 20 0.01\nP2 1 0 11 20 0.01\nP3 0 1 10 21 0.02\n", "ids", ["P1", "P2", "P3"]),
+        (["helmert2d", "--sigma"], "1 0 0 10 20 0.01\n2 1 0 11 20 0.01\n3 0 1 10 21 0.02\n", "ids", ["1", "2", "3"]),
+        (["helmert2d"], "0.5 0 10 20\n1.5 0 11 20\n0.5 1 10 21\n", "ids", [None] * 3),
+        (["helmert3d"], "0 0 0 10 20 30\r\n1 0 0 11 20 30 # a comment\r\n\t0\t1\t0\t10\t21\t30\n0 0 1 10 20 31\n",
+         "ids", [None] * 4),
+        (["helmert3d", "--sigma"], "P1 0 0 0 10 20 30 0.01 0.02\nP2 1 0 0 11 20 30 0.01 0.02\n"
+         "P3 0 1 0 10 21 30 0.01 0.02\nP4 0 0 1 10 20 31 0.01 0.02\n", "sigmas", 2),
+        (["helmert3d", "--sigma", "--sigmas", "1"], "1 0 0 0 10 20 30 0.01\n2 1 0 0 11 20 30 0.01\n"
+         "3 0 1 0 10 21 30 0.01\n4 0 0 1 10 20 31 0.01\n", "sigmas", 1),
+        (["helmert3d", "--sigma", "--ids", "no"], "1 0 0 0 10 20 30 0.01\n2 1 0 0 11 20 30 0.01\n"
+         "3 0 1 0 10 21 30 0.01\n4 0 0 1 10 20 31 0.01\n", "sigmas", 2),
+        (["helmert2d", "--decimal-comma"], "P1;0,5;0;10;20\nP2\t1,5\t0\t11\t20\nP3 0,5 1 10 21,25\n", "ids",
+         ["P1", "P2", "P3"]),
+        (["helmert2d"], '"P 1",0,0,10,20\n"P ""2""", 1, 0, 11, 20\nP3,0,1,10,21\n', "ids", ["P 1", 'P "2"', "P3"]),
+    )
+    for args, texto, clave, esperado in ordinarios:
+        h = json.loads(corre(*args, "--json", entrada=texto).stdout)
+        if clave == "ids":
+            assert [r["id"] for r in h["residuals"]] == esperado, (args, h["residuals"])
+        else:
+            assert h["redundancy"] == 3 * 4 - 7 and h["pairs"] == 4
+    hostiles = (
+        # 3D pairs without ids to a 2D command: x is no id, Z no σ.
+        (["helmert2d", "--sigma"], "100.25 200.5 30.125 1100.25 1200.5 130.125\n", ":1:.*expected 4 numbers.*found 6"),
+        (["poly2d", "--kind", "affine", "--sigma"], "10.5 20.5 3.5 11.5 21.5 4.5\n", ":1:.*expected 4 numbers.*found 6"),
+        (["helmert2d", "--sigma"], "1000 2000 300 1010 2010 310\n1100.5 2000 300 1110.5 2010 310\n",
+         ":2:1: '1100.5' in the id column has a fraction.*--ids no"),
+        # One line with an extra number in an id-less file.
+        (["helmert2d"], "0.5 0 10 20\n1.5 0 11 20\n7 0.5 1 10 21\n", ":3:.*5 columns where line 1 set the layout"),
+        (["helmert3d"], "P1 0 0 0 10 20 30\n0 1 0 11 20 30\n", ":2:.*6 columns where line 1 set the layout"),
+        # Decimal commas beside whole numbers, with blanks or ';' between columns.
+        (["helmert2d"], "P1 12,5 100 3 4\n", ":1:4: '12,5' looks like a number with a decimal comma"),
+        (["helmert2d"], "P1;0,5;0;10;20\n", "decimal comma.*--decimal-comma"),
+        (["helmert2d", "--decimal-comma"], "P1 0.5 0 10 20\n", "has a '.'"),
+        # Counts that read two ways, and counts that fit no reading.
+        (["helmert3d", "--sigma"], "1 0 0 0 10 20 30 0.01\n", "8 columns read two ways.*--ids yes\\|no or --sigmas 1\\|2"),
+        (["helmert3d", "--sigma", "--sigmas", "2"], "P1 0 0 0 10 20 30 0.01\n", "expected 6 numbers.*then plan and height sigma"),
+        (["helmert2d", "--sigma"], "P1 0 0 10 20\n", "expected 4 numbers.*then 1 sigma"),
+        (["helmert3d"], "P1 0 0 0 10 20 30 0.01\n", "expected 6 numbers.*found 8 columns"),
+        (["helmert3d", "--ids", "no"], "P1 0 0 0 10 20 30\n", "expected 6 numbers.*found 7 columns"),
+        (["helmert2d"], "id x y X Y\n0 0 10 20\n", "header row"),
+        (["helmert2d"], '"P1 0 0 10 20\n', "unterminated quote"),
+        (["helmert2d"], '"P1"x 0 0 10 20\n', "text after a closing quote"),
+        (["helmert2d"], 'P1 "0.5" 0 10 20\n', "'0.5' is quoted: a number is written bare"),
+    )
+    for args, texto, patron in hostiles:
+        r = corre(*args, entrada=texto, estado=2)
+        assert re.search(patron, r.stderr), (args, texto, r.stderr)
+    # apply: the first line settles it too; a 2D record carries z through, and a whole number
+    # first reads two ways.
+    t2 = escribe(corre("helmert2d", "--json", d("ejemplo2d.txt")).stdout)
+    assert corre("apply", t2, entrada="0.5 0.25 7.125\n1.5 0 code\n").stdout.split("\n")[0].split()[2] == "7.125"
+    assert corre("apply", t2, entrada="P1 0.5 0.25 7.125\n").stdout.startswith("P1 ")
+    r = corre("apply", t2, entrada="1 2 3\n", estado=2)
+    assert "3 columns read two ways" in r.stderr and "--ids yes|no" in r.stderr
+    assert corre("apply", "--ids", "no", t2, entrada="1 2 3\n").stdout.split()[2] == "3"
+    assert corre("apply", "--ids", "yes", t2, entrada="1 2 3\n").stdout.split()[0] == "1"
+
+
+def registros():
+    # Spoilt records are refused the same way by the tool and by Python: python/tests/test_registro.py.
+    # The records every command writes pass, the described single-precision one included.
+    for args in (["helmert3d", "--described", "--float", os.path.join(CONTROL, "control3d.txt")],
+                 ["helmert2d", "--described", "--float", os.path.join(CONTROL, "control2d.txt")],
+                 ["poly2d", "--kind", "2", "--described", os.path.join(CONTROL, "control2d.txt")],
+                 ["poly2d", "--kind", "rigid", os.path.join(CONTROL, "control2d.txt")]):
+        t = escribe(corre(*args, "--json").stdout)
+        assert corre("apply", "--ids", "no", t, entrada="1.5 2.5" + (" 3.5" if args[0] == "helmert3d" else "") + "\n").stdout
+    # A constant map has no inverse: its record is refused as singular, and --help says so.
+    t = escribe(corre("poly2d", "--kind", "constant", "--json", os.path.join(CONTROL, "control2d.txt")).stdout)
+    assert "singular" in corre("apply", t, entrada="1.5 2\n", estado=2).stderr
+    # apply reads a document only up to the end of its transform: what follows may be anything.
+    doc = corre("helmert2d", "--json", d("ejemplo2d.txt")).stdout
+    cortado = escribe(doc[:doc.index('"residuals"')] + "[[[ not JSON")
+    assert corre("apply", cortado, entrada="1.5 2\n").stdout
+
+
+def no_finitos():
+    # No point is printed as inf or nan with exit status 0.
+    p3 = escribe(corre("poly2d", "--kind", "3", "--json", os.path.join(CONTROL, "control2d.txt")).stdout)
+    h3 = escribe(corre("helmert3d", "--json", os.path.join(CONTROL, "control3d.txt")).stdout)
+    casos = ((p3, [], "P1 5000 3000\nP2 1e200 3000\n", ":2:1: the image of this point is not a finite number"),
+             (p3, [], "P1 1e300 1e300\n", ":1:1: the image"),
+             (h3, [], "P1 1 2 3\nP2 1.7e308 1.7e308 0\n", ":2:1: the image"),
+             (h3, ["--inverse"], "P1 1 2 3\nP2 1.7e308 1.7e308 0\n", ":2:1: the inverse image"))
+    for t, extra, texto, causa in casos:
+        r = corre("apply", *extra, t, entrada=texto, estado=2)
+        assert causa in r.stderr and "inf" not in r.stdout and "nan" not in r.stdout, r
+    # A record holding 1e308: its images overflow, which is refused, never printed.
+    doc = json.loads(open(h3).read())
+    doc["transform"]["target_centroid"][:2] = [1.79e308, 1.79e308]
+    r = corre("apply", escribe(json.dumps(doc)), entrada="P1 1 2 3\nP2 1e306 1e306 0\n", estado=2)
+    assert "not a finite number" in r.stderr
+    # Beside them the inverse of a polynomial past its fold (x' = x + x² has none below -1/4): an
+    # answer, no preimage, printed as nan with exit status 1.
+    pliegue = {"model": "poly2d", "order": 2, "source_centroid": [0, 0], "target_centroid": [0, 0],
+               "matrix": [[1, 0], [0, 1]], "coef_x": [1, 0, 1] + [0] * 6, "coef_y": [0, 1] + [0] * 7}
+    r = corre("apply", "--inverse", escribe(json.dumps(pliegue)), entrada="P1 2 0\nP2 -1 0\n", estado=1)
+    assert r.stdout.split("\n")[1].split()[1:] == ["nan", "nan"] and "first at line 2" in r.stderr
+
+
+def mensajes():
+    # Every refusal names its real cause, the file and the line.
+    linea = "P{} {} {} 0 {} {} 0 {}\n"
+    puntos = [(0, 0), (100, 0), (0, 100), (100, 100)]
+    def con_sigma(s):
+        return "".join(linea.format(k, x, y, x + 5, y + 7, s if k == 2 else 0.01) for k, (x, y) in enumerate(puntos))
+    casos = (
+        (["helmert3d", "--sigma"], con_sigma(1e300), ":3: a sigma so small or so large"),
+        (["helmert3d", "--sigma"], con_sigma(1e-300), ":3: a sigma so small or so large"),
+        (["helmert3d"], "".join(f"P{k} {x * 1e-200} {y * 1e-200} 0 {x * 1e-200} {y * 1e-200} {k * 1e-200}\n"
+                                for k, (x, y) in enumerate(puntos)), "coordinates too small"),
+        (["helmert3d"], "".join(f"P{k} {x * 1e153} {y * 1e153} {k * 1e153} {x} {y} {k}\n" for k, (x, y) in enumerate(puntos)),
+         r"coordinates too large.*\(line \d+ holds the largest"),
+        (["helmert3d", "--snoop", "nan"], "", "--snoop needs a positive threshold"),
+        (["helmert3d", "--snoop", "inf"], "", "--snoop needs a positive threshold"),
+    )
+    for args, texto, patron in casos:
+        r = corre(*args, entrada=texto, estado=2)
+        assert re.search(patron, r.stderr), (args, r.stderr)
+    malo = escribe('{"transform": {"model": "helmert2d",\n  "matrix": [[1, 0], [0, 1]]\n  "scale": 1}}')
+    r = corre("apply", malo, entrada="1 2\n", estado=2)
+    assert re.search(re.escape(malo) + r":3:\d+: not a valid JSON document: .*expected", r.stderr), r.stderr
+
+
+def orden1():
+    # poly2d --kind 1 is the affine polynomial: the affine fit and record.
+    a = ajusta("poly2d", "--kind", "affine", os.path.join(CONTROL, "control2d.txt"))
+    b = ajusta("poly2d", "--kind", "1", os.path.join(CONTROL, "control2d.txt"))
+    assert a["transform"] == b["transform"] and b["transform"]["model"] == "affine2d"
+
+
 grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flotante, "snooping": snooping,
-          "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto,
+          "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
+          "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
+          "orden1": orden1,
           "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()

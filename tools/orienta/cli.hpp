@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <istream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -232,6 +233,7 @@ orienta_transformacion registro_de_json(const Json& j, const std::string& ficher
 Json json_de_registro(const orienta_transformacion& t);
 // Reads the transform of a JSON file, parsing only as far as its end.
 orienta_transformacion lee_registro(const std::string& fichero);
+orienta_transformacion lee_registro(std::istream& f, const std::string& nombre);
 // The library's model row, never null for a valid record's code.
 const orienta_modelo_info& modelo(int32_t codigo);
 

@@ -177,7 +177,9 @@ void Lector::parte(std::string_view l, std::vector<Columna>& columnas) {
       const bool apretada = !blancos && separadores == 1 && l[inicio_hueco] == ',' && inicio_hueco > 0 &&
                             es_digito(l[inicio_hueco - 1]) && es_digito(l[i]);
       if (apretada && coma_apretada == std::string::npos) coma_apretada = columnas.size();
-      if (!apretada) otro_separador = true;
+      // Columns apart by a lone comma are a comma-separated line; blanks or ';' anywhere make the
+      // comma between two digits ambiguous.
+      if (blancos || separadores != 1 || l[inicio_hueco] != ',') otro_separador = true;
     }
     const uint64_t col_a = col;
     if (l[i] == '"') {
@@ -265,6 +267,10 @@ std::string esperado(const Esquema& e) {
 Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>& cols) {
   const int m = int(std::min<size_t>(cols.size(), 100000));
   const Columna& primera = cols[0];
+  if (m > 1 &&
+      std::none_of(cols.begin(), cols.end(), [&](const Columna& c) { return es_numero(c.texto, l.coma_decimal()); }))
+    error_en(l.nombre(), l.linea(), primera.col,
+             "a line without a single number: a header row of column names? remove it or start it with '#'");
   const bool numero = !primera.citada && es_numero(primera.texto, l.coma_decimal());
   const bool fraccion = numero && !es_entero(primera.texto);
   std::vector<Disposicion> lecturas;
@@ -287,15 +293,13 @@ Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>
                  std::to_string(m - 1));
   if (lecturas.empty()) {
     std::string pista;
-    if (!numero && m > 1 && !es_numero(cols[1].texto, l.coma_decimal()))
-      pista = " (a header row? remove it or mark it as a comment with '#')";
     const int sobra = (e.ids == Ids::no ? 0 : 1) + e.fijos + (e.extras.empty() ? 0 : e.extras.back());
     const uint64_t donde = m > sobra ? cols[size_t(sobra)].col : l.col_fin();
     error_en(l.nombre(), l.linea(), donde,
              esperado(e) + "; found " + std::to_string(m) + (m == 1 ? " column" : " columns") + pista);
   }
   std::string opciones = "--ids yes|no";
-  if (!e.extras.empty() && lecturas[0].extra != lecturas[1].extra) opciones += " or --sigmas N";
+  if (!e.extras.empty() && lecturas[0].extra != lecturas[1].extra) opciones += " or --sigmas 1|2";
   error_en(l.nombre(), l.linea(), primera.col,
            std::to_string(m) + " columns read two ways: " + en_palabras(e, lecturas[1].con_id, lecturas[1].extra) +
                "; or " + en_palabras(e, lecturas[0].con_id, lecturas[0].extra) + "; say which with " + opciones);

@@ -258,9 +258,10 @@ class Lectura : public nlohmann::json_sax<Json> {
   bool en_transformacion_ = false;
 };
 
-// Line and character column of a byte offset of a file.
-std::pair<uint64_t, uint64_t> linea_columna(const std::string& fichero, std::size_t posicion) {
-  std::ifstream f(fichero, std::ios::binary);
+// Line and character column of a byte offset of the document.
+std::pair<uint64_t, uint64_t> linea_columna(std::istream& f, std::size_t posicion) {
+  f.clear();
+  f.seekg(0);
   uint64_t linea = 1, col = 1;
   char c;
   for (std::size_t k = 0; k + 1 < posicion && f.get(c); ++k) {
@@ -278,6 +279,10 @@ std::pair<uint64_t, uint64_t> linea_columna(const std::string& fichero, std::siz
 orienta_transformacion lee_registro(const std::string& fichero) {
   std::ifstream f(fichero, std::ios::binary);
   if (!f) throw Fallo(fichero + ": cannot open: " + std::strerror(errno));
+  return lee_registro(f, fichero);
+}
+
+orienta_transformacion lee_registro(std::istream& f, const std::string& fichero) {
   Lectura l;
   const bool completa = Json::sax_parse(f, &l);
   if (!completa && !l.terminada) {
@@ -286,7 +291,7 @@ orienta_transformacion lee_registro(const std::string& fichero) {
     std::string que = l.motivo;
     const size_t k = que.find(": ", que.find("column"));
     if (k != std::string::npos) que = que.substr(k + 2);
-    const auto [linea, col] = linea_columna(fichero, l.posicion);
+    const auto [linea, col] = linea_columna(f, l.posicion);
     error_en(fichero, linea, col, "not a valid JSON document: " + que);
   }
   if (l.hay_transformacion) return registro_de_json(l.transformacion.raiz, fichero);
