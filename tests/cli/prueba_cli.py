@@ -405,9 +405,25 @@ def orden1():
     assert a["transform"] == b["transform"] and b["transform"]["model"] == "affine2d"
 
 
+def readme():
+    # Every output the README quotes is what the tool prints: each block that starts with
+    # "$ orienta ..." is run from the checkout and compared line by line up to its "...".
+    raiz = os.path.join(CONTROL, "..", "..")
+    texto = open(os.path.join(raiz, "README.md"), encoding="utf-8").read()
+    bloques = re.findall(r"^```\n\$ orienta ([^\n]*)\n(.*?)^```", texto, re.M | re.S)
+    assert bloques
+    for orden, citado in bloques:
+        r = subprocess.run(ENVOLTORIO + [ORIENTA, *orden.split()], cwd=raiz, capture_output=True, encoding="utf-8")
+        salida = r.stdout.split("\n")
+        for k, linea in enumerate(citado.rstrip("\n").split("\n")):
+            if linea.strip() == "...":
+                break
+            assert k < len(salida) and salida[k] == linea, f"README quotes {linea!r}, the tool prints {salida[k]!r}"
+
+
 grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flotante, "snooping": snooping,
           "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
           "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
-          "orden1": orden1,
+          "orden1": orden1, "readme": readme,
           "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()
