@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t largo) {
       exige(
           !es_numero(c.ids[k], o.coma_decimal) || c.ids[k].find_first_not_of("+-0123456789") == std::string_view::npos,
           "a fractional id");
-    exige(o.sigmas == 0 || c.sigmas_por_par == o.sigmas, "--sigmas");
+    exige(o.sigmas == 0 || n == 0 || c.sigmas_por_par == o.sigmas, "--sigmas");
     exige(!(o.ids == Ids::si && !c.con_id && n > 0) && !(o.ids == Ids::no && c.con_id), "--ids");
   } catch (const Fallo& e) {
     exige(std::strncmp(e.what(), "in:", 3) == 0, "message names the input");
