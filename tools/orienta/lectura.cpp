@@ -306,19 +306,21 @@ Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>
 }
 
 void comprueba(const Esquema& e, const Disposicion& d, const Lector& l, const std::vector<Columna>& cols) {
-  const std::string fijada =
-      "line " + std::to_string(d.linea) + " set the layout of this file: " + en_palabras(e, d.con_id, d.extra);
+  // Called on every line: the message is only put together when there is something to say.
+  const auto fijada = [&] {
+    return "line " + std::to_string(d.linea) + " set the layout of this file: " + en_palabras(e, d.con_id, d.extra);
+  };
   if (cols.size() != d.columnas) {
     const uint64_t donde = cols.size() > d.columnas ? cols[d.columnas].col : l.col_fin();
     error_en(l.nombre(), l.linea(), donde,
-             std::to_string(cols.size()) + (cols.size() == 1 ? " column" : " columns") + " where " + fijada + " (" +
+             std::to_string(cols.size()) + (cols.size() == 1 ? " column" : " columns") + " where " + fijada() + " (" +
                  std::to_string(d.columnas) + " columns); every line must have the same");
   }
   const Columna& primera = cols[0];
   if (d.con_id && e.ids != Ids::si && !primera.citada && es_numero(primera.texto, l.coma_decimal()) &&
       !es_entero(primera.texto))
     error_en(l.nombre(), l.linea(), primera.col,
-             "'" + cita(primera.texto) + "' in the id column has a fraction, but " + fijada +
+             "'" + cita(primera.texto) + "' in the id column has a fraction, but " + fijada() +
                  "; if the file has no ids, say --ids no");
 }
 
