@@ -29,13 +29,14 @@
 extern "C" {
 #endif
 
-/** Models (the `modelo` argument and field). Parameters u: 7, 4, 6, 12, 20. */
+/** Models (the `modelo` argument and field). Parameters u: 7, 4, 6, 12, 20, 6. */
 enum {
   ORIENTA_HELMERT3D = 1, /**< 3D similarity: T (3), ω φ κ, s */
   ORIENTA_HELMERT2D = 2, /**< 2D similarity: T (2), α, s */
   ORIENTA_AFIN2D = 3,    /**< 2D affine: T (2), A (2×2) */
   ORIENTA_POLI2D_2 = 4,  /**< 2D polynomial of order 2 */
-  ORIENTA_POLI2D_3 = 5   /**< 2D polynomial of order 3 */
+  ORIENTA_POLI2D_3 = 5,  /**< 2D polynomial of order 3 */
+  ORIENTA_RIGIDO3D = 6   /**< 3D rigid motion (scale held at 1): T (3), ω φ κ */
 };
 
 /** Statuses. Zero is success; every negative status leaves every output untouched.
@@ -203,6 +204,87 @@ typedef struct {
  *  negative status nothing is written. */
 ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, orienta_transformacion* t,
                                    orienta_estadisticas* e, const orienta_observaciones* obs);
+
+/* ------------------------------------------------------------------------------------------------
+ * The fit in blocks: accumulate pairs, merge accumulators, solve, then pass over the pairs again
+ * for the residuals and their share of vᵀPv. orienta_ajusta is these steps on one array; hosts
+ * whose pairs do not fit in one place (a file read twice, chunks on a cluster) call them apart.
+ *
+ * The similarities (and the rigid motion) keep weighted, centred moments of the pairs (per
+ * weight group where plan and height σ differ), merged by the pairwise update of Chan, Golub and
+ * LeVeque, so blocks of projected coordinates lose nothing to cancellation; the affine and the
+ * polynomials keep the triangular factor of a QR of their centred, scaled design (moments would
+ * square its condition number), merged by stacking two factors in a common basis. In either case
+ * the result does not depend on how the pairs were split into blocks, nor on the order of the
+ * merges, beyond rounding.
+ * --------------------------------------------------------------------------------------------- */
+
+#define ORIENTA_ACUMULADOR_DOBLES 128
+#define ORIENTA_SOLUCION_DOBLES 176
+
+/** The statistics of some pairs for one model: plain data of fixed size (1 KB), to be copied,
+ *  stored or sent anywhere as bytes. Fill it only with the functions below. */
+typedef struct {
+  int32_t modelo;                      /**< the model it was started for */
+  int32_t sigmas_por_par;              /**< σ per pair in the blocks added: 0 (unit weights), 1, or 2 (3D) */
+  int32_t anisotropo;                  /**< 1 once a pair had different plan and height σ */
+  int32_t reservado;                   /**< 0 */
+  uint64_t n;                          /**< pairs accumulated */
+  double d[ORIENTA_ACUMULADOR_DOBLES]; /**< the moments or the factor; not for reading */
+} orienta_acumulador;
+
+/** A solved fit: the transformation and what the residual pass and the statistics need (the
+ *  cofactors of the internal parameters, the centre and scale of the design). Plain data. */
+typedef struct {
+  int32_t modelo;
+  int32_t sigmas_por_par; /**< as in the accumulator solved */
+  int32_t iteraciones;    /**< Gauss–Newton iterations (0: closed form, or a linear model) */
+  int32_t reflejo;        /**< 3D: the best orthogonal map is a reflection (mirrored input) */
+  uint64_t n;             /**< pairs in the fit */
+  double condicion;       /**< as orienta_estadisticas.condicion */
+  orienta_transformacion t;
+  double d[ORIENTA_SOLUCION_DOBLES]; /**< not for reading */
+} orienta_solucion;
+
+/** Starts an empty accumulator for modelo and blocks carrying sigmas_por_par σ a pair (0, 1, or 2
+ *  in 3D). Returns ORIENTA_OK or ORIENTA_E_ARGUMENTO. */
+ORIENTA_API int32_t orienta_acumulador_inicia(orienta_acumulador* a, int32_t modelo, int32_t sigmas_por_par);
+
+/** Adds the pairs of bloque (as orienta_ajusta reads them; umbral is ignored; its σ per pair must
+ *  be the accumulator's: sigma null exactly when sigmas_por_par is 0). A block may hold no pair.
+ *  Returns ORIENTA_OK, ORIENTA_E_ARGUMENTO, or the status of a pair orienta_valida_pares refuses
+ *  (nothing added then). */
+ORIENTA_API int32_t orienta_acumulador_anade(orienta_acumulador* a, const orienta_pares* bloque);
+
+/** a ← a merged with b (same model and σ per pair; a may equal b, doubling it). */
+ORIENTA_API int32_t orienta_acumulador_une(orienta_acumulador* a, const orienta_acumulador* b);
+
+/** Takes the pairs of bloque back out of a (data snooping excludes a pair this way). The pairs
+ *  must have been added before: removing others leaves meaningless moments. ORIENTA_E_RANGO when
+ *  what remains cannot be factored (the pair was the only support of a parameter). */
+ORIENTA_API int32_t orienta_acumulador_quita(orienta_acumulador* a, const orienta_pares* bloque);
+
+/** Solves the fit of the pairs accumulated: the weighted least-squares optimum (Gauss–Newton on
+ *  the moments when plan and height σ differ, until a step no longer changes the parameters
+ *  beyond their rounding). The statuses of orienta_ajusta for degenerate sets; nothing written on
+ *  a negative status. */
+ORIENTA_API int32_t orienta_resuelve(const orienta_acumulador* a, orienta_solucion* s);
+
+/** The residual pass over a block of the pairs solved in s. *vtpv, if not null, receives the
+ *  block's share of vᵀPv (over the pairs not excluded). obs, if not null, receives per pair and
+ *  coordinate v, q_vv, r and w = v/(escala_w·√q_vv) as orienta_ajusta writes them (excluded pairs
+ *  against the prediction, NaN q_vv and r); escala_w is 1 with a priori σ, σ0 without (from
+ *  orienta_cierra; NaN leaves w as v/√q_vv, to be scaled later). excluido: null, or bloque->n
+ *  flags (1: the pair is not in the fit); obs->excluido, if set, is written from it. Returns
+ *  ORIENTA_OK or ORIENTA_E_ARGUMENTO (σ per pair not the solution's, null pointers). */
+ORIENTA_API int32_t orienta_residuos(const orienta_solucion* s, const orienta_pares* bloque, const uint8_t* excluido,
+                                     double escala_w, const orienta_observaciones* obs, double* vtpv);
+
+/** The statistics of the fit in s given its vᵀPv (the sum of orienta_residuos over all blocks),
+ *  the pairs excluded (for the counts) and the snooping threshold used (for tau_inalcanzable;
+ *  0 without snooping). Returns ORIENTA_OK, or ORIENTA_E_DESBORDA when they are not finite. */
+ORIENTA_API int32_t orienta_cierra(const orienta_solucion* s, double vtpv, uint32_t excluidos, double umbral,
+                                   orienta_estadisticas* e);
 
 /** The model table's row for modelo, or null for an unknown code. */
 ORIENTA_API const orienta_modelo_info* orienta_modelo(int32_t modelo);

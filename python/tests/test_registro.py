@@ -79,8 +79,8 @@ def test_a_record_kept_whole_reads_back_and_passes_the_validator_in_c(bases):
 
 def test_the_model_table_comes_from_the_library():
     m = _registro.MODELOS
-    assert [v.name for v in m.values()] == ["helmert3d", "helmert2d", "affine2d", "poly2d", "poly2d"]
-    assert [v.min_pairs for v in m.values()] == [3, 2, 3, 6, 10]
+    assert [v.name for v in m.values()] == ["helmert3d", "helmert2d", "affine2d", "poly2d", "poly2d", "rigid3d"]
+    assert [v.min_pairs for v in m.values()] == [3, 2, 3, 6, 10, 3]
     assert m[5].parameter_names[:4] == ("x0", "y0", "cx_dx", "cx_dy") and len(m[5].parameter_names) == 20
     assert m[1].fields == ("source_centroid", "target_centroid", "matrix", "scale", "rotation", "angles")
 

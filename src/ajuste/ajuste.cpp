@@ -1,12 +1,13 @@
-// The adjustment's exported functions: argument checks, then the templates of ajusta.hpp and
-// aplica.hpp. No arithmetic here.
+// The adjustment's exported functions: argument checks, then motor.hpp and aplica.hpp. No
+// arithmetic here but for the order of the passes of orienta_ajusta.
 #include "orienta.h"  // first, so a drifting signature is a compile error, not a mangled overload
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
-#include "ajuste/ajusta.hpp"
 #include "ajuste/aplica.hpp"
+#include "ajuste/motor.hpp"
 #include "ajuste/registro.hpp"
 
 namespace {
@@ -17,7 +18,8 @@ bool alineado(const void* p, int64_t paso) {
   return reinterpret_cast<uintptr_t>(p) % alignof(double) == 0 && paso % int64_t(sizeof(double)) == 0;
 }
 
-// Everything orienta_ajusta refuses before it reads a coordinate.
+// What every function taking pairs refuses before it reads one: a model without its σ count,
+// pointers or strides that do not hold points.
 int32_t argumentos(int32_t modelo, const orienta_pares* pares) {
   const orienta_modelo_info* m = modelo_de(modelo);
   if (!m || !pares) return ORIENTA_E_ARGUMENTO;
@@ -29,22 +31,9 @@ int32_t argumentos(int32_t modelo, const orienta_pares* pares) {
   return ORIENTA_OK;
 }
 
-Datos datos_de(const orienta_pares& p) {
-  return Datos{reinterpret_cast<const unsigned char*>(p.origen),
-               reinterpret_cast<const unsigned char*>(p.destino),
-               p.paso_origen,
-               p.paso_destino,
-               p.n,
-               p.sigma,
-               p.sigma ? p.sigmas_por_par : 1};
-}
-
-// Pair i on its own: finite coordinates, and σ whose weight 1/σ² is a finite normal number.
-int32_t par_valido(const Datos& x, int dim, uint32_t i) {
-  const double *o = x.origen(i), *d = x.destino(i);
-  for (int k = 0; k < dim; ++k)
-    if (!std::isfinite(o[k]) || !std::isfinite(d[k])) return ORIENTA_E_NO_FINITO;
-  for (int k = 0; x.sigma && k < x.spp; ++k) {
+// Pair i's σ: finite, positive, and with a weight 1/σ² that is a finite normal number.
+int32_t sigmas_validas(const Datos& x, uint32_t i) {
+  for (int k = 0; k < x.spp; ++k) {
     const double s = x.sigma[size_t(x.spp) * i + k];
     if (!(s > 0.0) || std::isinf(s)) return ORIENTA_E_NO_FINITO;
     const double w = 1.0 / (s * s);
@@ -53,14 +42,58 @@ int32_t par_valido(const Datos& x, int dim, uint32_t i) {
   return ORIENTA_OK;
 }
 
-int32_t primer_par_malo(int32_t modelo, const orienta_pares& p, uint32_t& malo) {
-  const Datos x = datos_de(p);
-  const int dim = modelo_de(modelo)->dim;
-  for (malo = 0; malo < p.n; ++malo) {
-    const int32_t st = par_valido(x, dim, malo);
-    if (st != ORIENTA_OK) return st;
+// The first pair with a coordinate or σ that is no number to fit. x·0 is 0 for every finite x
+// and NaN otherwise, so one comparison a pair tells.
+template <int D>
+int32_t primer_par_malo(const Datos& x, uint32_t& malo) {
+  for (malo = 0; malo < x.n; ++malo) {
+    const double *o = x.origen(malo), *d = x.destino(malo);
+    double z = 0.0;
+    for (int k = 0; k < D; ++k) z += o[k] * 0.0 + d[k] * 0.0;
+    if (z != 0.0) return ORIENTA_E_NO_FINITO;
+    if (x.sigma)
+      if (const int32_t st = sigmas_validas(x, malo); st != ORIENTA_OK) return st;
   }
   return ORIENTA_OK;
+}
+
+int32_t primer_par_malo(int32_t modelo, const orienta_pares& p, uint32_t& malo) {
+  const Datos x = datos_de(p);
+  return modelo_de(modelo)->dim == 3 ? primer_par_malo<3>(x, malo) : primer_par_malo<2>(x, malo);
+}
+
+// A block for an accumulator or a solution: its σ count must be theirs; with pares_leidos, also
+// every pair.
+int32_t bloque_valido(int32_t modelo, int32_t spp, const orienta_pares* b, bool pares_leidos = true) {
+  int32_t st = argumentos(modelo, b);
+  if (st != ORIENTA_OK) return st;
+  if ((b->sigma != nullptr) != (spp > 0) || (b->sigma && b->sigmas_por_par != spp)) return ORIENTA_E_ARGUMENTO;
+  uint32_t malo;
+  return pares_leidos ? primer_par_malo(modelo, *b, malo) : ORIENTA_OK;
+}
+
+// Data snooping: while the worst observation the fit controls exceeds the threshold, its pair
+// leaves the accumulator and the fit is solved again; each step costs one residual pass. Stops
+// where removing the pair would leave no redundancy or a degenerate set (that pair is kept).
+// Returns the last pass, that of the final fit.
+Pasada depura(const Datos& x, double umbral, uint8_t* excluido, orienta_acumulador& a, orienta_solucion& s,
+              uint32_t& excluidos) {
+  const orienta_modelo_info* m = modelo_de(a.modelo);
+  const bool con_sigma = a.sigmas_por_par > 0;
+  for (;;) {
+    const Pasada p = pasa(s, x, excluido, 1.0, nullptr, excluido != nullptr);
+    if (!excluido) return p;
+    const int64_t r = int64_t(m->dim) * int64_t(s.n) - m->num_parametros;
+    const double sigma = con_sigma ? 1.0 : std::sqrt(p.vtpv / double(r));
+    if (p.peor == UINT32_MAX || !(p.mayor > umbral * sigma)) return p;
+    if (int64_t(m->dim) * int64_t(s.n - 1) - m->num_parametros < 1) return p;
+    orienta_acumulador b = a;
+    orienta_solucion t;
+    if (quita(b, x.uno(p.peor)) != ORIENTA_OK || resuelve(b, t) != ORIENTA_OK) return p;
+    a = b, s = t;
+    excluido[p.peor] = 1;
+    ++excluidos;
+  }
 }
 
 }  // namespace
@@ -71,17 +104,84 @@ extern "C" int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, or
   if (st != ORIENTA_OK) return st;
   if (pares->n < modelo_de(modelo)->min_pares) return ORIENTA_E_POCOS;
   uint32_t malo;
-  st = primer_par_malo(modelo, *pares, malo);
-  if (st != ORIENTA_OK) return st;
+  if ((st = primer_par_malo(modelo, *pares, malo)) != ORIENTA_OK) return st;
   const Datos x = datos_de(*pares);
-  const Opciones op{pares->umbral, pares->sigma != nullptr};
-  switch (modelo) {
-    case ORIENTA_HELMERT3D: return ajusta_modelo<Helmert3D>(x, op, t, e, obs);
-    case ORIENTA_HELMERT2D: return ajusta_modelo<Helmert2D>(x, op, t, e, obs);
-    case ORIENTA_AFIN2D: return ajusta_modelo<Afin2D>(x, op, t, e, obs);
-    case ORIENTA_POLI2D_2: return ajusta_modelo<Poli2D2>(x, op, t, e, obs);
-    default: return ajusta_modelo<Poli2D3>(x, op, t, e, obs);
-  }
+  orienta_acumulador a;
+  inicia(a, modelo, pares->sigma ? pares->sigmas_por_par : 0);
+  anade(a, x);
+  orienta_solucion s;
+  if ((st = resuelve(a, s)) != ORIENTA_OK) return st;
+  // The one allocation: a flag per pair, and only when snooping may exclude some.
+  uint8_t* excluido = nullptr;
+  if (pares->umbral > 0.0 && !(excluido = static_cast<uint8_t*>(std::calloc(x.n, 1)))) return ORIENTA_E_MEMORIA;
+  struct Libera {
+    uint8_t* p;
+    ~Libera() { std::free(p); }
+  } libera{excluido};
+  uint32_t excluidos = 0;
+  const Pasada p = depura(x, pares->umbral, excluido, a, s, excluidos);
+  orienta_estadisticas est;
+  if ((st = cierra(s, p.vtpv, excluidos, pares->umbral, est)) != ORIENTA_OK) return st;
+  if (obs) pasa(s, x, excluido, est.con_sigma ? 1.0 : est.sigma0, obs);
+  if (t) *t = s.t;
+  if (e) *e = est;
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_acumulador_inicia(orienta_acumulador* a, int32_t modelo, int32_t sigmas_por_par) {
+  const orienta_modelo_info* m = modelo_de(modelo);
+  if (!a || !m || !(sigmas_por_par == 0 || sigmas_por_par == 1 || (sigmas_por_par == 2 && m->dim == 3)))
+    return ORIENTA_E_ARGUMENTO;
+  inicia(*a, modelo, sigmas_por_par);
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_acumulador_anade(orienta_acumulador* a, const orienta_pares* bloque) {
+  if (!a || !modelo_de(a->modelo)) return ORIENTA_E_ARGUMENTO;
+  const int32_t st = bloque_valido(a->modelo, a->sigmas_por_par, bloque);
+  if (st != ORIENTA_OK) return st;
+  anade(*a, datos_de(*bloque));
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_acumulador_une(orienta_acumulador* a, const orienta_acumulador* b) {
+  if (!a || !b || !modelo_de(a->modelo) || a->modelo != b->modelo || a->sigmas_por_par != b->sigmas_por_par)
+    return ORIENTA_E_ARGUMENTO;
+  const orienta_acumulador copia = *b;  // a may be b
+  une(*a, copia);
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_acumulador_quita(orienta_acumulador* a, const orienta_pares* bloque) {
+  if (!a || !modelo_de(a->modelo)) return ORIENTA_E_ARGUMENTO;
+  int32_t st = bloque_valido(a->modelo, a->sigmas_por_par, bloque);
+  if (st != ORIENTA_OK) return st;
+  orienta_acumulador r = *a;
+  if ((st = quita(r, datos_de(*bloque))) != ORIENTA_OK) return st;
+  *a = r;
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_resuelve(const orienta_acumulador* a, orienta_solucion* s) {
+  if (!a || !s || !modelo_de(a->modelo)) return ORIENTA_E_ARGUMENTO;
+  return resuelve(*a, *s);
+}
+
+extern "C" int32_t orienta_residuos(const orienta_solucion* s, const orienta_pares* bloque, const uint8_t* excluido,
+                                    double escala_w, const orienta_observaciones* obs, double* vtpv) {
+  if (!s || !modelo_de(s->modelo) || valida_registro(&s->t, nullptr) != ORIENTA_OK) return ORIENTA_E_ARGUMENTO;
+  // The pairs are those accumulated, checked then; any other gives NaN, never a wrong number.
+  const int32_t st = bloque_valido(s->modelo, s->sigmas_por_par, bloque, false);
+  if (st != ORIENTA_OK) return st;
+  const Pasada p = pasa(*s, datos_de(*bloque), excluido, escala_w, obs);
+  if (vtpv) *vtpv = p.vtpv;
+  return ORIENTA_OK;
+}
+
+extern "C" int32_t orienta_cierra(const orienta_solucion* s, double vtpv, uint32_t excluidos, double umbral,
+                                  orienta_estadisticas* e) {
+  if (!s || !e || !modelo_de(s->modelo) || !(umbral >= 0.0)) return ORIENTA_E_ARGUMENTO;
+  return cierra(*s, vtpv, excluidos, umbral, *e);
 }
 
 extern "C" int32_t orienta_valida_pares(int32_t modelo, const orienta_pares* pares, uint32_t* par) {

@@ -2,9 +2,8 @@
 #ifndef ORIENTA_AJUSTE_APLICA_HPP
 #define ORIENTA_AJUSTE_APLICA_HPP
 
-#include "ajuste/minimos.hpp"
-#include "ajuste/modelos.hpp"
 #include "ajuste/registro.hpp"
+#include "rotacion/recuperacion.hpp"
 #include "orienta.h"
 
 #include <algorithm>
@@ -217,10 +216,8 @@ inline int32_t invierte(const orienta_transformacion* t, orienta_transformacion*
     for (int i = 0; i < d; ++i)
       for (int j = 0; j < d; ++j) r.rotacion[3 * i + j] = t->rotacion[3 * j + i];
     if (d == 3) {
-      double m[3][3];
-      for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) m[i][j] = r.rotacion[3 * i + j];
-      angulos_de(m, r.angulos);
+      const Terna a = angulos_omega_phi_kappa(r.rotacion);
+      std::copy(a.v, a.v + 3, r.angulos);
     } else {
       r.angulos[0] = -t->angulos[0];
     }

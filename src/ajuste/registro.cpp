@@ -35,6 +35,7 @@ constexpr orienta_modelo_info kModelos[] = {
     {ORIENTA_AFIN2D, 2, 1, 6, 3, 0, 0, "affine2d", "2D affine", kParamAfin, kCamposAfin},
     {ORIENTA_POLI2D_2, 2, 2, 12, 6, 5, 0, "poly2d", "2D polynomial of order 2", kParamPoli2, kCamposPolinomio},
     {ORIENTA_POLI2D_3, 2, 3, 20, 10, 9, 0, "poly2d", "2D polynomial of order 3", kParamPoli, kCamposPolinomio},
+    {ORIENTA_RIGIDO3D, 3, 1, 6, 3, 0, 3, "rigid3d", "3D rigid motion", kParam3d, kCamposSemejanza},
 };
 
 bool finitos(const double* p, int n) {
@@ -140,7 +141,8 @@ Fallo singularidad(const orienta_transformacion& t) {
 Fallo coherencia(const orienta_transformacion& t) {
   const int d = t.dim;
   if (es_semejanza(t.modelo)) {
-    if (!(t.escala > 0.0)) return {ORIENTA_E_REG_INCOHERENTE, "scale"};
+    if (!(t.escala > 0.0) || (t.modelo == ORIENTA_RIGIDO3D && t.escala != 1.0))
+      return {ORIENTA_E_REG_INCOHERENTE, "scale"};
     if (!rotacion_propia(t.rotacion, d)) return {ORIENTA_E_REG_INCOHERENTE, "rotation"};
     const double tol = kTolCopia * t.escala;
     if (!todos_en_bloque(t.matriz, d,
@@ -192,9 +194,10 @@ void parametros_de(const orienta_transformacion& t, double* p) {
   switch (t.modelo) {
     case ORIENTA_HELMERT3D:
     case ORIENTA_HELMERT2D:
+    case ORIENTA_RIGIDO3D:
       std::copy(T, T + d, p);
       std::copy(t.angulos, t.angulos + (d == 3 ? 3 : 1), p + d);
-      p[d == 3 ? 6 : 3] = t.escala;
+      if (t.modelo != ORIENTA_RIGIDO3D) p[d == 3 ? 6 : 3] = t.escala;
       return;
     case ORIENTA_AFIN2D:
       p[0] = T[0], p[1] = T[1];

@@ -37,7 +37,9 @@ inline void vacia_registro(orienta_transformacion* t, int32_t modelo, int32_t di
   t->escala = kNaN;
 }
 
-inline bool es_semejanza(int32_t modelo) { return modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_HELMERT2D; }
+inline bool es_semejanza(int32_t modelo) {
+  return modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_HELMERT2D || modelo == ORIENTA_RIGIDO3D;
+}
 inline bool es_polinomio(int32_t modelo) { return modelo == ORIENTA_POLI2D_2 || modelo == ORIENTA_POLI2D_3; }
 
 // T = c_d − M·c_o, the image of the origin, summed (x + y) + z. Every reported translation comes
