@@ -219,18 +219,15 @@ ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, o
  * merges, beyond rounding.
  * --------------------------------------------------------------------------------------------- */
 
-#define ORIENTA_ACUMULADOR_DOBLES 128
-#define ORIENTA_SOLUCION_DOBLES 176
-
 /** The statistics of some pairs for one model: plain data of fixed size (1 KB), to be copied,
  *  stored or sent anywhere as bytes. Fill it only with the functions below. */
 typedef struct {
-  int32_t modelo;                      /**< the model it was started for */
-  int32_t sigmas_por_par;              /**< σ per pair in the blocks added: 0 (unit weights), 1, or 2 (3D) */
-  int32_t anisotropo;                  /**< 1 once a pair had different plan and height σ */
-  int32_t reservado;                   /**< 0 */
-  uint64_t n;                          /**< pairs accumulated */
-  double d[ORIENTA_ACUMULADOR_DOBLES]; /**< the moments or the factor; not for reading */
+  int32_t modelo;         /**< the model it was started for */
+  int32_t sigmas_por_par; /**< σ per pair in the blocks added: 0 (unit weights), 1, or 2 (3D) */
+  int32_t anisotropo;     /**< 1 once a pair had different plan and height σ */
+  int32_t reservado;      /**< 0 */
+  uint64_t n;             /**< pairs accumulated */
+  double d[128];          /**< the moments or the factor; not for reading */
 } orienta_acumulador;
 
 /** A solved fit: the transformation and what the residual pass and the statistics need (the
@@ -243,7 +240,7 @@ typedef struct {
   uint64_t n;             /**< pairs in the fit */
   double condicion;       /**< as orienta_estadisticas.condicion */
   orienta_transformacion t;
-  double d[ORIENTA_SOLUCION_DOBLES]; /**< not for reading */
+  double d[176]; /**< not for reading */
 } orienta_solucion;
 
 /** Starts an empty accumulator for modelo and blocks carrying sigmas_por_par σ a pair (0, 1, or 2

@@ -19,10 +19,10 @@
 
 namespace orienta::interno {
 
-static_assert(sizeof(AcumSemejanza<3>) <= sizeof(double) * ORIENTA_ACUMULADOR_DOBLES, "accumulator");
-static_assert(sizeof(AcumPolinomio<10>) <= sizeof(double) * ORIENTA_ACUMULADOR_DOBLES, "accumulator");
-static_assert(sizeof(InternoSemejanza) <= sizeof(double) * ORIENTA_SOLUCION_DOBLES, "solution");
-static_assert(sizeof(InternoPolinomio) <= sizeof(double) * ORIENTA_SOLUCION_DOBLES, "solution");
+static_assert(sizeof(AcumSemejanza<3>) <= sizeof(orienta_acumulador), "accumulator");
+static_assert(sizeof(AcumPolinomio<10>) <= sizeof(orienta_acumulador), "accumulator");
+static_assert(sizeof(InternoSemejanza) <= sizeof(orienta_solucion), "solution");
+static_assert(sizeof(InternoPolinomio) <= sizeof(orienta_solucion), "solution");
 
 // Above this condition number of the equilibrated design the solution holds no correct digit
 // worth reporting: the arrangement is singular to within rounding.
@@ -470,7 +470,7 @@ void recorre(const Paso& paso, int dim, const Datos& x, const uint8_t* excluido,
              const orienta_observaciones* obs, Pasada& r) {
   double mayor2 = 0.0;
   for (uint32_t i = 0; i < x.n; ++i) {
-    Residuo o;
+    Residuo o{};
     const bool usado = activo(excluido, i);
     if constexpr (Q == Que::vtpv) {
       if (!usado) continue;
