@@ -11,10 +11,10 @@ from . import _biblioteca as _b
 from . import _registro as _r
 from ._entrada import mismo_numero, puntos
 
-__all__ = ["Transformation", "FitResult", "FitError", "helmert3d", "helmert2d", "affine2d", "poly2d", "load"]
+__all__ = ["Transformation", "FitResult", "FitError", "helmert3d", "rigid3d", "helmert2d", "affine2d", "poly2d", "load"]
 
 # Model codes of orienta_ajuste.h; everything else about a model comes from the library's table.
-_HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3 = 1, 2, 3, 4, 5
+_HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3, _RIGIDO3D = 1, 2, 3, 4, 5, 6
 UMBRAL_USUAL = 3.29  # |w| beyond which data snooping excludes a pair when snoop=True
 
 
@@ -25,11 +25,18 @@ class FitError(ValueError):
     ----------
     status : int
         The library's negative status code (orienta_ajuste.h).
+    pair : int or None
+        The index of the first pair at fault, where the status is about one pair.
     """
 
-    def __init__(self, status):
-        super().__init__(f"{_r.estado_texto(status)} (status {status})")
+    def __init__(self, status, pair=None):
+        donde = "" if pair is None else f", first at pair {pair}"
+        super().__init__(f"{_r.estado_texto(status)} (status {status}{donde})")
         self.status = status
+        self.pair = pair
+
+    def __reduce__(self):  # raised on a dask worker, it reaches the caller whole
+        return FitError, (self.status, self.pair)
 
 
 class Transformation:
@@ -285,12 +292,20 @@ class FitResult(Transformation):
         √(vᵀPv / redundancy); NaN when the redundancy is 0.
     redundancy : int
         dim·used − u.
+    pairs : int
+        Pairs given.
     used : int
         Pairs in the final fit (all but the excluded).
     residuals : ndarray, shape (n, dim)
         v = transformed source − target, pair by pair; excluded pairs against the final fit.
     w : ndarray, shape (n, dim)
-        Standardized residuals: Baarda's with sigma given, Pope's τ without.
+        Standardized residuals: Baarda's with sigma given, Pope's τ without (NaN where the fit
+        does not control the observation, r ≈ 0).
+    qvv : ndarray, shape (n, dim)
+        Cofactors of the residuals (σ0²·qvv is their variance); NaN for excluded pairs.
+    redundancy_numbers : ndarray, shape (n, dim)
+        r = qvv·p, each observation's share of the redundancy (they add up to it); NaN for
+        excluded pairs.
     excluded : ndarray of bool, shape (n,)
         Pairs excluded by data snooping.
     vtpv, chi2, chi2_p, condition : float
@@ -310,9 +325,16 @@ class FitResult(Transformation):
     stats : orienta_estadisticas
         The library's statistics record as it came back (Spanish field names; the attributes
         above are the same numbers).
+
+    Notes
+    -----
+    The per-pair arrays (residuals, w, qvv, redundancy_numbers) are computed when first read,
+    in one pass over the pairs with the solved fit, and kept. Without snooping that pass reads
+    the source, target and sigma arrays the fit was given, where they lie: change them in place
+    before reading those attributes and the arrays describe the new values, not the fit.
     """
 
-    def __init__(self, registro, estadisticas, v, w, excluido):
+    def __init__(self, registro, estadisticas, pasada):
         super().__init__(registro)
         e = estadisticas
         u = e.num_parametros
@@ -329,19 +351,50 @@ class FitResult(Transformation):
         self.with_sigma = bool(e.con_sigma)
         self.reflected = bool(e.reflejo)
         self.tau_unreachable = bool(e.tau_inalcanzable)
-        self.residuals, self.w, self.excluded = v, w, excluido.astype(bool)
+        self.pairs = pasada.n
         self.stats = e
+        self._pasada = pasada
+
+    residuals = property(lambda self: self._pasada.lee("v"), doc="v = transformed source − target, (n, dim).")
+    w = property(lambda self: self._pasada.lee("w"), doc="Standardized residuals, (n, dim).")
+    qvv = property(lambda self: self._pasada.lee("qvv"), doc="Cofactors of the residuals, (n, dim).")
+    redundancy_numbers = property(lambda self: self._pasada.lee("r"), doc="Redundancy numbers, (n, dim).")
+    excluded = property(lambda self: self._pasada.excluido.astype(bool), doc="Pairs excluded by snooping, (n,).")
 
     def _documento(self):
         # The fit's unit-free summary under the command-line tool's keys, then the record.
-        resumen = {"method": "adjustment", "pairs": int(self.residuals.shape[0])}
+        resumen = {"method": "adjustment", "pairs": self.pairs}
         resumen.update(super()._documento())
         resumen.update({"used": self.used, "redundancy": self.redundancy, "sigma0": self.sigma0, "vtpv": self.vtpv})
         return resumen
 
     def __repr__(self):
-        return (f"<orienta.FitResult: {self.model} of {self.residuals.shape[0]} pairs, used {self.used}, "
+        return (f"<orienta.FitResult: {self.model} of {self.pairs} pairs, used {self.used}, "
                 f"redundancy {self.redundancy}, sigma0 {self.sigma0:.6g}>")
+
+
+class _Pasada:
+    """The per-pair statistics of one fit: kept as computed, or computed on demand from the solution
+    and the pairs (one residual pass per array asked for)."""
+
+    _CAMPOS = ("v", "w", "qvv", "r")
+
+    def __init__(self, n, dim, excluido, hechos=None, solucion=None, pares=None, escala=1.0):
+        self.n, self.dim, self.excluido = n, dim, excluido
+        self._hechos = dict(hechos or {})
+        self._solucion, self._pares, self._escala = solucion, pares, escala
+
+    def lee(self, campo):
+        if campo not in self._hechos:
+            a = np.empty((self.n, self.dim))
+            obs = _b.Observaciones(**{campo: ctypes.cast(a.ctypes.data, _b.pd)})
+            S, T, sig, por_par = self._pares
+            estado = _b.funcion("orienta_residuos")(ctypes.byref(self._solucion), ctypes.byref(_pares(S, T, sig, por_par)),
+                                                    None, self._escala, ctypes.byref(obs), None)
+            if estado != 0:
+                raise FitError(estado)
+            self._hechos[campo] = a
+        return self._hechos[campo]
 
 
 def _umbral(snoop):
@@ -375,28 +428,64 @@ def _sigmas(sigma, n, dim):
     return np.require(s, np.float64, ["C_CONTIGUOUS", "ALIGNED"]), por_par
 
 
-def _ajusta(modelo, dim, source, target, sigma, snoop):
+def _pares(S, T, sig, por_par, umbral=0.0):
+    return _b.Pares(origen=ctypes.cast(S.ctypes.data, _b.pd), paso_origen=S.strides[0],
+                    destino=ctypes.cast(T.ctypes.data, _b.pd), paso_destino=T.strides[0], n=S.shape[0],
+                    sigma=None if sig is None else ctypes.cast(sig.ctypes.data, _b.pd),
+                    sigmas_por_par=por_par, umbral=umbral)
+
+
+def _entrada(dim, source, target, sigma):
     S = puntos(source, "source", dim, np.float64)
     T = puntos(target, "target", dim, np.float64)
     mismo_numero("source", S, "target", T)
-    n = S.shape[0]
-    sig, por_par = _sigmas(sigma, n, dim)
-    pares = _b.Pares(origen=ctypes.cast(S.ctypes.data, _b.pd), paso_origen=S.strides[0],
-                     destino=ctypes.cast(T.ctypes.data, _b.pd), paso_destino=T.strides[0], n=n,
-                     sigma=None if sig is None else ctypes.cast(sig.ctypes.data, _b.pd),
-                     sigmas_por_par=por_par, umbral=_umbral(snoop))
-    t, e = _b.Transformacion(), _b.Estadisticas()
-    v, w = np.empty((n, dim)), np.empty((n, dim))
-    excluido = np.zeros(n, dtype=np.uint8)
-    obs = _b.Observaciones(v=ctypes.cast(v.ctypes.data, _b.pd), w=ctypes.cast(w.ctypes.data, _b.pd),
-                           excluido=ctypes.cast(excluido.ctypes.data, ctypes.POINTER(ctypes.c_uint8)))
-    estado = _b.funcion("orienta_ajusta")(modelo, ctypes.byref(pares), ctypes.byref(t), ctypes.byref(e),
-                                          ctypes.byref(obs))
+    sig, por_par = _sigmas(sigma, S.shape[0], dim)
+    return S, T, sig, por_par
+
+
+def _comprueba(estado, n, modelo=None, pares=None, desde=0):
     if estado == _r.E_MEMORIA:
         raise MemoryError(f"orienta: the scratch area for {n} pairs was refused")
     if estado != 0:
-        raise FitError(estado)
-    return FitResult(t, e, v, w, excluido)
+        par = None
+        if pares is not None and estado in (_r.E_NO_FINITO, _r.E_PESO):
+            k = ctypes.c_uint32()
+            if _b.funcion("orienta_valida_pares")(modelo, ctypes.byref(pares), ctypes.byref(k)) == estado:
+                par = desde + k.value
+        raise FitError(estado, par)
+
+
+def _ajusta(modelo, dim, source, target, sigma, snoop):
+    S, T, sig, por_par = _entrada(dim, source, target, sigma)
+    n = S.shape[0]
+    umbral = _umbral(snoop)
+    t, e = _b.Transformacion(), _b.Estadisticas()
+    if umbral > 0:
+        # Snooping passes over the pairs anyway: the library writes every array as it ends.
+        hechos = {c: np.empty((n, dim)) for c in _Pasada._CAMPOS}
+        excluido = np.zeros(n, dtype=np.uint8)
+        obs = _b.Observaciones(**{c: ctypes.cast(a.ctypes.data, _b.pd) for c, a in hechos.items()},
+                               excluido=ctypes.cast(excluido.ctypes.data, ctypes.POINTER(ctypes.c_uint8)))
+        p = _pares(S, T, sig, por_par, umbral)
+        _comprueba(_b.funcion("orienta_ajusta")(modelo, ctypes.byref(p), ctypes.byref(t), ctypes.byref(e),
+                                                ctypes.byref(obs)), n, modelo, p)
+        return FitResult(t, e, _Pasada(n, dim, excluido, hechos))
+    # Without snooping: the statistics of the pairs, the solution, and vᵀPv in one more pass; the
+    # per-pair arrays wait until they are asked for.
+    a, s = _b.Acumulador(), _b.Solucion()
+    p = _pares(S, T, sig, por_par)
+    f = _b.funcion
+    _comprueba(f("orienta_acumulador_inicia")(ctypes.byref(a), modelo, por_par), n)
+    if n < _r.modelo(modelo).min_pairs:
+        raise FitError(_r.E_POCOS)
+    _comprueba(f("orienta_acumulador_anade")(ctypes.byref(a), ctypes.byref(p)), n, modelo, p)
+    _comprueba(f("orienta_resuelve")(ctypes.byref(a), ctypes.byref(s)), n)
+    vtpv = ctypes.c_double()
+    _comprueba(f("orienta_residuos")(ctypes.byref(s), ctypes.byref(p), None, math.nan, None, ctypes.byref(vtpv)), n)
+    _comprueba(f("orienta_cierra")(ctypes.byref(s), vtpv.value, 0, 0.0, ctypes.byref(e)), n)
+    pasada = _Pasada(n, dim, np.zeros(n, dtype=np.uint8), solucion=s, pares=(S, T, sig, por_par),
+                     escala=1.0 if e.con_sigma else e.sigma0)
+    return FitResult(s.t, e, pasada)
 
 
 _DOC_AJUSTE = """{que}
@@ -435,6 +524,10 @@ def helmert3d(source, target, sigma=None, snoop=None):
     return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop)
 
 
+def rigid3d(source, target, sigma=None, snoop=None):
+    return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop)
+
+
 def helmert2d(source, target, sigma=None, snoop=None):
     return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop)
 
@@ -453,6 +546,8 @@ def poly2d(source, target, order, sigma=None, snoop=None):
 _S3 = ", or (n, 2) for plan (x, y) and height (z) σ"
 helmert3d.__doc__ = _DOC_AJUSTE.format(que="Seven-parameter 3D similarity: target = T + s·R·source, "
                                        "R = Rz(κ)·Ry(φ)·Rx(ω).", dim=3, extra="", sigma3d=_S3, umbral=UMBRAL_USUAL)
+rigid3d.__doc__ = _DOC_AJUSTE.format(que="Six-parameter 3D rigid motion: target = T + R·source, the scale held at 1 "
+                                     "(R = Rz(κ)·Ry(φ)·Rx(ω)).", dim=3, extra="", sigma3d=_S3, umbral=UMBRAL_USUAL)
 helmert2d.__doc__ = _DOC_AJUSTE.format(que="Four-parameter 2D similarity: target = T + s·R(α)·source.",
                                        dim=2, extra="", sigma3d="", umbral=UMBRAL_USUAL)
 affine2d.__doc__ = _DOC_AJUSTE.format(que="Six-parameter 2D affine transformation: target = T + A·source.",

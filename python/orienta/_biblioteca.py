@@ -122,6 +122,13 @@ ModeloInfo = _registro("orienta_modelo_info", [
     ("modelo", i32), ("dim", i32), ("orden", i32), ("num_parametros", i32), ("min_pares", u32),
     ("num_terminos", i32), ("num_angulos", i32), ("nombre", ctypes.c_char_p), ("descripcion", ctypes.c_char_p),
     ("parametros", ctypes.POINTER(ctypes.c_char_p)), ("campos", ctypes.POINTER(ctypes.c_char_p))])
+# Opaque to Python: plain bytes to copy, pickle and send to workers.
+Acumulador = _registro("orienta_acumulador", [
+    ("modelo", i32), ("sigmas_por_par", i32), ("anisotropo", i32), ("reservado", i32), ("n", u64),
+    ("d", d * 128)])
+Solucion = _registro("orienta_solucion", [
+    ("modelo", i32), ("sigmas_por_par", i32), ("iteraciones", i32), ("reflejo", i32), ("n", u64),
+    ("condicion", d), ("t", Transformacion), ("d", d * 176)])
 Observaciones = _registro("orienta_observaciones", [
     ("v", pd), ("w", pd), ("qvv", pd), ("r", pd), ("excluido", ctypes.POINTER(ctypes.c_uint8))])
 
@@ -179,6 +186,13 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_valida": (i32, [vp, ctypes.POINTER(ctypes.c_char_p)]),
     "orienta_parametros": (i32, [vp, vp]),
     "orienta_valida_pares": (i32, [i32, vp, ctypes.POINTER(u32)]),
+    "orienta_acumulador_inicia": (i32, [vp, i32, i32]),
+    "orienta_acumulador_anade": (i32, [vp, vp]),
+    "orienta_acumulador_une": (i32, [vp, vp]),
+    "orienta_acumulador_quita": (i32, [vp, vp]),
+    "orienta_resuelve": (i32, [vp, vp]),
+    "orienta_residuos": (i32, [vp, vp, vp, d, vp, vp]),
+    "orienta_cierra": (i32, [vp, d, u32, d, vp]),
 }
 
 

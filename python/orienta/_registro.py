@@ -12,8 +12,11 @@ import os
 from . import _biblioteca as _b
 
 __all__ = ["Modelo", "modelo", "modelo_nombrado", "MODELOS", "estado_texto", "valida", "de_documento",
-           "a_documento", "lee_documento", "E_REG_FALTA", "E_MEMORIA"]
+           "a_documento", "lee_documento", "E_REG_FALTA", "E_MEMORIA", "E_POCOS", "E_NO_FINITO", "E_PESO"]
 
+E_POCOS = -2
+E_NO_FINITO = -3
+E_PESO = -10
 E_MEMORIA = -8
 E_MODELO = -12
 E_REG_FALTA = -17

@@ -117,6 +117,44 @@ def test_weights_and_snooping_reach_the_fit(datos):
     assert not orienta.helmert3d(S, T).excluded.any()
 
 
+def _nube(n, semilla, dim=3):
+    g = np.random.default_rng(semilla)
+    S = g.uniform(-500, 500, (n, dim)) + [4.5e6, 5.2e5, 310.0][:dim]
+    return S, S * 1.00002 + [12.5, -7.25, 3.0][:dim] + g.normal(0, 0.01, (n, dim))
+
+
+@pytest.mark.parametrize("ajusta,dim", [(orienta.helmert3d, 3), (orienta.rigid3d, 3), (orienta.helmert2d, 2),
+                                        (orienta.affine2d, 2), (lambda S, T, **k: orienta.poly2d(S, T, 3, **k), 2)])
+def test_per_pair_arrays_on_demand_equal_those_of_the_snooping_pass(ajusta, dim):
+    # Without snooping the arrays come from a later pass over the caller's arrays; with a threshold
+    # no pair exceeds, the library writes them in its last pass. The two must be the same numbers.
+    S, T = _nube(300, dim, dim)
+    tarde, junto = ajusta(S, T), ajusta(S, T, snoop=1e9)
+    assert junto.excluded_count == 0 and tarde.pairs == 300
+    for campo in ("residuals", "w", "qvv", "redundancy_numbers"):
+        assert mismos_bits(getattr(tarde, campo), getattr(junto, campo)), campo
+    assert mismos_bits(tarde.parameters, junto.parameters) and tarde.vtpv == junto.vtpv
+    # The redundancy numbers add up to the redundancy; v is the transformed source minus target.
+    assert abs(tarde.redundancy_numbers.sum() - tarde.redundancy) < 1e-9 * tarde.redundancy
+    assert np.max(abs(tarde.residuals - (tarde.apply(S) - T))) < 1e-9
+
+
+def test_rigid_motion_keeps_the_scale_at_one():
+    S, T = _nube(50, 7)
+    rigido, semejanza = orienta.rigid3d(S, T), orienta.helmert3d(S, T)
+    assert rigido.scale == 1.0 and rigido.redundancy == semejanza.redundancy + 1
+    assert rigido.vtpv > semejanza.vtpv  # 2e-5 of scale over 500 m is 1 cm the rigid fit must absorb
+    assert orienta.load(rigido.to_json()).model == "rigid3d"
+
+
+def test_a_bad_pair_is_named_by_its_index():
+    S, T = _nube(40, 8)
+    T[17, 1] = np.inf
+    with pytest.raises(orienta.FitError, match="first at pair 17") as e:
+        orienta.helmert3d(S, T)
+    assert e.value.pair == 17 and e.value.status == -3
+
+
 S3 = np.arange(30.0).reshape(10, 3) ** 1.5
 S2 = S3[:, :2].copy()
 LINEA = np.column_stack([np.arange(5.0), 2 * np.arange(5.0), np.zeros(5)])
