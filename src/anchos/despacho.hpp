@@ -27,6 +27,22 @@ inline constexpr int32_t kNucleosAvx2 = 1;
 // True when this call should take the AVX2 kernels. One relaxed atomic load after the first call.
 bool usa_avx2();
 
+// The two kinds of kernels as types. Every pass with a wide kernel is overloaded on them, and an
+// estimate reads usa_avx2() once, in con_nucleos, and hands the kind down to its passes: the
+// choice is made in one place, and one call never runs some passes of each kind (orienta_nucleos
+// may change the setting meanwhile).
+struct NucleoPortable {};
+struct NucleoAvx2 {};
+
+// f(NucleoAvx2{}) or f(NucleoPortable{}), whichever this call takes; f is generic over the kind.
+template <class F>
+decltype(auto) con_nucleos(F&& f) {
+#if ORIENTA_AVX2
+  if (usa_avx2()) return f(NucleoAvx2{});
+#endif
+  return f(NucleoPortable{});
+}
+
 }  // namespace orienta::interno
 
 #endif
