@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
-#include "anchos/polinomica_avx2.hpp"
+#include "anchos/despacho.hpp"
 #include "gemelos.hpp"
 #include "interno.hpp"
 #include "orienta.h"
 #include "plano/hel2d.hpp"
+#include "plano/polinomica_avx2.hpp"
+#include "plano/polinomica_pasadas.hpp"
 
 namespace orienta::interno {
 
@@ -68,116 +70,61 @@ void pliega_orden_tres(const Potencias<T>& p, const T* a, T* coef) {
   coef[8] = ((a[7] * p.s2c - a[6] * p.s3) - a[8] * p.sc2) + a[9] * p.c3;
 }
 
-// The monomials of one pair in the carried coordinates (X′, Y′) and the residuals (ex, ey) they
-// are fitted to, for U = 3, 6 or 10 monomials.
-template <class T, uint32_t U>
-inline void monomios(const T* o, const T* d, const RegistroHel2Dg<T>& g, T c, T s, T m[10], T& ex, T& ey) {
-  const T dx = o[0] - g.xc_origen;
-  const T dy = o[1] - g.yc_origen;
-  const T xp = dx * c - dy * s;
-  const T yp = dx * s + dy * c;
-  ex = (d[0] - g.xc_destino) - xp;
-  ey = (d[1] - g.yc_destino) - yp;
-  m[0] = T(1);
-  m[1] = xp;
-  m[2] = yp;
-  m[3] = xp * xp;
-  m[4] = xp * yp;
-  m[5] = yp * yp;
-  if constexpr (U == 10) {
-    m[6] = m[3] * xp;
-    m[7] = xp * m[4];
-    m[8] = yp * m[4];
-    m[9] = m[5] * yp;
-  }
+// The normal-equation pass, by kind of kernel.
+template <uint32_t U, class T>
+void suma_normales(NucleoPortable, const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N,
+                   T* rx, T* ry) {
+  suma_normales<U>(pares, n, g, c, s, N, rx, ry);
 }
-
-// Forms the normal equations of the correction: N (lower triangle of m·mᵀ, packed by rows), rx
-// (m·ex) and ry (m·ey) summed over the pairs in array order, every entry its own running sum. U,
-// the number of monomials, is a constant here so that the loops over j and k unroll completely:
-// the entries of a row are then independent sums at fixed places, which the compiler may update
-// side by side in vector lanes, each lane still one entry taking the pairs in order. The AVX2
-// kernel (anchos/polinomica_avx2.hpp) makes the same additions.
-template <class T, uint32_t U>
-void suma_normales(const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N, T* rx, T* ry) {
 #if ORIENTA_AVX2
-  if (usa_avx2()) return suma_normales_avx2<T, U>(pares, n, g, c, s, N, rx, ry);
+template <uint32_t U, class T>
+void suma_normales(NucleoAvx2, const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g, T c, T s, T* N, T* rx,
+                   T* ry) {
+  suma_normales_avx2<U>(pares, n, g, c, s, N, rx, ry);
+}
 #endif
-  for (uint32_t i = 0; i < n; ++i) {
-    T m[10], ex, ey;
-    monomios<T, U>(pares.origen(i), pares.destino(i), g, c, s, m, ex, ey);
-#pragma GCC unroll 10
-    for (uint32_t j = 0; j < U; ++j) {
-      T* fila = N + j * (j + 1) / 2;
-#pragma GCC unroll 10
-      for (uint32_t k = 0; k <= j; ++k) fila[k] += m[j] * m[k];
-      rx[j] += m[j] * ex;
-      ry[j] += m[j] * ey;
-    }
-  }
+
+// Kind 0: the centroids alone.
+template <class T, class Registro>
+void estima_constante(Registro& t, const CapaPtr<T>& pares, uint32_t n) {
+  T centro_o[2], centro_d[2];
+  centroides<2>(pares, n, centro_o, centro_d);
+  t.xc_origen = centro_o[0];
+  t.yc_origen = centro_o[1];
+  t.x0_destino = centro_d[0];
+  t.y0_destino = centro_d[1];
 }
 
-// Fills t for the kind in t.tipo from n pairs in the pointer layout. The polynomial kinds carry
-// each source point through the similarity of the same pairs, fit a correction by least squares in
-// the carried coordinates and fold both into the record. The work area is a fixed block on this
-// frame; sums run in array order, one accumulator each.
-template <class T, class Registro>
-void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
-  if (t.tipo > 7) t.tipo = 7;
-  for (int k = 0; k < 9; ++k) t.coef_x[k] = t.coef_y[k] = T(0);
-
-  const CapaPtr<T> pares{P};
-  if (t.tipo == 0) {
-    T centro_o[2], centro_d[2];
-    centroides<2>(pares, n, centro_o, centro_d);
-    t.xc_origen = centro_o[0];
-    t.yc_origen = centro_o[1];
-    t.x0_destino = centro_d[0];
-    t.y0_destino = centro_d[1];
-    return;
-  }
-
-  const RegistroHel2Dg<T> g = estima_hel2dg<T>(pares, n);
-  t.xc_origen = g.xc_origen;
-  t.yc_origen = g.yc_origen;
-  t.x0_destino = g.xc_destino;
-  t.y0_destino = g.yc_destino;
-  T c = g.cos_giro, s = g.sen_giro;
-  if (t.tipo != 1) {  // the rigid kind drops the scale
-    c = c * g.escala;
-    s = s * g.escala;
-  }
-  if (t.tipo <= 2) {
-    t.coef_x[0] = c;
-    t.coef_x[1] = -s;
-    t.coef_y[0] = s;
-    t.coef_y[1] = c;
-    return;
-  }
-
-  // 3, 4 and 5 fit the affine correction (1, X′, Y′): 4 and 5 have no kind of their own and are
-  // evaluated as affine, so an affine fit is what their record can express.
-  const uint32_t u = t.tipo == 7 ? 10 : t.tipo == 6 ? 6 : 3;
+// The least-squares correction in the carried coordinates: a and b receive the solution for x and
+// for y, u = 3, 6 or 10 coefficients each. 3, 4 and 5 fit the affine correction (1, X′, Y′): 4
+// and 5 have no kind of their own and are evaluated as affine, so an affine fit is what their
+// record can express. The work area is a fixed block on this frame.
+template <class Nucleo, class T>
+void ajusta_correccion(Nucleo nucleo, uint32_t tipo, const CapaPtr<T>& pares, uint32_t n, const RegistroHel2Dg<T>& g,
+                       T c, T s, T a[10], T b[10]) {
+  const uint32_t u = tipo == 7 ? 10 : tipo == 6 ? 6 : 3;
   T N[55];
-  T rx[10], ry[10];
   for (T& v : N) v = T(0);
-  for (int j = 0; j < 10; ++j) rx[j] = ry[j] = T(0);
+  for (int j = 0; j < 10; ++j) a[j] = b[j] = T(0);
 
   // The normal equations are formed in the coordinates the similarity carries the source points
   // to, unscaled apart from that: only the lower triangle of N, packed by rows.
   if (u == 10)
-    suma_normales<T, 10>(pares, n, g, c, s, N, rx, ry);
+    suma_normales<10>(nucleo, pares, n, g, c, s, N, a, b);
   else if (u == 6)
-    suma_normales<T, 6>(pares, n, g, c, s, N, rx, ry);
+    suma_normales<6>(nucleo, pares, n, g, c, s, N, a, b);
   else
-    suma_normales<T, 3>(pares, n, g, c, s, N, rx, ry);
+    suma_normales<3>(nucleo, pares, n, g, c, s, N, a, b);
 
-  // A singular system leaves NaN in rx and ry, so a degenerate fit yields a NaN record rather than
+  // A singular system leaves NaN in a and b, so a degenerate fit yields a NaN record rather than
   // noise; the status adds nothing the record does not already show.
-  Gemelo<T>::resuelve_normales(N, rx, ry, int32_t(u));
-  const T* a = rx;
-  const T* b = ry;
+  Gemelo<T>::resuelve_normales(N, a, b, int32_t(u));
+}
 
+// Folds the correction a, b (for x and y) and the similarity's turn (c, s) into the record's
+// coefficients, as far as its kind goes.
+template <class T, class Registro>
+void pliega_correccion(Registro& t, const RegistroHel2Dg<T>& g, const T a[10], const T b[10], T c, T s) {
   t.x0_destino = g.xc_destino + a[0];
   t.y0_destino = g.yc_destino + b[0];
   // X′ = c·dx − s·dy and Y′ = s·dx + c·dy carry a unit coefficient of their own: it joins a1 in x
@@ -203,6 +150,45 @@ void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
   p.sc2 = p.sc * c;
   pliega_orden_tres(p, a, t.coef_x);
   pliega_orden_tres(p, b, t.coef_y);
+}
+
+// Fills t for the kind in t.tipo from n pairs in the pointer layout, with the kernels of the kind
+// given. The polynomial kinds carry each source point through the similarity of the same pairs, fit
+// a correction by least squares in the carried coordinates and fold both into the record. Sums run
+// in array order, one accumulator each.
+template <class Nucleo, class T, class Registro>
+void estima_polinomica(Nucleo nucleo, Registro& t, const CapaPtr<T>& pares, uint32_t n) {
+  if (t.tipo > 7) t.tipo = 7;
+  for (int k = 0; k < 9; ++k) t.coef_x[k] = t.coef_y[k] = T(0);
+  if (t.tipo == 0) return estima_constante(t, pares, n);
+
+  const RegistroHel2Dg<T> g = estima_hel2dg<T>(nucleo, pares, n);
+  t.xc_origen = g.xc_origen;
+  t.yc_origen = g.yc_origen;
+  t.x0_destino = g.xc_destino;
+  t.y0_destino = g.yc_destino;
+  T c = g.cos_giro, s = g.sen_giro;
+  if (t.tipo != 1) {  // the rigid kind drops the scale
+    c = c * g.escala;
+    s = s * g.escala;
+  }
+  if (t.tipo <= 2) {
+    t.coef_x[0] = c;
+    t.coef_x[1] = -s;
+    t.coef_y[0] = s;
+    t.coef_y[1] = c;
+    return;
+  }
+  T a[10], b[10];
+  ajusta_correccion(nucleo, t.tipo, pares, n, g, c, s, a, b);
+  pliega_correccion(t, g, a, b, c, s);
+}
+
+// The exported estimators: the kind of kernel is chosen here, once per call, for the similarity
+// and the normal equations alike.
+template <class T, class Registro>
+void estima_polinomica(Registro& t, const T* const* P, uint32_t n) {
+  con_nucleos([&](auto nucleo) { estima_polinomica(nucleo, t, CapaPtr<T>{P}, n); });
 }
 
 }  // namespace orienta::interno
