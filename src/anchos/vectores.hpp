@@ -29,11 +29,6 @@ ORIENTA_CON_AVX2 inline __m256 junta(const float* p) {
 ORIENTA_CON_AVX2 inline void guarda(double* p, __m256d v) { _mm256_storeu_pd(p, v); }
 ORIENTA_CON_AVX2 inline void guarda(float* p, __m256 v) { _mm256_storeu_ps(p, v); }
 ORIENTA_CON_AVX2 inline void guarda(float* p, __m128 v) { _mm_storeu_ps(p, v); }
-ORIENTA_CON_AVX2 inline __m256d suma(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
-ORIENTA_CON_AVX2 inline __m256 suma(__m256 a, __m256 b) { return _mm256_add_ps(a, b); }
-ORIENTA_CON_AVX2 inline __m128 suma(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
-ORIENTA_CON_AVX2 inline __m256d producto(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
-ORIENTA_CON_AVX2 inline __m256 producto(__m256 a, __m256 b) { return _mm256_mul_ps(a, b); }
 
 ORIENTA_CON_AVX2 inline __m256d difunde_cuatro(double x) { return _mm256_set1_pd(x); }
 ORIENTA_CON_AVX2 inline __m128 difunde_cuatro(float x) { return _mm_set1_ps(x); }
@@ -114,10 +109,10 @@ template <bool kCruzados = false, class V>
 ORIENTA_CON_AVX2 inline V suma_por_pares(V acc, V w, V x, V y, V z) {
   V v[4] = {w, x, y, z};
   traspone(v);
-  acc = suma(acc, v[0]);
-  acc = suma(acc, v[kCruzados ? 2 : 1]);
-  acc = suma(acc, v[kCruzados ? 1 : 2]);
-  return suma(acc, v[3]);
+  acc = acc + v[0];
+  acc = acc + v[kCruzados ? 2 : 1];
+  acc = acc + v[kCruzados ? 1 : 2];
+  return acc + v[3];
 }
 
 // T's vectors rounded to single precision: four doubles give half a register of floats, float

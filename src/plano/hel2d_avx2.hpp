@@ -1,7 +1,7 @@
 // The two passes of the 2D similarity on AVX2, for any layout accessor, written once for both
 // precisions: four pairs at a time in Cuatro<T> (double in a whole register, float in half of one).
-// The terms are those of terminos_hel2d and the pairs left over take suma_par_hel2d, as in the
-// portable pass, so the bits are the same.
+// The terms are those of cuadrado, escalar and vectorial, and the pairs left over take
+// suma_par_hel2d, as in the portable pass, so the bits are the same.
 //
 // Pass 1 holds the four coordinate sums (Σxs, Σys, Σxt, Σyt) as the four lanes of one register:
 // one vector addition per pair, each lane one accumulator taking the pairs in order. Pass 2 forms
@@ -62,8 +62,12 @@ ORIENTA_CON_AVX2 void centroides_hel2d_avx2(const Capa& pares, uint32_t n, T co[
 // here, to the running sums acc = (Qo, Qd, P, V); kCruzados as for suma_por_pares.
 template <bool kCruzados, class V>
 ORIENTA_CON_AVX2 inline V suma_cuatro(V acc, V xo, V yo, V xd, V yd, const V c[4]) {
+  const V dxo = xo - c[0], dyo = yo - c[1], dxd = xd - c[2], dyd = yd - c[3];
   V qo, qd, p, v;
-  terminos_hel2d(xo - c[0], yo - c[1], xd - c[2], yd - c[3], qo, qd, p, v);
+  cuadrado(dxo, dyo, qo);
+  cuadrado(dxd, dyd, qd);
+  escalar(dxo, dyo, dxd, dyd, p);
+  vectorial(dxo, dyo, dxd, dyd, v);
   return suma_por_pares<kCruzados>(acc, qo, qd, p, v);
 }
 

@@ -8,30 +8,42 @@
 
 namespace orienta::interno {
 
-// The terms of Qo, Qd, P and V of a centred pair: of one pair for a scalar V, of one pair per lane
-// for a vector. Always inlined: given vectors, it must become part of the wide kernel that calls
-// it (a copy of its own would be built for the portable target); the arguments are references for
-// the same reason, as vectors cannot be passed by value between the two targets.
+// The terms of Qo, Qd, P and V of a centred pair, into t: of one pair for a scalar V, of one pair
+// per lane for a vector. Always inlined: given vectors, they must become part of the wide kernel
+// that calls them (a copy of their own would be built for the portable target); the arguments and
+// the result are references for the same reason, as vectors cannot be passed by value between the
+// two targets.
 template <class V>
-[[gnu::always_inline]] inline void terminos_hel2d(const V& dxo, const V& dyo, const V& dxd, const V& dyd, V& qo, V& qd,
-                                                  V& p, V& v) {
-  qo = dxo * dxo + dyo * dyo;
-  qd = dxd * dxd + dyd * dyd;
-  p = dxo * dxd + dyo * dyd;
-  v = dxo * dyd - dyo * dxd;
+[[gnu::always_inline]] inline void cuadrado(const V& dx, const V& dy, V& t) {  // Qo, Qd
+  t = dx * dx + dy * dy;
+}
+template <class V>
+[[gnu::always_inline]] inline void escalar(const V& dxo, const V& dyo, const V& dxd, const V& dyd, V& t) {  // P
+  t = dxo * dxd + dyo * dyd;
+}
+template <class V>
+[[gnu::always_inline]] inline void vectorial(const V& dxo, const V& dyo, const V& dxd, const V& dyd, V& t) {  // V
+  t = dxo * dyd - dyo * dxd;
 }
 
-// Adds the terms of pair (o, d), centred on co and cd, to the running sums Qo, Qd, P and V. Each
-// term is formed in full before it is added.
+// Adds the terms of pair (o, d), centred on co and cd, to the running sums Qo, Qd, P and V, each
+// term as soon as it is formed (in this order GCC keeps the portable pass's sums in registers).
 template <class T>
 [[gnu::always_inline]] inline void suma_par_hel2d(const T* o, const T* d, const T co[2], const T cd[2], T& qo, T& qd,
                                                   T& p, T& v) {
-  T tqo, tqd, tp, tv;
-  terminos_hel2d(o[0] - co[0], o[1] - co[1], d[0] - cd[0], d[1] - cd[1], tqo, tqd, tp, tv);
-  qo = qo + tqo;
-  qd = qd + tqd;
-  p = p + tp;
-  v = v + tv;
+  const T dxo = o[0] - co[0];
+  const T dyo = o[1] - co[1];
+  const T dxd = d[0] - cd[0];
+  const T dyd = d[1] - cd[1];
+  T t;
+  cuadrado(dxo, dyo, t);
+  qo = qo + t;
+  cuadrado(dxd, dyd, t);
+  qd = qd + t;
+  escalar(dxo, dyo, dxd, dyd, t);
+  p = p + t;
+  vectorial(dxo, dyo, dxd, dyd, t);
+  v = v + t;
 }
 
 // The portable second pass: the spreads and the dot and cross sums from coordinates already

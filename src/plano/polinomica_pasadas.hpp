@@ -14,7 +14,7 @@ namespace orienta::interno {
 // The source point (dx, dy), centred, carried through the rotation (c, s) to (X′, Y′), the residual
 // (ex, ey) of the target point (ddx, ddy), centred, and the monomials past the constant one, m[1]
 // … m[U − 1] for U = 3, 6 or 10: of one pair for a scalar V, of one pair per lane for a vector.
-// Always inlined and taking references, as terminos_hel2d and for its reasons.
+// Always inlined and taking references, as the terms of the 2D similarity and for their reasons.
 template <uint32_t U, class V>
 [[gnu::always_inline]] inline void monomios(const V& dx, const V& dy, const V& ddx, const V& ddy, const V& c,
                                             const V& s, V m[10], V& ex, V& ey) {
