@@ -5,10 +5,12 @@
 // the vector widths.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "comun.hpp"
@@ -186,6 +188,32 @@ TEST(AnchosTest, LargeScratchAreaKeepsTheBits) {
     }
   }
   EXPECT_TRUE(mismos_resultados(salidas[0], salidas[1]));
+}
+
+// Each estimate reads the setting once and hands the kind down to all its passes (the similarity
+// and the normal equations of a polynomial fit, the three passes of the 3D fit). Calls made while
+// another thread keeps switching kinds must still return the bits of a quiet run, and the switching
+// must not race with them (the tsan preset watches this).
+TYPED_TEST(AnchosTest, SwitchingKernelsDuringCallsChangesNoResult) {
+  using T = TypeParam;
+  if (orienta_nucleos(1) != 1) GTEST_SKIP() << "no AVX2 on this processor";
+  const uint32_t n = 37;  // leftover pairs after groups of four and of eight
+  std::mt19937 azar(11);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<T> seis(6 * size_t(n));
+  for (size_t k = 0; k < seis.size(); ++k) seis[k] = T((k % 6 < 3 ? 0 : 4.6e6) + 1e3 * u(azar));
+  const std::vector<T> quieto = todo(seis, n);
+
+  std::atomic<bool> fin{false};
+  std::thread conmutador([&fin] {
+    for (int32_t k = 0; !fin.load(std::memory_order_relaxed); k ^= 1) orienta_nucleos(k);
+  });
+  bool iguales = true;
+  for (int vuelta = 0; vuelta < 200 && iguales; ++vuelta) iguales = mismos_resultados(quieto, todo(seis, n));
+  fin.store(true, std::memory_order_relaxed);
+  conmutador.join();
+  orienta_nucleos(1);
+  EXPECT_TRUE(iguales);
 }
 
 TEST(AnchosTest, ControlOnlyActsOnKnownRequests) {
