@@ -30,6 +30,17 @@ struct CapaPtr {
   Punto* destino(uint32_t i) const { return p[2 * size_t(i) + 1]; }
 };
 
+// The means of the coordinate sums of n pairs: sum·(1/n), the reciprocal formed once in T. The
+// wide centroid passes finish here too, so every kernel divides the same way.
+template <int D, class T>
+void medias(const T (&so)[D], const T (&sd)[D], uint32_t n, T (&origen)[D], T (&destino)[D]) {
+  const T r = T(1) / T(n);
+  for (int c = 0; c < D; ++c) {
+    origen[c] = so[c] * r;
+    destino[c] = sd[c] * r;
+  }
+}
+
 // Centroids of the D-coordinate source and target points of n pairs, read through any accessor
 // with origen(i) and destino(i). Each coordinate is one running sum in array order seeded with
 // +0, then multiplied by one reciprocal of the count: sum/n can differ from sum·(1/n) in the last
@@ -45,11 +56,7 @@ void centroides(const Capa& pares, uint32_t n, T (&origen)[D], T (&destino)[D]) 
     for (int c = 0; c < D; ++c) so[c] += o[c];
     for (int c = 0; c < D; ++c) sd[c] += d[c];
   }
-  const T r = T(1) / T(n);
-  for (int c = 0; c < D; ++c) {
-    origen[c] = so[c] * r;
-    destino[c] = sd[c] * r;
-  }
+  medias(so, sd, n, origen, destino);
 }
 
 }  // namespace orienta::interno

@@ -89,10 +89,9 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(const Centrados& centrados, uint32_t n
 }
 
 // Centroids of double points through the pair array: (Σxs, Σys, Σxt, Σyt) as the lanes of one
-// register and (Σzs, Σzt) of another, each lane one sum in pair order; then sum·(1/n), as
-// centroides does.
-ORIENTA_CON_AVX2 inline void centroides3_avx2(const CapaPtr<double, double>& pares, uint32_t n, double co[3],
-                                              double cd[3]) {
+// register and (Σzs, Σzt) of another, each lane one sum in pair order; then medias.
+ORIENTA_CON_AVX2 inline void centroides3_avx2(const CapaPtr<double, double>& pares, uint32_t n, double (&co)[3],
+                                              double (&cd)[3]) {
   __m256d xy = difunde(0.0);
   __m128d z = _mm_setzero_pd();
   for (uint32_t k = 0; k < n; ++k) {
@@ -104,13 +103,8 @@ ORIENTA_CON_AVX2 inline void centroides3_avx2(const CapaPtr<double, double>& par
   double s[6];
   guarda(s, xy);
   _mm_storeu_pd(s + 4, z);
-  const double r = 1.0 / double(n);
-  co[0] = s[0] * r;
-  co[1] = s[1] * r;
-  co[2] = s[4] * r;
-  cd[0] = s[2] * r;
-  cd[1] = s[3] * r;
-  cd[2] = s[5] * r;
+  const double so[3] = {s[0], s[1], s[4]}, sd[3] = {s[2], s[3], s[5]};
+  medias(so, sd, n, co, cd);
 }
 
 // The centring pass into the double copy, four pairs at a time: the six centred coordinates of

@@ -46,16 +46,13 @@ ORIENTA_CON_AVX2 inline __m256d desentrelaza(const double* p) {
 ORIENTA_CON_AVX2 inline __m128 desentrelaza(const float* p) { return alterna(_mm_loadu_ps(p), _mm_loadu_ps(p + 3)); }
 
 template <class T, class Capa>
-ORIENTA_CON_AVX2 void centroides_hel2d_avx2(const Capa& pares, uint32_t n, T co[2], T cd[2]) {
+ORIENTA_CON_AVX2 void centroides_hel2d_avx2(const Capa& pares, uint32_t n, T (&co)[2], T (&cd)[2]) {
   Cuatro<T> suma = difunde_cuatro(T(0));  // Σxs, Σys, Σxt, Σyt
   for (uint32_t i = 0; i < n; ++i) suma = suma + dos(pares.origen(i), pares.destino(i));
   T sumas[4];
   guarda(sumas, suma);
-  const T r = T(1) / T(n);
-  co[0] = sumas[0] * r;
-  co[1] = sumas[1] * r;
-  cd[0] = sumas[2] * r;
-  cd[1] = sumas[3] * r;
+  const T so[2] = {sumas[0], sumas[1]}, sd[2] = {sumas[2], sumas[3]};
+  medias(so, sd, n, co, cd);
 }
 
 // Adds the terms of four pairs, given as their coordinates one pair per lane and centred on c
@@ -110,7 +107,7 @@ ORIENTA_CON_AVX2 void sumas_centradas_avx2(const Capa& pares, uint32_t n, const 
 }
 
 template <class T, class Capa>
-ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, T co[2], T cd[2], T s[4]) {
+ORIENTA_CON_AVX2 void pasadas_hel2d_avx2(const Capa& pares, uint32_t n, T (&co)[2], T (&cd)[2], T s[4]) {
   centroides_hel2d_avx2(pares, n, co, cd);
   sumas_centradas_avx2(pares, n, co, cd, s);
 }
