@@ -40,6 +40,11 @@ compara("orienta.__version__ (source tree)" "${fuente}" "${VERSION}")
 ejecuta(arbol ${CMAKE_COMMAND} -E env --unset=ORIENTA_LIBRARY PYTHONPATH=${ARBOL} PYTHONDONTWRITEBYTECODE=1
         ${PYTHON} -c "${leer}")
 compara("orienta.__version__ (build tree)" "${arbol}" "${VERSION}")
+# What a pip build of python/ would stamp on the distribution (setuptools runs _version.py alone).
+string(CONCAT leer "from setuptools.config.pyprojecttoml import read_configuration\n"
+       "print(read_configuration('${PAQUETE}/pyproject.toml')['project']['version'])")
+ejecuta(pyproject ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1 ${PYTHON} -W ignore -c "${leer}")
+compara("python/pyproject.toml" "${pyproject}" "${VERSION}")
 
 if(discrepancias)
   message(FATAL_ERROR "the version is not the same everywhere:${discrepancias}")
