@@ -7,9 +7,9 @@
  *    slot 0 = ω (about x), slot 1 = φ (about y), slot 2 = κ (about z).
  *  - A 3×3 matrix is nine scalars stored by rows: element 3·i + j is row i, column j. Matrices act
  *    on column vectors, v' = M·v. Elementary rotations, by rows, with c = cos θ, s = sin θ:
- *      Rx(θ) = (1, 0, 0), (0, c, −s), (0, s, c)
- *      Ry(θ) = (c, 0, s), (0, 1, 0), (−s, 0, c)
- *      Rz(θ) = (c, −s, 0), (s, c, 0), (0, 0, 1)
+ *    - Rx(θ) = (1, 0, 0), (0, c, −s), (0, s, c)
+ *    - Ry(θ) = (c, 0, s), (0, 1, 0), (−s, 0, c)
+ *    - Rz(θ) = (c, −s, 0), (s, c, 0), (0, 0, 1)
  *  - The letters after the underscore of an angle function list the rotations in the order they act
  *    on a column vector: MatrizRotGT_ωφκ builds Rz(κ)·Ry(φ)·Rx(ω).
  *  - _dbl functions work in double precision, _fl twins in single precision throughout unless a
