@@ -1,9 +1,13 @@
-# Reads Doxygen's warning log AVISOS and fails on any warning but those about the header EXENTA:
-# located in it, or placed by Doxygen at <NAME> for a function or record EXENTA declares. Those are
-# listed and counted, without failing, until that header's comments are complete.
+# Reads Doxygen's warning log AVISOS and fails on any warning but those about the header EXENTA, if
+# given: located in it, or placed by Doxygen at <NAME> for a function or record EXENTA declares.
+# Those are counted, without failing, until that header's comments are complete.
 file(READ ${AVISOS} texto)
-file(READ ${EXENTA} exenta)
-get_filename_component(nombre_exenta ${EXENTA} NAME)
+set(exenta "")
+set(nombre_exenta "")
+if(EXENTA)
+  file(READ ${EXENTA} exenta)
+  get_filename_component(nombre_exenta ${EXENTA} NAME)
+endif()
 # Warning text may hold ; [ and ], which CMake's lists would take as their own.
 string(REPLACE ";" "<pyc>" texto "${texto}")
 string(REPLACE "[" "<ac>" texto "${texto}")
@@ -31,7 +35,9 @@ foreach(linea IN LISTS lineas)
     set(actual "${linea}")
     set(exento OFF)
     get_filename_component(archivo "${donde}" NAME)
-    if(archivo STREQUAL nombre_exenta)
+    if(nombre_exenta STREQUAL "")
+      # Nothing is exempt.
+    elseif(archivo STREQUAL nombre_exenta)
       set(exento ON)
     elseif(donde MATCHES "^<([A-Za-z_][A-Za-z_0-9]*)>$")
       set(miembro "${CMAKE_MATCH_1}")
