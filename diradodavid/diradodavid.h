@@ -8,7 +8,7 @@
 #ifndef DIRADODAVID_H
 #define DIRADODAVID_H
 
-#include <stdint.h>
+#include <stdint.h>  // NOLINT(modernize-deprecated-headers): a C header, installed for C hosts too
 
 #ifndef DIRADODAVID_API
 #  if defined(__GNUC__)

@@ -26,7 +26,7 @@ from ._descritas import __all__ as _descritas_all
 from ._biblioteca import (Hel2D_dbl, Hel2D_fl, Hel2Dg_dbl, Hel2Dg_fl, Hel3Dg_dbl, Hel3Dg_fl,  # noqa: F401
                           SenosCosenos, Terna, Trans_Polinomica2D_dbl, Trans_Polinomica2D_fl)
 
-__version__ = "1.0.0"
+from ._version import VERSION as __version__
 library_path = _biblioteca.ruta
 """The path (or loader name) liborienta was loaded from."""
 

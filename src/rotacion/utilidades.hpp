@@ -4,6 +4,7 @@
 #define ORIENTA_ROTACION_UTILIDADES_HPP
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace orienta::interno {
@@ -63,7 +64,7 @@ Orden3 ordena_longitudes(const T (&l)[3]) {
 template <class T>
 int32_t convierte_en_rotacion(T* m) {
   T filas[3], columnas[3];
-  for (int i = 0; i < 3; ++i)
+  for (std::ptrdiff_t i = 0; i < 3; ++i)
     filas[i] = (m[3 * i] * m[3 * i] + m[3 * i + 1] * m[3 * i + 1]) + m[3 * i + 2] * m[3 * i + 2];
   for (int j = 0; j < 3; ++j) columnas[j] = (m[j] * m[j] + m[3 + j] * m[3 + j]) + m[6 + j] * m[6 + j];
   const Orden3 of = ordena_longitudes(filas);
