@@ -176,6 +176,21 @@ def memoria(limite_mb):
         assert estado == 0 and errores == b"", errores
         picos.append(uso.ru_maxrss / 1024)
     assert picos[1] - picos[0] < 8 and picos[1] < limite_mb, f"peak RSS {picos} MB"
+    # A fit keeps each pair once: coordinates, line, id and what is printed of it (v, w), not the
+    # cofactors nor the slack of vectors grown by doubling. Under sanitizers only apply's flatness
+    # is checked (their allocators keep freed blocks).
+    if limite_mb <= 100:
+        picos = []
+        for n in (20000, 220000):
+            pares = escribe("".join(f"P{k} {k * 0.25} {k * 0.5} {k % 7}.5 {k * 0.25 + 1} {k * 0.5 - 2} {k % 7}.25\n"
+                                    for k in range(n)))
+            p = subprocess.Popen([ORIENTA, "helmert3d", pares], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            errores = p.stderr.read()
+            _, estado, uso = os.wait4(p.pid, 0)
+            assert estado == 0, errores
+            picos.append(uso.ru_maxrss / 1024)
+        por_par = (picos[1] - picos[0]) * 2**20 / 200000
+        assert por_par < 200, f"fit peak RSS {picos} MB: {por_par:.0f} bytes a pair"
     # On a terminal the same run reports progress on standard error.
     maestro, esclavo = pty.openpty()
     r = subprocess.run([ORIENTA, "apply", t], input=bloque * 7, stdout=subprocess.DEVNULL, stderr=esclavo)

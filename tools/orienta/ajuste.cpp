@@ -244,7 +244,7 @@ bool finitos(const double* p, size_t n) {
 // whatever was asked, and --described is measured against it.
 void optimo(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, std::vector<double>& qvv) {
   const orienta_pares p = pares_de(c, a.descrito || !o.umbral ? 0.0 : *o.umbral);
-  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.data(), nullptr, a.excluido.data()};
+  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), nullptr, a.excluido.data()};
   const int32_t estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
   if (estado < 0) refusa(estado, m, c, a.modelo, p);
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
@@ -374,7 +374,8 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
   a.v.assign(n * size_t(dim), kNaN);
   a.w.assign(n * size_t(dim), kNaN);
   a.excluido.assign(n, 0);
-  std::vector<double> qvv(n * size_t(dim), kNaN);
+  // The cofactors only weigh the residuals of a described estimate: not kept otherwise.
+  std::vector<double> qvv(a.descrito ? n * size_t(dim) : 0, kNaN);
   if (a.modelo != 0) {
     optimo(m, o, c, a, qvv);
     if (!a.descrito) {
