@@ -94,7 +94,9 @@ def modelo_nombrado(registro, donde=""):
         if "order" in registro:
             _mal(donde, "order", "a poly2d has order 2 or 3")
         _mal(donde, None, "lacks 'order', a field a poly2d needs")
-    _mal(donde, "model", f"unknown model {nombre!r} (helmert3d, helmert2d, affine2d or poly2d of order 2 or 3)")
+    nombres = ", ".join(m.name + (" of order 2 or 3" if m.name == "poly2d" else "")
+                        for m in MODELOS.values() if m.order != 3)
+    _mal(donde, "model", f"unknown model {nombre!r} ({nombres})")
 
 
 def _numero(v):

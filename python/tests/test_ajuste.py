@@ -12,6 +12,7 @@ from conftest import desalinea, lee_pares, mismos_bits
 # (name, control file, dim, fit, the command-line tool's arguments for the same fit)
 MODELOS = [
     ("helmert3d", "control3d.txt", 3, orienta.helmert3d, ["helmert3d", "--units", "rad"]),
+    ("rigid3d", "control3d.txt", 3, orienta.rigid3d, ["helmert3d", "--rigid", "--units", "rad"]),
     ("helmert2d", "control2d.txt", 2, orienta.helmert2d, ["helmert2d", "--units", "rad"]),
     ("affine2d", "control2d.txt", 2, orienta.affine2d, ["poly2d", "--kind", "affine"]),
     ("poly2d-2", "control2d.txt", 2, lambda s, t: orienta.poly2d(s, t, 2), ["poly2d", "--kind", "2"]),

@@ -21,8 +21,8 @@ constexpr double kUmbralHabitual = 3.29;  // |w| flag without --snoop: two-sided
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The adjustment model of a command; 0 where there is none (poly2d constant and rigid).
-int32_t modelo_de(Orden m, uint32_t tipo) {
-  if (m == Orden::helmert3d) return ORIENTA_HELMERT3D;
+int32_t modelo_de(Orden m, uint32_t tipo, bool rigido = false) {
+  if (m == Orden::helmert3d) return rigido ? ORIENTA_RIGIDO3D : ORIENTA_HELMERT3D;
   if (m == Orden::helmert2d) return ORIENTA_HELMERT2D;
   switch (tipo) {
     case 0:
@@ -368,7 +368,7 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
     throw Fallo(c.nombre + ": " + std::to_string(n) + " point pair" + (n == 1 ? "" : "s") + "; " + nombre_orden(m) +
                 " needs at least " + std::to_string(minimo));
   Ajuste a;
-  a.modelo = modelo_de(m, o.tipo);
+  a.modelo = modelo_de(m, o.tipo, o.rigido);
   a.descrito = o.descrita || a.modelo == 0;
   a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
   a.v.assign(n * size_t(dim), kNaN);

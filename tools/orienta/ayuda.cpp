@@ -74,7 +74,7 @@ constexpr const char* kDescrita =
                  the reduced coordinates); residuals are computed in double
 )";
 
-constexpr const char* k3d = R"(usage: orienta helmert3d [--sigma [--sigmas N]] [--snoop [K]] [--plot F.svg]
+constexpr const char* k3d = R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K]] [--plot F.svg]
                          [--described [--general] [--float]] [--units rad|deg|gon] [--json]
                          [--ids yes|no] [--decimal-comma] [FILE]
 
@@ -82,10 +82,12 @@ Estimates the 3D similarity target = T + scale*R*source, R = Rz(kappa)*Ry(phi)*R
 the translation T, the angles, the scale and its deviation from 1 in ppm, the centred form,
 each pair's residual, and the RMS in plan and height.
 Columns: [id] source x y z target x y z [sigma [sigma]]. At least 3 pairs, not on one line.
+With --rigid the scale is held at 1 (a rigid motion, 6 parameters; the record's model is rigid3d).
 )";
 
 constexpr const char* k3dOpciones =
-    R"(  --sigmas N     with --sigma: N = 1 or 2 sigma a line, for a file whose first line reads
+    R"(  --rigid        hold the scale at 1: the least-squares rotation and translation alone
+  --sigmas N     with --sigma: N = 1 or 2 sigma a line, for a file whose first line reads
                  both ways (8 numbers after a whole-number first column)
   --general      with --described: start from the linear least-squares map (from 9 pairs)
                  instead of the best rotation about z

@@ -37,6 +37,7 @@ struct Opciones {
   bool descrita = false;  // --described: the library's own estimators instead of the adjustment
   bool flotante = false;  // --float (described only)
   bool general = false;   // --general (described helmert3d only)
+  bool rigido = false;    // helmert3d --rigid: the scale held at 1
   Unidad unidad = Unidad::deg;
   uint32_t tipo = 3;  // poly2d --kind, as the described record's kind code
   bool con_sigma = false;

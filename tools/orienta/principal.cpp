@@ -163,6 +163,7 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
   }
   if (!o.descrita && o.flotante) return uso_mal(orden, "--float applies only with --described");
   if (!o.descrita && o.general) return uso_mal(orden, "--general applies only with --described");
+  if (o.descrita && o.rigido) return uso_mal(orden, "--rigid is an adjustment: it does not combine with --described");
   if (o.descrita && (o.con_sigma || o.umbral))
     return uso_mal(orden, "--sigma and --snoop need the adjustment: drop --described");
   if (orden == "poly2d" && o.tipo <= 1 && (o.con_sigma || o.umbral))
@@ -203,6 +204,7 @@ int ejecuta(int argc, char** argv) {
   }
   if (orden == "helmert3d") {
     app.add_flag("--general", o.general);
+    app.add_flag("--rigid", o.rigido);
     app.add_option("--sigmas", x.sigmas);
   }
   if (orden == "poly2d") app.add_option("--kind", x.tipo);

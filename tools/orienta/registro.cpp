@@ -21,8 +21,20 @@ const orienta_modelo_info& modelo(int32_t codigo) {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr int32_t kModelos[] = {ORIENTA_HELMERT3D, ORIENTA_HELMERT2D, ORIENTA_AFIN2D, ORIENTA_POLI2D_2,
-                                ORIENTA_POLI2D_3};
+// The library's model table, read from code 1 on: a model it adds is read and written here too.
+template <class F>
+void cada_modelo(F&& f) {
+  for (int32_t c = 1; orienta_modelo(c) != nullptr; ++c) f(*orienta_modelo(c));
+}
+
+std::string nombres_de_modelos() {
+  std::string r;
+  cada_modelo([&](const orienta_modelo_info& m) {
+    if (m.modelo == ORIENTA_POLI2D_3) return;  // said once, with its orders
+    r += (r.empty() ? "" : ", ") + std::string(m.nombre) + (m.modelo == ORIENTA_POLI2D_2 ? " of order 2 or 3" : "");
+  });
+  return r;
+}
 
 [[noreturn]] void mal(const std::string& fichero, const char* campo, const std::string& que) {
   throw Fallo(fichero + ": transform" + (campo ? std::string(" '") + campo + "'" : std::string()) + ": " + que);
@@ -60,15 +72,15 @@ const orienta_modelo_info& modelo_nombrado(const Json& j, const std::string& fic
     mal(fichero, nullptr, "no 'transform' object with a 'model' (write one with a fitting command's --json)");
   const std::string nombre = j.at("model").get<std::string>();
   const Json orden = j.value("order", Json(1));
-  for (int32_t c : kModelos) {
-    const orienta_modelo_info& m = modelo(c);
-    if (nombre == m.nombre && (std::string(m.nombre) != "poly2d" || orden == Json(m.orden))) return m;
-  }
+  const orienta_modelo_info* hallado = nullptr;
+  cada_modelo([&](const orienta_modelo_info& m) {
+    if (!hallado && nombre == m.nombre && (std::string(m.nombre) != "poly2d" || orden == Json(m.orden))) hallado = &m;
+  });
+  if (hallado) return *hallado;
   if (nombre == "poly2d")
     mal(fichero, j.contains("order") ? "order" : nullptr,
         j.contains("order") ? "a poly2d has order 2 or 3" : std::string("lacks 'order', a field a poly2d needs"));
-  mal(fichero, "model",
-      "unknown model '" + id_visible(nombre) + "' (helmert3d, helmert2d, affine2d or poly2d of order 2 or 3)");
+  mal(fichero, "model", "unknown model '" + id_visible(nombre) + "' (" + nombres_de_modelos() + ")");
 }
 
 }  // namespace
