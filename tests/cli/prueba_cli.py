@@ -128,6 +128,32 @@ def snooping():
              (datos[0].rstrip() + " 0\n", "must be positive"))
     for texto, causa in malos:
         assert causa in corre("helmert3d", "--sigma", entrada=texto, estado=2).stderr
+    # Family-wise: on 2,000 clean pairs (6,000 tests) the per-test threshold throws good points
+    # out, the Šidák one for α = 0.05 keeps them and still finds a 0.25 m blunder.
+    import random
+    from statistics import NormalDist
+    g = random.Random(4)
+    lineas = []
+    for k in range(2000):
+        p = [g.uniform(-500, 500) + c for c in (5e5, 4.5e6, 300)]
+        q = [x * 1.00001 + t + g.gauss(0, 0.01) for x, t in zip(p, (12.0, -7.0, 3.0))]
+        lineas.append(f"P{k} " + " ".join(repr(x) for x in p + q))
+    limpio = "\n".join(lineas) + "\n"
+    por_prueba = json.loads(corre("helmert3d", "--snoop", "--json", entrada=limpio).stdout)
+    familia = json.loads(corre("helmert3d", "--snoop-alpha", "0.05", "--json", entrada=limpio).stdout)
+    assert len(por_prueba["excluded"]) > 0 and familia["excluded"] == []
+    k = NormalDist().inv_cdf(1 - (1 - 0.95 ** (1 / 6000)) / 2)
+    cerca(familia["threshold"], k, 1e-9, "Sidak threshold")
+    assert familia["threshold_alpha"] == 0.05
+    campos = lineas[700].split()
+    campos[6] = repr(float(campos[6]) + 0.25)
+    lineas[700] = " ".join(campos)
+    texto = corre("helmert3d", "--snoop-alpha", "0.05", entrada="\n".join(lineas) + "\n").stdout
+    assert "family-wise alpha 0.05 over 6000 tests), residuals against the final fit: P700\n" in texto
+    assert json.loads(corre("helmert3d", "--snoop-alpha", "0.05", "--json", entrada="\n".join(lineas) + "\n").stdout)["excluded"] == ["P700"]
+    for malo, causa in ((["--snoop-alpha", "1"], "between 0 and 1"), (["--snoop", "3", "--snoop-alpha", "0.1"], "give one"),
+                        (["--described", "--snoop-alpha", "0.1"], "drop --described")):
+        assert causa in corre("helmert3d", *malo, entrada=limpio, estado=2).stderr
 
 
 def aplica():

@@ -34,6 +34,20 @@ int32_t modelo_de(Orden m, uint32_t tipo, bool rigido = false) {
   }
 }
 
+// The |w| that one of m standard normal tests exceeds with probability α_1, where α_1 is Šidák's
+// share of the family-wise α: 1 − (1 − α)^(1/m). erfc(k/√2) falls monotonically, so bisection
+// finds k to the last bit without an inverse function.
+double umbral_sidak(double alfa, double m) {
+  const double uno = -std::expm1(std::log1p(-alfa) / m);
+  double bajo = 0.0, alto = 40.0;
+  for (int i = 0; i < 200 && alto - bajo > 0.0; ++i) {
+    const double medio = 0.5 * (bajo + alto);
+    if (medio == bajo || medio == alto) break;
+    (std::erfc(medio / std::sqrt(2.0)) > uno ? bajo : alto) = medio;
+  }
+  return alto;
+}
+
 // Fewest pairs: the adjustment model's, and for the described-only kinds one per two parameters.
 uint32_t minimo_pares(Orden m, uint32_t tipo) {
   const int32_t codigo = modelo_de(m, tipo);
@@ -243,7 +257,7 @@ bool finitos(const double* p, size_t n) {
 // The least-squares optimum, in every mode: it names the cause of a degenerate set the same way
 // whatever was asked, and --described is measured against it.
 void optimo(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, std::vector<double>& qvv) {
-  const orienta_pares p = pares_de(c, a.descrito || !o.umbral ? 0.0 : *o.umbral);
+  const orienta_pares p = pares_de(c, a.descrito || !(o.umbral || o.alfa) ? 0.0 : a.umbral);
   orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), nullptr, a.excluido.data()};
   const int32_t estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
   if (estado < 0) refusa(estado, m, c, a.modelo, p);
@@ -371,6 +385,7 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
   a.modelo = modelo_de(m, o.tipo, o.rigido);
   a.descrito = o.descrita || a.modelo == 0;
   a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
+  if (o.alfa) a.umbral = umbral_sidak(*o.alfa, double(n) * dim), a.alfa = *o.alfa;
   a.v.assign(n * size_t(dim), kNaN);
   a.w.assign(n * size_t(dim), kNaN);
   a.excluido.assign(n, 0);

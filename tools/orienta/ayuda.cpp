@@ -56,6 +56,9 @@ target and standardized residuals w (Pope's tau; Baarda's with --sigma), flagged
                  same count); prints the global chi2 test. A sigma lies within 1e-150 ... 1e150
   --snoop [K]    data snooping: exclude the worst pair while its |w| exceeds K (default
                  3.29), refit; excluded pairs are listed with residuals against the final fit
+  --snoop-alpha A  data snooping with the threshold that all the tests together (one per
+                 coordinate) exceed on clean data with probability A (Sidak: each test at
+                 1 - (1 - A)^(1/m)), so a large clean set keeps its points; stated in the report
   --plot F.svg   draw the points in plan with their exaggerated residual vectors; written
                  only when the run succeeds, and never over a file the run reads
   --json         print one JSON document instead of the table; its "transform" is what
@@ -74,7 +77,8 @@ constexpr const char* kDescrita =
                  the reduced coordinates); residuals are computed in double
 )";
 
-constexpr const char* k3d = R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K]] [--plot F.svg]
+constexpr const char* k3d =
+    R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
                          [--described [--general] [--float]] [--units rad|deg|gon] [--json]
                          [--ids yes|no] [--decimal-comma] [FILE]
 
@@ -94,7 +98,8 @@ constexpr const char* k3dOpciones =
   --units U      angles in rad, deg (default) or gon
 )";
 
-constexpr const char* k2d = R"(usage: orienta helmert2d [--sigma] [--snoop [K]] [--plot F.svg] [--described [--float]]
+constexpr const char* k2d =
+    R"(usage: orienta helmert2d [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg] [--described [--float]]
                          [--units rad|deg|gon] [--json] [--ids yes|no] [--decimal-comma] [FILE]
 
 Estimates the 2D similarity target = T + scale*R*source and prints T, the rotation angle
@@ -106,7 +111,8 @@ Columns: [id] source x y target x y [sigma]. At least 2 pairs with distinct sour
 constexpr const char* kUnidades = R"(  --units U      angles in rad, deg (default) or gon
 )";
 
-constexpr const char* kPoly = R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K]] [--plot F.svg]
+constexpr const char* kPoly =
+    R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
                       [--described [--float]] [--json] [--ids yes|no] [--decimal-comma] [FILE]
 
 Fits x' = x0 + sum cx[k]*term k, y' = y0 + sum cy[k]*term k in dx = x - xc, dy = y - yc

@@ -43,6 +43,7 @@ struct Opciones {
   bool con_sigma = false;
   int sigmas = 0;                // --sigmas N: σ a line (0: 1 or 2 as the first line settles)
   std::optional<double> umbral;  // --snoop K
+  std::optional<double> alfa;    // --snoop-alpha A: the family-wise threshold for A
   std::string dibujo;            // --plot FILE.svg
   bool inversa = false;          // apply --inverse
   Ids ids = Ids::automatico;
@@ -254,6 +255,7 @@ struct Ajuste {
   std::vector<double> v, w;     // dim a pair
   std::vector<uint8_t> excluido;
   double umbral = 0;
+  double alfa = 0;       // the family-wise α the threshold was derived from (0: given or usual)
   int32_t estado3d = 0;  // described helmert3d status
   bool general = false;
   double vtpv = 0, vtpv_optimo = 0, cota = 0;

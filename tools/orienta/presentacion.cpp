@@ -224,6 +224,11 @@ Vista vista(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
   }
 }
 
+// Where the threshold came from, when --snoop-alpha set it.
+std::string alfa_texto(const Ajuste& a, const Conjunto& c) {
+  return ": Sidak, family-wise alpha " + corto(a.alfa) + " over " + std::to_string(c.n() * size_t(c.dim)) + " tests";
+}
+
 std::string valor_texto(double x, int decimales) { return decimales < 0 ? cientifico(x, 14) : fijo(x, decimales); }
 
 void imprime_filas(const std::vector<Fila>& filas, int ancho) {
@@ -289,9 +294,10 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
   const int dim = c.dim;
   size_t ancho = 12;
   for (size_t k = 0; k < c.n(); ++k) ancho = std::max(ancho, std::min<size_t>(32, ancho_visible(etiqueta_id(c, k))));
-  std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s\n  %s",
+  std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s%s\n  %s",
               a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
-              fijo(a.umbral, 2).c_str(), rellena("id", ancho, false).c_str());
+              fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a, c).substr(2) + ")").c_str() : "",
+              rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
@@ -320,8 +326,8 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
                 fijo(rms(a.v, a.excluido, 3, 2, 3), 4).c_str());
   std::printf("%s\n", a.e.excluidos > 0 ? " (excluded pairs left out)" : "");
   if (a.e.excluidos > 0) {
-    std::printf("\n  excluded by data snooping (|w| > %s), residuals against the final fit:",
-                fijo(a.umbral, 2).c_str());
+    std::printf("\n  excluded by data snooping (|w| > %s%s), residuals against the final fit:",
+                fijo(a.umbral, 2).c_str(), a.alfa > 0 ? alfa_texto(a, c).c_str() : "");
     for (size_t k = 0; k < c.n(); ++k)
       if (a.excluido[k]) std::printf(" %s", etiqueta_id(c, k).c_str());
     std::printf("\n");
@@ -343,6 +349,7 @@ void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opcion
     j["chi2_p"] = a.e.chi2_p;
   }
   j["threshold"] = a.umbral;
+  if (a.alfa > 0) j["threshold_alpha"] = a.alfa;
   Json par = Json::object();
   const size_t u = std::min(ps.size(), a.valores.size());
   for (size_t k = 0; k < u; ++k) {

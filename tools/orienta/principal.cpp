@@ -135,7 +135,7 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
 // The options as given, checked against each other. Returns an exit status when the run ends
 // here (help, a bad option), or -1 to go on.
 struct Textos {
-  std::string unidad = "deg", tipo, umbral, fichero, transformacion, ids, sigmas;
+  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
@@ -156,6 +156,14 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
       return uso_mal(orden, "--snoop needs a positive threshold, a finite number, not '" + x.umbral + "'");
     o.umbral = k;
   }
+  if (!x.alfa.empty()) {
+    double a = 0;
+    const auto r = std::from_chars(x.alfa.data(), x.alfa.data() + x.alfa.size(), a);
+    if (r.ec != std::errc() || r.ptr != x.alfa.data() + x.alfa.size() || !(a > 0 && a < 1))
+      return uso_mal(orden, "--snoop-alpha needs a probability between 0 and 1, such as 0.05, not '" + x.alfa + "'");
+    if (o.umbral) return uso_mal(orden, "--snoop and --snoop-alpha both set the threshold: give one");
+    o.alfa = a;
+  }
   if (orden == "poly2d") {
     if (x.tipo.empty()) return uso_mal(orden, "--kind is required");
     if (!lee_tipo(x.tipo, o.tipo))
@@ -164,9 +172,9 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
   if (!o.descrita && o.flotante) return uso_mal(orden, "--float applies only with --described");
   if (!o.descrita && o.general) return uso_mal(orden, "--general applies only with --described");
   if (o.descrita && o.rigido) return uso_mal(orden, "--rigid is an adjustment: it does not combine with --described");
-  if (o.descrita && (o.con_sigma || o.umbral))
+  if (o.descrita && (o.con_sigma || o.umbral || o.alfa))
     return uso_mal(orden, "--sigma and --snoop need the adjustment: drop --described");
-  if (orden == "poly2d" && o.tipo <= 1 && (o.con_sigma || o.umbral))
+  if (orden == "poly2d" && o.tipo <= 1 && (o.con_sigma || o.umbral || o.alfa))
     return uso_mal(orden, "--sigma and --snoop need a kind the adjustment fits (similarity, affine, 1, 2 or 3)");
   return -1;
 }
@@ -200,6 +208,7 @@ int ejecuta(int argc, char** argv) {
     app.add_flag("--float", o.flotante);
     app.add_flag("--sigma", o.con_sigma);
     app.add_option("--snoop", x.umbral);
+    app.add_option("--snoop-alpha", x.alfa);
     app.add_option("--plot", o.dibujo);
   }
   if (orden == "helmert3d") {
