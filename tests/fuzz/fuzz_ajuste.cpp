@@ -28,12 +28,12 @@ double real(Lector& l, bool entero) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   Lector l(datos, tam);
-  const int32_t modelo = 1 + l.byte() % 6;  // 6 is an unknown model
+  const int32_t modelo = 1 + l.byte() % 7;  // 7 is an unknown model
   const uint8_t opciones = l.byte();
   const bool entero = opciones & 1, con_sigma = opciones & 2, dos_sigmas = opciones & 4;
   const double umbral = opciones & 8 ? 2.0 + (l.byte() % 16) * 0.25 : 0.0;
   const uint32_t n = l.byte() % 24;
-  const int dim = modelo == ORIENTA_HELMERT3D ? 3 : 2, spp = dos_sigmas ? 2 : 1;
+  const int dim = modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_RIGIDO3D ? 3 : 2, spp = dos_sigmas ? 2 : 1;
   std::vector<double> o(dim * n + 1), d(dim * n + 1), sigma(spp * n + 1);
   for (uint32_t i = 0; i < n; ++i) {
     for (int k = 0; k < dim; ++k) o[dim * i + k] = real(l, entero);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   uint32_t marcados = 0;
   for (uint32_t i = 0; i < n; ++i) marcados += fuera[i];
   EXIGE(marcados == e.excluidos);
-  if (modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_HELMERT2D)
+  if (modelo == ORIENTA_HELMERT3D || modelo == ORIENTA_HELMERT2D || modelo == ORIENTA_RIGIDO3D)
     EXIGE(std::isfinite(t.escala) && t.escala > 0 && es_rotacion(t.rotacion, 1e-12));
   const char* campo = "";
   EXIGE(orienta_valida(&t, &campo) == ORIENTA_OK && campo == nullptr);
