@@ -112,3 +112,12 @@ def test_the_statistics_have_english_names(datos):
     assert (f.used, f.excluded_count, f.with_sigma, f.reflected) == (10, 0, False, False)
     assert f.redundancy == f.stats.redundancia and f.sigma0 == f.stats.sigma0
     assert np.allclose(f.translation, f.parameters[:3], rtol=0, atol=0)
+
+
+def test_the_ctypes_records_have_the_sizes_of_the_c_header():
+    # The header's static assertions fix these sizes; a field missing here would shift the rest.
+    from orienta import _biblioteca as b
+    import ctypes
+    assert ctypes.sizeof(b.Acumulador) == 4 * 4 + 8 + 128 * 8
+    assert ctypes.sizeof(b.Solucion) == 4 * 4 + 8 + 8 + ctypes.sizeof(b.Transformacion) + 176 * 8
+    assert ctypes.sizeof(b.Transformacion) == 8 + 8 * (3 + 3 + 9 + 1 + 9 + 3 + 9 + 9)

@@ -1,5 +1,6 @@
 /* Compiled as strict C11: the public header must need nothing from C++. */
 #include "orienta.h"
+#include "orienta_ajuste.h"
 
 #include <stddef.h>
 
@@ -13,5 +14,9 @@ _Static_assert(sizeof(Hel3Dg_dbl) == 16 * sizeof(double), "Hel3Dg_dbl");
 _Static_assert(sizeof(Hel3Dg_fl) == 16 * sizeof(float), "Hel3Dg_fl");
 _Static_assert(offsetof(Trans_Polinomica2D_dbl, xc_origen) == 8, "Trans_Polinomica2D_dbl");
 _Static_assert(offsetof(Trans_Polinomica2D_fl, xc_origen) == 4, "Trans_Polinomica2D_fl");
+/* The fit's records travel as bytes (between processes, to disk): sizes fixed, no padding. */
+_Static_assert(sizeof(orienta_acumulador) == 4 * 4 + 8 + 128 * 8, "orienta_acumulador");
+_Static_assert(sizeof(orienta_solucion) == 4 * 4 + 8 + 8 + sizeof(orienta_transformacion) + 176 * 8,
+               "orienta_solucion");
 
 FuncGmatriz cabecera_c_recuperador(void) { return Gmatriz_ωφκ_seg; }
