@@ -11,7 +11,7 @@ from . import _biblioteca as _b
 from . import _registro as _r
 from ._entrada import mismo_numero, puntos
 
-__all__ = ["Transformation", "FitResult", "FitError", "helmert3d", "rigid3d", "helmert2d", "affine2d", "poly2d", "load"]
+__all__ = ["Transformation", "FitResult", "FitError", "sidak_threshold", "helmert3d", "rigid3d", "helmert2d", "affine2d", "poly2d", "load"]
 
 # Model codes of orienta_ajuste.h; everything else about a model comes from the library's table.
 _HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3, _RIGIDO3D = 1, 2, 3, 4, 5, 6
@@ -395,6 +395,22 @@ class _Pasada:
                 raise FitError(estado)
             self._hechos[campo] = a
         return self._hechos[campo]
+
+
+def sidak_threshold(alpha, tests):
+    """The snooping threshold at which all of `tests` standard normal tests together (one per
+    coordinate: dim·n) exceed it on clean data with probability alpha (Šidák: each at
+    1 − (1 − alpha)^(1/tests)); pass it as ``snoop=``. The command-line tool's ``--snoop-alpha``.
+
+    Large clean sets keep their points with it, where the per-test 3.29 excludes about one
+    observation in a thousand.
+    """
+    import statistics
+    a, m = float(alpha), int(tests)
+    if not (0 < a < 1) or m < 1:
+        raise ValueError(f"alpha must lie between 0 and 1 and tests be ≥ 1, got {alpha!r}, {tests!r}")
+    una = -math.expm1(math.log1p(-a) / m)
+    return -statistics.NormalDist().inv_cdf(una / 2)  # from the lower tail: no 1 − tiny rounding
 
 
 def _umbral(snoop):

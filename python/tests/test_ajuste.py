@@ -148,6 +148,17 @@ def test_rigid_motion_keeps_the_scale_at_one():
     assert orienta.load(rigido.to_json()).model == "rigid3d"
 
 
+def test_the_family_wise_threshold_keeps_a_clean_set_and_finds_a_blunder():
+    S, T = _nube(3000, 9)
+    k = orienta.sidak_threshold(0.05, 3 * 3000)
+    assert abs(k - 4.5373) < 1e-4  # 0.05 over 9,000 tests: each at 5.7e-6, two-sided
+    assert orienta.helmert3d(S, T, snoop=True).excluded_count > 0 and orienta.helmert3d(S, T, snoop=k).excluded_count == 0
+    T[1234, 2] += 0.2
+    assert np.flatnonzero(orienta.helmert3d(S, T, snoop=k).excluded).tolist() == [1234]
+    with pytest.raises(ValueError, match="alpha"):
+        orienta.sidak_threshold(1.5, 10)
+
+
 def test_a_bad_pair_is_named_by_its_index():
     S, T = _nube(40, 8)
     T[17, 1] = np.inf

@@ -72,27 +72,92 @@ int32_t bloque_valido(int32_t modelo, int32_t spp, const orienta_pares* b, bool 
   return pares_leidos ? primer_par_malo(modelo, *b, malo) : ORIENTA_OK;
 }
 
+// A bound on v²·p/r, at solution s, of every pair the list of the pass at s0 left out: each had
+// at most the list's floor there. A linear map moves a pair's weighted residual by at most
+// δ = ‖ΔM‖·a + |Δ image of the centre|·b, and m pairs leaving raise no leverage above
+// h / (1 − m·dim·h). Infinite where no bound holds (polynomials, large leverages).
+double cota_fuera(const Lista& l, const orienta_solucion& s0, const orienta_solucion& s, uint32_t quitados, int dim) {
+  if (!es_momentos(s.modelo) && s.modelo != ORIENTA_HELMERT2D && s.modelo != ORIENTA_AFIN2D) return INFINITY;
+  const orienta_transformacion &t0 = s0.t, &t = s.t;
+  double dm = 0.0, dy = 0.0;
+  for (int i = 0; i < dim; ++i) {
+    double y = t.centro_destino[i];
+    for (int j = 0; j < dim; ++j) {
+      const double d = t.matriz[3 * i + j] - t0.matriz[3 * i + j];
+      dm += d * d;
+      y += t.matriz[3 * i + j] * (t0.centro_origen[j] - t.centro_origen[j]);
+    }
+    dy += (y - t0.centro_destino[i]) * (y - t0.centro_destino[i]);
+  }
+  const double delta = std::sqrt(dm) * std::sqrt(l.a2) + std::sqrt(dy) * std::sqrt(l.b2);
+  const double resto = 1.0 - double(quitados) * dim * l.h;
+  if (!(resto > 0.5) || !(l.h / resto < 0.5)) return INFINITY;
+  const double raiz = std::sqrt(l.suelo()) + delta;
+  // The margin covers the rounding of the pass and of this bound, and the solution's effect on
+  // the leverages beyond the pairs removed.
+  return raiz * raiz / (1.0 - l.h / resto) * (1.0 + 1e-6) + 1e-300;
+}
+
+// The next candidate without a pass over every pair: the listed pairs at the new solution, if
+// the largest of them exceeds what any other pair can reach. False when a pass is needed.
+bool candidato_listado(const Datos& x, const uint8_t* excluido, const Lista& l, const orienta_solucion& s0,
+                       const orienta_solucion& s, uint32_t quitados, int dim, Pasada& p) {
+  double mejor = -1.0;
+  uint32_t cual = UINT32_MAX;
+  for (int k = 0; k < l.n; ++k) {
+    const uint32_t i = l.c[k].second;
+    if (excluido[i]) continue;
+    const Pasada q = pasa(s, x.uno(i), nullptr, 1.0, nullptr, true);
+    if (q.peor == UINT32_MAX) continue;
+    if (q.mayor2 > mejor || (q.mayor2 == mejor && i < cual)) mejor = q.mayor2, cual = i;
+  }
+  if (cual == UINT32_MAX || !(mejor > cota_fuera(l, s0, s, quitados, dim))) return false;
+  p.peor = cual, p.mayor2 = mejor, p.mayor = std::sqrt(mejor);
+  return true;
+}
+
 // Data snooping: while the worst observation the fit controls exceeds the threshold, its pair
-// leaves the accumulator and the fit is solved again; each step costs one residual pass. Stops
-// where removing the pair would leave no redundancy or a degenerate set (that pair is kept).
-// Returns the last pass, that of the final fit.
+// leaves the accumulator and the fit is solved again. Stops where removing the pair would leave
+// no redundancy or a degenerate set (that pair is kept). A pass over every pair finds the
+// candidate and lists the runners-up; while the best of those provably beats every pair not
+// listed, the next candidate comes from the list alone, and σ0 from the last pass (removing pairs
+// only lowers vᵀPv, so going on is then decided with a σ0 too large). Any other decision gets a
+// pass first. Returns the last pass, that of the final fit.
 Pasada depura(const Datos& x, double umbral, uint8_t* excluido, orienta_acumulador& a, orienta_solucion& s,
               uint32_t& excluidos) {
   const orienta_modelo_info* m = modelo_de(a.modelo);
   const bool con_sigma = a.sigmas_por_par > 0;
+  if (!excluido) return pasa(s, x, nullptr, 1.0, nullptr);
+  Lista lista;
+  orienta_solucion s0 = s;
+  uint32_t desde = 0;  // pairs removed since the last pass
+  auto completa = [&] {
+    lista = Lista{};
+    s0 = s, desde = 0;
+    return pasa(s, x, excluido, 1.0, nullptr, true, &lista);
+  };
+  Pasada p = completa();
   for (;;) {
-    const Pasada p = pasa(s, x, excluido, 1.0, nullptr, excluido != nullptr);
-    if (!excluido) return p;
     const int64_t r = int64_t(m->dim) * int64_t(s.n) - m->num_parametros;
     const double sigma = con_sigma ? 1.0 : std::sqrt(p.vtpv / double(r));
-    if (p.peor == UINT32_MAX || !(p.mayor > umbral * sigma)) return p;
-    if (int64_t(m->dim) * int64_t(s.n - 1) - m->num_parametros < 1) return p;
+    bool sigue = p.peor != UINT32_MAX && p.mayor > umbral * sigma;
     orienta_acumulador b = a;
     orienta_solucion t;
-    if (quita(b, x.uno(p.peor)) != ORIENTA_OK || resuelve(b, t) != ORIENTA_OK) return p;
+    sigue = sigue && int64_t(m->dim) * int64_t(s.n - 1) - m->num_parametros >= 1 &&
+            quita(b, x.uno(p.peor)) == ORIENTA_OK && resuelve(b, t) == ORIENTA_OK;
+    if (!sigue) {
+      if (desde == 0) return p;
+      p = completa();
+      continue;
+    }
     a = b, s = t;
     excluido[p.peor] = 1;
-    ++excluidos;
+    ++excluidos, ++desde;
+    const double vtpv = p.vtpv;
+    if (candidato_listado(x, excluido, lista, s0, s, desde, m->dim, p))
+      p.vtpv = vtpv;
+    else
+      p = completa();
   }
 }
 

@@ -459,15 +459,51 @@ inline void observacion(double v, double p, double h, bool usado, double sigma, 
 // (v²·p/r is compared, squared).
 struct Pasada {
   double vtpv = 0.0;
-  double mayor = 0.0;  // |v|/√q_vv of the candidate
+  double mayor = 0.0;   // |v|/√q_vv of the candidate
+  double mayor2 = 0.0;  // its square, v²·p/r, as compared
   uint32_t peor = UINT32_MAX;
+};
+
+// What a candidate pass leaves for the exclusions after it: the kLista pairs of largest v²·p/r
+// (each pair's largest over its coordinates), a value no other pair exceeded, and what bounds how
+// far a later solution can move any pair: max √p·|source − centre|, max √p, max leverage.
+inline constexpr int kLista = 128;
+struct Lista {
+  std::pair<double, uint32_t> c[kLista];  // a heap, smallest value on top
+  int n = 0;
+  double a2 = 0.0, b2 = 0.0, h = 0.0;  // a², b² and the leverage
+  double suelo() const { return n < kLista ? 0.0 : c[0].first; }
+  void mete(double v, uint32_t i) {
+    const auto mayor = [](const auto& x, const auto& y) { return x.first > y.first; };
+    if (n == kLista) {
+      std::pop_heap(c, c + n, mayor);
+      --n;
+    }
+    c[n++] = {v, i};
+    std::push_heap(c, c + n, mayor);
+  }
 };
 
 enum class Que { vtpv, candidato, todo };
 
+// The list's share of a pair of the candidate pass: its value if it enters the list, and the
+// bounds' maxima.
+inline void apunta(Lista& l, const Residuo& o, const double* p_origen, const double* centro, int dim, uint32_t i) {
+  double valor = -1.0, pm = 0.0, d2 = 0.0;
+  for (int k = 0; k < dim; ++k) {
+    const double rr = 1.0 - o.h[k], v2 = o.v[k] * o.v[k] * o.p[k];
+    if (rr > kRedundanciaMinima && v2 > l.suelo() * rr) valor = std::max(valor, v2 / rr);
+    pm = std::max(pm, o.p[k]), l.h = std::max(l.h, o.h[k]);
+    const double e = p_origen[k] - centro[k];
+    d2 += e * e;
+  }
+  l.a2 = std::max(l.a2, pm * d2), l.b2 = std::max(l.b2, pm);
+  if (valor >= 0.0 && (l.n < kLista || valor > l.suelo())) l.mete(valor, i);
+}
+
 template <Que Q, bool kConPeso, class Paso>
 void recorre(const Paso& paso, int dim, const Datos& x, const uint8_t* excluido, double escala,
-             const orienta_observaciones* obs, Pasada& r) {
+             const orienta_observaciones* obs, Pasada& r, Lista* lista = nullptr, const double* centro = nullptr) {
   double mayor2 = 0.0;
   for (uint32_t i = 0; i < x.n; ++i) {
     Residuo o{};
@@ -486,6 +522,8 @@ void recorre(const Paso& paso, int dim, const Datos& x, const uint8_t* excluido,
         const double v2 = o.v[k] * o.v[k] * o.p[k];
         if (rr > kRedundanciaMinima && v2 > mayor2 * rr) mayor2 = v2 / rr, r.peor = i;
       }
+      if constexpr (Q == Que::candidato)
+        if (lista && usado && k == dim - 1) apunta(*lista, o, x.origen(i), centro, dim, i);
       if constexpr (Q == Que::todo) {
         double w, q, rr;
         observacion(o.v[k], o.p[k], o.h[k], usado, escala, w, q, rr);
@@ -499,11 +537,11 @@ void recorre(const Paso& paso, int dim, const Datos& x, const uint8_t* excluido,
     if constexpr (Q == Que::todo)
       if (obs->excluido) obs->excluido[i] = usado ? 0 : 1;
   }
-  r.mayor = std::sqrt(mayor2);
+  r.mayor = std::sqrt(mayor2), r.mayor2 = mayor2;
 }
 
 inline Pasada pasa(const orienta_solucion& s, const Datos& x, const uint8_t* excluido, double sigma,
-                   const orienta_observaciones* obs, bool candidato = false) {
+                   const orienta_observaciones* obs, bool candidato = false, Lista* lista = nullptr) {
   Pasada r;
   const double escala = std::isnan(sigma) ? 1.0 : sigma;
   con_paso(s, [&](const auto& paso, int dim) {
@@ -511,7 +549,7 @@ inline Pasada pasa(const orienta_solucion& s, const Datos& x, const uint8_t* exc
       if (obs)
         recorre<Que::todo, peso()>(paso, dim, x, excluido, escala, obs, r);
       else if (candidato)
-        recorre<Que::candidato, peso()>(paso, dim, x, excluido, escala, obs, r);
+        recorre<Que::candidato, peso()>(paso, dim, x, excluido, escala, obs, r, lista, s.t.centro_origen);
       else
         recorre<Que::vtpv, peso()>(paso, dim, x, excluido, escala, obs, r);
     };
