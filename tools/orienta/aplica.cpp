@@ -43,16 +43,111 @@ struct Bloque {
   }
 };
 
+// The run of apply: lines into the block, the block through the library and out.
+class Aplicacion {
+ public:
+  Aplicacion(const Opciones& o, std::string transformacion, std::string nombre)
+      : o_(o),
+        transformacion_(std::move(transformacion)),
+        nombre_(std::move(nombre)),
+        t_(lee_registro(transformacion_)),
+        d_(t_.dim),
+        b_(d_) {
+    polinomio_ = t_.modelo == ORIENTA_POLI2D_2 || t_.modelo == ORIENTA_POLI2D_3;
+    salida_.reserve(size_t(1) << 20);
+  }
+  int dim() const { return d_; }
+
+  // One line of the file, laid out as the first one settled.
+  void anade(const Lector& l, const std::vector<Columna>& cols, bool con_id) {
+    const size_t p = con_id ? 1 : 0;
+    for (int i = 0; i < d_; ++i) b_.puntos[size_t(d_) * b_.n + size_t(i)] = numero_en(l, cols[p + size_t(i)]);
+    if (con_id) escribe_columna(b_.delante, cols[0].texto, cols[0].citada);
+    b_.fin_delante.push_back(b_.delante.size());
+    for (size_t k = p + size_t(d_); k < cols.size(); ++k) {
+      b_.detras += ' ';
+      escribe_columna(b_.detras, cols[k].texto, cols[k].citada);
+    }
+    b_.fin_detras.push_back(b_.detras.size());
+    b_.lineas.push_back(l.linea());
+    if (++b_.n == kBloque) vacia();
+  }
+
+  void vacia() {
+    if (b_.n == 0) return;
+    const int64_t paso = int64_t(sizeof(double)) * d_;
+    const int64_t malos =
+        orienta_aplica(&t_, o_.inversa ? 1 : 0, b_.puntos.data(), paso, b_.imagen.data(), paso, b_.n, b_.fallo.data());
+    if (malos < 0) throw Fallo(transformacion_ + ": transform: " + orienta_estado_texto(int32_t(malos)));
+    for (size_t k = 0; malos > 0 && k < b_.n; ++k)
+      if (b_.fallo[k]) sin_imagen(k);
+    imprime();
+    b_.vacia();
+  }
+
+  int termina() {
+    vacia();
+    if (sin_inversa_ == 0) return kBien;
+    aviso(nombre_ + ": the inverse did not converge at " + std::to_string(sin_inversa_) + " point" +
+          (sin_inversa_ == 1 ? "" : "s") + ", first at line " + std::to_string(primera_sin_inversa_) +
+          " (written as nan: no preimage, past a fold of the polynomial or far outside the fitted area)");
+    return kAviso;
+  }
+
+ private:
+  // A polynomial has no inverse past a fold: that is an answer (no preimage), printed as nan and
+  // warned about. Anything else that is not finite is a point the map cannot carry.
+  void sin_imagen(size_t k) {
+    if (o_.inversa && polinomio_) {
+      if (sin_inversa_++ == 0) primera_sin_inversa_ = b_.lineas[k];
+      return;
+    }
+    error_en(nombre_, b_.lineas[k], 1,
+             std::string("the ") + (o_.inversa ? "inverse " : "") +
+                 "image of this point is not a finite number (it lies too far out for this transformation)");
+  }
+
+  void imprime() {
+    size_t desde = 0, desde_detras = 0;
+    for (size_t k = 0; k < b_.n; ++k) {
+      if (b_.fin_delante[k] > desde) {
+        salida_.append(b_.delante, desde, b_.fin_delante[k] - desde);
+        salida_ += ' ';
+      }
+      desde = b_.fin_delante[k];
+      for (int i = 0; i < d_; ++i) {
+        char c[32];
+        const auto r = std::to_chars(c, c + sizeof c, b_.imagen[size_t(d_) * k + size_t(i)]);
+        if (i > 0) salida_ += ' ';
+        salida_.append(c, r.ptr);
+      }
+      salida_.append(b_.detras, desde_detras, b_.fin_detras[k] - desde_detras);
+      desde_detras = b_.fin_detras[k];
+      salida_ += '\n';
+    }
+    if (std::fwrite(salida_.data(), 1, salida_.size(), stdout) != salida_.size())
+      throw Fallo("cannot write the output");
+    salida_.clear();
+  }
+
+  const Opciones& o_;
+  std::string transformacion_, nombre_;
+  orienta_transformacion t_;
+  int d_;
+  bool polinomio_ = false;
+  Bloque b_;
+  std::string salida_;
+  uint64_t sin_inversa_ = 0, primera_sin_inversa_ = 0;
+};
+
 }  // namespace
 
 int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero) {
   escrituras().entrada(transformacion);
   escrituras().entrada(fichero);
-  const orienta_transformacion t = lee_registro(transformacion);
-  const bool polinomio = t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3;
-
   const bool estandar = fichero.empty() || fichero == "-";
   const std::string nombre = estandar ? "<stdin>" : fichero;
+  Aplicacion a(o, transformacion, nombre);
   std::FILE* entrada = estandar ? stdin : std::fopen(fichero.c_str(), "rb");
   if (entrada == nullptr) throw Fallo(nombre + ": cannot open: " + std::strerror(errno));
   struct Cierra {
@@ -63,59 +158,13 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
     }
   } cierra{entrada, !estandar};
 
-  const int d = t.dim;
   Esquema e;
-  e.fijos = d;
-  e.numeros = d == 3 ? "x y z" : "x y";
+  e.fijos = a.dim();
+  e.numeros = a.dim() == 3 ? "x y z" : "x y";
   e.ids = o.ids;
   Lector l(entrada, nombre, o.coma_decimal);
   Progreso progreso("apply " + nombre);
   std::vector<Columna> cols;
-  Bloque b(d);
-  std::string salida;
-  salida.reserve(size_t(1) << 20);
-  uint64_t sin_inversa = 0, primera_sin_inversa = 0;
-
-  auto vacia = [&] {
-    if (b.n == 0) return;
-    const int64_t paso = int64_t(sizeof(double)) * d;
-    const int64_t malos =
-        orienta_aplica(&t, o.inversa ? 1 : 0, b.puntos.data(), paso, b.imagen.data(), paso, b.n, b.fallo.data());
-    if (malos < 0) throw Fallo(transformacion + ": transform: " + orienta_estado_texto(int32_t(malos)));
-    for (size_t k = 0; malos > 0 && k < b.n; ++k) {
-      if (!b.fallo[k]) continue;
-      // A polynomial has no inverse past a fold: that is an answer (no preimage), printed as
-      // nan and warned about. Anything else that is not finite is a point the map cannot carry.
-      if (o.inversa && polinomio) {
-        if (sin_inversa++ == 0) primera_sin_inversa = b.lineas[k];
-        continue;
-      }
-      error_en(nombre, b.lineas[k], 1,
-               std::string("the ") + (o.inversa ? "inverse " : "") +
-                   "image of this point is not a finite number (it lies too far out for this transformation)");
-    }
-    size_t desde = 0, desde_detras = 0;
-    for (size_t k = 0; k < b.n; ++k) {
-      if (b.fin_delante[k] > desde) {
-        salida.append(b.delante, desde, b.fin_delante[k] - desde);
-        salida += ' ';
-      }
-      desde = b.fin_delante[k];
-      for (int i = 0; i < d; ++i) {
-        char c[32];
-        const auto r = std::to_chars(c, c + sizeof c, b.imagen[size_t(d) * k + size_t(i)]);
-        if (i > 0) salida += ' ';
-        salida.append(c, r.ptr);
-      }
-      salida.append(b.detras, desde_detras, b.fin_detras[k] - desde_detras);
-      desde_detras = b.fin_detras[k];
-      salida += '\n';
-    }
-    if (std::fwrite(salida.data(), 1, salida.size(), stdout) != salida.size()) throw Fallo("cannot write the output");
-    salida.clear();
-    b.vacia();
-  };
-
   Disposicion disp;
   bool primera = true;
   while (l.siguiente(cols)) {
@@ -126,26 +175,9 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
     } else {
       comprueba(e, disp, l, cols);
     }
-    const size_t p = disp.con_id ? 1 : 0;
-    for (int i = 0; i < d; ++i) b.puntos[size_t(d) * b.n + size_t(i)] = numero_en(l, cols[p + size_t(i)]);
-    if (disp.con_id) escribe_columna(b.delante, cols[0].texto, cols[0].citada);
-    b.fin_delante.push_back(b.delante.size());
-    for (size_t k = p + size_t(d); k < cols.size(); ++k) {
-      b.detras += ' ';
-      escribe_columna(b.detras, cols[k].texto, cols[k].citada);
-    }
-    b.fin_detras.push_back(b.detras.size());
-    b.lineas.push_back(l.linea());
-    if (++b.n == kBloque) vacia();
+    a.anade(l, cols, disp.con_id);
   }
-  vacia();
-  if (sin_inversa > 0) {
-    aviso(nombre + ": the inverse did not converge at " + std::to_string(sin_inversa) + " point" +
-          (sin_inversa == 1 ? "" : "s") + ", first at line " + std::to_string(primera_sin_inversa) +
-          " (written as nan: no preimage, past a fold of the polynomial or far outside the fitted area)");
-    return kAviso;
-  }
-  return kBien;
+  return a.termina();
 }
 
 }  // namespace orienta::cli
