@@ -1,11 +1,14 @@
 """Least-squares fits, fitted transformations, and their JSON record."""
 
 import ctypes
+import os
+import typing
 import json
 import math
 import warnings
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _biblioteca as _b
 from . import _registro as _r
@@ -133,7 +136,8 @@ class Transformation:
         return f"<orienta.Transformation: {cual}{self.model}{orden}>"
 
     # -- using it ------------------------------------------------------------------------------
-    def apply(self, points, inverse=False, out=None, errors="warn"):
+    def apply(self, points: ArrayLike, inverse: bool = False, out: "np.ndarray | None" = None,
+              errors: str = "warn") -> np.ndarray:
         """Carries points through the transformation, in one library call for the whole array.
 
         Parameters
@@ -214,7 +218,7 @@ class Transformation:
             warnings.warn(mensaje, RuntimeWarning, stacklevel=2)
         return out
 
-    def inverse(self):
+    def inverse(self) -> "Transformation":
         """The inverse transformation.
 
         Returns
@@ -244,7 +248,7 @@ class Transformation:
                              "transformation and apply it with inverse=True")
         return {"transform": _r.a_documento(self._t)}
 
-    def to_json(self, indent=None):
+    def to_json(self, indent: "int | None" = None) -> str:
         """The JSON document that ``orienta.load`` and ``orienta apply`` read.
 
         Its ``transform`` key holds the record; a fit adds, under the command-line tool's names,
@@ -397,7 +401,7 @@ class _Pasada:
         return self._hechos[campo]
 
 
-def sidak_threshold(alpha, tests):
+def sidak_threshold(alpha: float, tests: int) -> float:
     """The snooping threshold at which all of `tests` standard normal tests together (one per
     coordinate: dim·n) exceed it on clean data with probability alpha (Šidák: each at
     1 − (1 − alpha)^(1/tests)); pass it as ``snoop=``. The command-line tool's ``--snoop-alpha``.
@@ -536,23 +540,28 @@ MemoryError
 """
 
 
-def helmert3d(source, target, sigma=None, snoop=None):
+def helmert3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
+              snoop: "bool | float | None" = None) -> FitResult:
     return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop)
 
 
-def rigid3d(source, target, sigma=None, snoop=None):
+def rigid3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
+            snoop: "bool | float | None" = None) -> FitResult:
     return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop)
 
 
-def helmert2d(source, target, sigma=None, snoop=None):
+def helmert2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
+              snoop: "bool | float | None" = None) -> FitResult:
     return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop)
 
 
-def affine2d(source, target, sigma=None, snoop=None):
+def affine2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
+             snoop: "bool | float | None" = None) -> FitResult:
     return _ajusta(_AFIN2D, 2, source, target, sigma, snoop)
 
 
-def poly2d(source, target, order, sigma=None, snoop=None):
+def poly2d(source: ArrayLike, target: ArrayLike, order: int, sigma: "ArrayLike | None" = None,
+           snoop: "bool | float | None" = None) -> FitResult:
     if order not in (1, 2, 3) or isinstance(order, bool):
         raise ValueError(f"order must be 1, 2 or 3, got {order!r}")
     # Order 1 is the affine polynomial: the affine fit, with the affine's record.
@@ -577,7 +586,7 @@ poly2d.__doc__ = _DOC_AJUSTE.format(
 # Reading the JSON record back
 
 
-def load(source):
+def load(source: "str | os.PathLike | dict | typing.IO") -> Transformation:
     """Reads a transformation from its JSON record.
 
     The record is checked by the library's validator, the same rule the command-line tool's

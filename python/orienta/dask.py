@@ -35,7 +35,8 @@ def _aplica_bloque(bloque, texto, inversa):
     return _desde_json(texto).apply(bloque, inverse=inversa)
 
 
-def apply(transform, array, inverse=False):
+def apply(transform: "_ajuste.Transformation | str", array: "da.Array | np.ndarray",
+          inverse: bool = False) -> da.Array:
     """Applies a transformation to a dask array of points, block by block.
 
     Parameters
@@ -279,23 +280,28 @@ The exceptions of orienta.{nombre}; FitError.pair is the pair's index in the who
 """
 
 
-def helmert3d(source, target, sigma=None, snoop=None):
+def helmert3d(source: "da.Array | np.ndarray", target: "da.Array | np.ndarray", sigma=None,
+              snoop: "bool | float | None" = None) -> _ajuste.FitResult:
     return _ajusta(_ajuste._HELMERT3D, 3, source, target, sigma, snoop)
 
 
-def rigid3d(source, target, sigma=None, snoop=None):
+def rigid3d(source: "da.Array | np.ndarray", target: "da.Array | np.ndarray", sigma=None,
+            snoop: "bool | float | None" = None) -> _ajuste.FitResult:
     return _ajusta(_ajuste._RIGIDO3D, 3, source, target, sigma, snoop)
 
 
-def helmert2d(source, target, sigma=None, snoop=None):
+def helmert2d(source: "da.Array | np.ndarray", target: "da.Array | np.ndarray", sigma=None,
+              snoop: "bool | float | None" = None) -> _ajuste.FitResult:
     return _ajusta(_ajuste._HELMERT2D, 2, source, target, sigma, snoop)
 
 
-def affine2d(source, target, sigma=None, snoop=None):
+def affine2d(source: "da.Array | np.ndarray", target: "da.Array | np.ndarray", sigma=None,
+             snoop: "bool | float | None" = None) -> _ajuste.FitResult:
     return _ajusta(_ajuste._AFIN2D, 2, source, target, sigma, snoop)
 
 
-def poly2d(source, target, order, sigma=None, snoop=None):
+def poly2d(source: "da.Array | np.ndarray", target: "da.Array | np.ndarray", order: int, sigma=None,
+           snoop: "bool | float | None" = None) -> _ajuste.FitResult:
     if order not in (1, 2, 3) or isinstance(order, bool):
         raise ValueError(f"order must be 1, 2 or 3, got {order!r}")
     return _ajusta({1: _ajuste._AFIN2D, 2: _ajuste._POLI2D_2, 3: _ajuste._POLI2D_3}[order], 2, source, target, sigma,
