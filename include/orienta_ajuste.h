@@ -140,11 +140,11 @@ typedef struct {
  *  target point k likewise; strides are signed byte counts, multiples of 8 (dim·8 for packed
  *  points). Points are only read. */
 typedef struct {
-  const double* origen;
-  int64_t paso_origen;
-  const double* destino;
-  int64_t paso_destino;
-  uint32_t n;
+  const double* origen;  /**< source point 0 (x, y[, z]), in the points' units */
+  int64_t paso_origen;   /**< bytes from one source point to the next (signed, a multiple of 8) */
+  const double* destino; /**< target point 0, in the target's units */
+  int64_t paso_destino;  /**< bytes from one target point to the next */
+  uint32_t n;            /**< pairs (may be 0 where a function says so) */
   /** A priori standard deviations, packed, sigmas_por_par per pair; null: unit weights. */
   const double* sigma;
   /** 1: one σ for every coordinate of the pair; 2 (3D only): plan σ (x, y), height σ (z). */
@@ -158,28 +158,29 @@ typedef struct {
  *  x0 y0 (centro_destino) then coef_x and coef_y of the terms the order uses (dx, dy, dx², dx·dy,
  *  dy² [, dx³, dx²·dy, dx·dy², dy³]). Angles in radians, s unitless. */
 typedef struct {
-  uint32_t usados;          /**< pairs in the final fit */
-  uint32_t excluidos;       /**< pairs excluded by data snooping */
-  int32_t num_parametros;   /**< u */
-  int32_t redundancia;      /**< r = dim·usados − u */
-  double vtpv;              /**< vᵀPv of the final fit */
-  double sigma0;            /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
-  int32_t con_sigma;        /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
-  int32_t reflejo;          /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
-                                 input); the rotation returned is still proper */
-  int32_t iteraciones;      /**< Gauss–Newton iterations (0 when the closed form is the optimum,
-                                 and for the linear models) */
-  int32_t tau_inalcanzable; /**< 1 when snooping without σ and the threshold exceeds √r, the
-                                 largest τ can be: no pair can be excluded */
-  double condicion;         /**< 2-norm condition number of the weighted design in the centred
-                                 internal parameters (3D: T_c, a small rotation, s; 2D: T_c and
-                                 the coefficients of source − centroid over its RMS spread), every
-                                 column scaled to unit norm */
-  double chi2;              /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
-                                 NaN without σ */
-  double chi2_p;            /**< its upper-tail probability; NaN without σ or when r = 0 */
-  double parametros[ORIENTA_MAX_PARAMETROS];
-  double desv[ORIENTA_MAX_PARAMETROS]; /**< standard deviations, √ of the covariance diagonal */
+  uint32_t usados;                           /**< pairs in the final fit */
+  uint32_t excluidos;                        /**< pairs excluded by data snooping */
+  int32_t num_parametros;                    /**< u */
+  int32_t redundancia;                       /**< r = dim·usados − u */
+  double vtpv;                               /**< vᵀPv of the final fit */
+  double sigma0;                             /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
+  int32_t con_sigma;                         /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
+  int32_t reflejo;                           /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
+                                                  input); the rotation returned is still proper */
+  int32_t iteraciones;                       /**< Gauss–Newton iterations (0 when the closed form is the optimum,
+                                                  and for the linear models) */
+  int32_t tau_inalcanzable;                  /**< 1 when snooping without σ and the threshold exceeds √r, the
+                                                  largest τ can be: no pair can be excluded */
+  double condicion;                          /**< 2-norm condition number of the weighted design in the centred
+                                                  internal parameters (3D: T_c, a small rotation, s; 2D: T_c and
+                                                  the coefficients of source − centroid over its RMS spread), every
+                                                  column scaled to unit norm */
+  double chi2;                               /**< with σ: the global test statistic vᵀPv, χ²(r) if the σ hold;
+                                                  NaN without σ */
+  double chi2_p;                             /**< its upper-tail probability; NaN without σ or when r = 0 */
+  double parametros[ORIENTA_MAX_PARAMETROS]; /**< the estimates in orienta_modelo_info.parametros order: metres,
+                                                 radians, unitless scale */
+  double desv[ORIENTA_MAX_PARAMETROS];       /**< standard deviations, √ of the covariance diagonal */
   double covarianza[ORIENTA_MAX_PARAMETROS * ORIENTA_MAX_PARAMETROS]; /**< σ0²·(AᵀPA)⁻¹, u×u by
                                                                            rows (row stride u) */
 } orienta_estadisticas;
@@ -201,7 +202,13 @@ typedef struct {
  *  Data snooping (umbral > 0) runs while the redundancy after dropping a pair stays ≥ 1; a pair
  *  whose removal would leave a degenerate set is kept and snooping stops there.
  *  t, e and obs may each be null when not wanted. Returns ORIENTA_OK or a negative status; on a
- *  negative status nothing is written. */
+ *  negative status nothing is written.
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @param[in] pares the pairs, their σ and the snooping threshold (umbral, |w|; 0: none)
+ *  @param[out] t the fitted transformation, or null
+ *  @param[out] e the statistics, or null
+ *  @param[out] obs where the per-pair arrays go (each pointer may be null), or null
+ *  @return ORIENTA_OK, or the negative status of the first fault found */
 ORIENTA_API int32_t orienta_ajusta(int32_t modelo, const orienta_pares* pares, orienta_transformacion* t,
                                    orienta_estadisticas* e, const orienta_observaciones* obs);
 
@@ -233,38 +240,54 @@ typedef struct {
 /** A solved fit: the transformation and what the residual pass and the statistics need (the
  *  cofactors of the internal parameters, the centre and scale of the design). Plain data. */
 typedef struct {
-  int32_t modelo;
-  int32_t sigmas_por_par; /**< as in the accumulator solved */
-  int32_t iteraciones;    /**< Gauss–Newton iterations (0: closed form, or a linear model) */
-  int32_t reflejo;        /**< 3D: the best orthogonal map is a reflection (mirrored input) */
-  uint64_t n;             /**< pairs in the fit */
-  double condicion;       /**< as orienta_estadisticas.condicion */
-  orienta_transformacion t;
-  double d[176]; /**< not for reading */
+  int32_t modelo;           /**< the model solved */
+  int32_t sigmas_por_par;   /**< as in the accumulator solved */
+  int32_t iteraciones;      /**< Gauss–Newton iterations (0: closed form, or a linear model) */
+  int32_t reflejo;          /**< 3D: the best orthogonal map is a reflection (mirrored input) */
+  uint64_t n;               /**< pairs in the fit */
+  double condicion;         /**< as orienta_estadisticas.condicion */
+  orienta_transformacion t; /**< the fitted transformation, valid for orienta_valida */
+  double d[176];            /**< not for reading */
 } orienta_solucion;
 
 /** Starts an empty accumulator for modelo and blocks carrying sigmas_por_par σ a pair (0, 1, or 2
- *  in 3D). Returns ORIENTA_OK or ORIENTA_E_ARGUMENTO. */
+ *  in 3D). Returns ORIENTA_OK or ORIENTA_E_ARGUMENTO.
+ *  @param[out] a the accumulator
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @param[in] sigmas_por_par σ per pair of every block to come: 0, 1, or 2 (3D)
+ *  @return ORIENTA_OK or ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_acumulador_inicia(orienta_acumulador* a, int32_t modelo, int32_t sigmas_por_par);
 
 /** Adds the pairs of bloque (as orienta_ajusta reads them; umbral is ignored; its σ per pair must
  *  be the accumulator's: sigma null exactly when sigmas_por_par is 0). A block may hold no pair.
  *  Returns ORIENTA_OK, ORIENTA_E_ARGUMENTO, or the status of a pair orienta_valida_pares refuses
- *  (nothing added then). */
+ *  (nothing added then).
+ *  @param[in,out] a an accumulator started by orienta_acumulador_inicia
+ *  @param[in] bloque the pairs to add
+ *  @return ORIENTA_OK or a negative status (a unchanged then) */
 ORIENTA_API int32_t orienta_acumulador_anade(orienta_acumulador* a, const orienta_pares* bloque);
 
-/** a ← a merged with b (same model and σ per pair; a may equal b, doubling it). */
+/** a ← a merged with b (same model and σ per pair; a may equal b, doubling it).
+ *  @param[in,out] a receives the merge
+ *  @param[in] b the other accumulator, of the same model and σ count
+ *  @return ORIENTA_OK or ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_acumulador_une(orienta_acumulador* a, const orienta_acumulador* b);
 
 /** Takes the pairs of bloque back out of a (data snooping excludes a pair this way). The pairs
  *  must have been added before: removing others leaves meaningless moments. ORIENTA_E_RANGO when
- *  what remains cannot be factored (the pair was the only support of a parameter). */
+ *  what remains cannot be factored (the pair was the only support of a parameter).
+ *  @param[in,out] a the accumulator (unchanged on a negative status)
+ *  @param[in] bloque pairs added to a before
+ *  @return ORIENTA_OK, ORIENTA_E_ARGUMENTO or ORIENTA_E_RANGO */
 ORIENTA_API int32_t orienta_acumulador_quita(orienta_acumulador* a, const orienta_pares* bloque);
 
 /** Solves the fit of the pairs accumulated: the weighted least-squares optimum (Gauss–Newton on
  *  the moments when plan and height σ differ, until a step no longer changes the parameters
  *  beyond their rounding). The statuses of orienta_ajusta for degenerate sets; nothing written on
- *  a negative status. */
+ *  a negative status.
+ *  @param[in] a the accumulated pairs
+ *  @param[out] s the solution
+ *  @return ORIENTA_OK or a negative status */
 ORIENTA_API int32_t orienta_resuelve(const orienta_acumulador* a, orienta_solucion* s);
 
 /** The residual pass over a block of the pairs solved in s. *vtpv, if not null, receives the
@@ -273,17 +296,32 @@ ORIENTA_API int32_t orienta_resuelve(const orienta_acumulador* a, orienta_soluci
  *  against the prediction, NaN q_vv and r); escala_w is 1 with a priori σ, σ0 without (from
  *  orienta_cierra; NaN leaves w as v/√q_vv, to be scaled later). excluido: null, or bloque->n
  *  flags (1: the pair is not in the fit); obs->excluido, if set, is written from it. Returns
- *  ORIENTA_OK or ORIENTA_E_ARGUMENTO (σ per pair not the solution's, null pointers). */
+ *  ORIENTA_OK or ORIENTA_E_ARGUMENTO (σ per pair not the solution's, null pointers).
+ *  @param[in] s a solution from orienta_resuelve
+ *  @param[in] bloque some of the pairs solved (umbral ignored)
+ *  @param[in] excluido bloque->n flags, or null
+ *  @param[in] escala_w σ̂ dividing w: 1 with σ, σ0 without, NaN for v/√q_vv
+ *  @param[out] obs where the block's per-pair arrays go, or null
+ *  @param[out] vtpv the block's share of vᵀPv, or null
+ *  @return ORIENTA_OK or ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_residuos(const orienta_solucion* s, const orienta_pares* bloque, const uint8_t* excluido,
                                      double escala_w, const orienta_observaciones* obs, double* vtpv);
 
 /** The statistics of the fit in s given its vᵀPv (the sum of orienta_residuos over all blocks),
  *  the pairs excluded (for the counts) and the snooping threshold used (for tau_inalcanzable;
- *  0 without snooping). Returns ORIENTA_OK, or ORIENTA_E_DESBORDA when they are not finite. */
+ *  0 without snooping). Returns ORIENTA_OK, or ORIENTA_E_DESBORDA when they are not finite.
+ *  @param[in] s the solution
+ *  @param[in] vtpv vᵀPv over every block
+ *  @param[in] excluidos pairs left out of the fit
+ *  @param[in] umbral the snooping threshold used, |w| (0: none)
+ *  @param[out] e the statistics
+ *  @return ORIENTA_OK, ORIENTA_E_ARGUMENTO or ORIENTA_E_DESBORDA */
 ORIENTA_API int32_t orienta_cierra(const orienta_solucion* s, double vtpv, uint32_t excluidos, double umbral,
                                    orienta_estadisticas* e);
 
-/** The model table's row for modelo, or null for an unknown code. */
+/** The model table's row for modelo, or null for an unknown code.
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @return the row (static storage), or null */
 ORIENTA_API const orienta_modelo_info* orienta_modelo(int32_t modelo);
 
 /** The one rule for a stored transformation (see orienta_transformacion): ORIENTA_OK, or the
@@ -291,21 +329,31 @@ ORIENTA_API const orienta_modelo_info* orienta_modelo(int32_t modelo);
  *  ORIENTA_E_REG_TERMINOS, ORIENTA_E_REG_SINGULAR, ORIENTA_E_REG_INCOHERENTE; ORIENTA_E_ARGUMENTO
  *  for a null t). campo, if not null, receives the stored name of the field at fault ("matrix",
  *  "rotation" …; null when none applies). Records written by orienta_ajusta and orienta_invierte
- *  are valid. orienta_aplica and orienta_invierte call it first. */
+ *  are valid. orienta_aplica and orienta_invierte call it first.
+ *  @param[in] t the record
+ *  @param[out] campo the stored name of the field at fault, or null
+ *  @return ORIENTA_OK or the status of the first fault */
 ORIENTA_API int32_t orienta_valida(const orienta_transformacion* t, const char** campo);
 
 /** The parameters a record stands for, in the order and units of orienta_estadisticas
  *  (translations T = c_d − matriz·c_o, the image of the origin, for the similarities and the
  *  affine). parametros receives orienta_modelo(t->modelo)->num_parametros doubles. Only the model
  *  and dim are checked (the parameters of a record orienta_valida refuses are what its fields
- *  say). Returns ORIENTA_OK, ORIENTA_E_MODELO, or ORIENTA_E_ARGUMENTO for a null pointer. */
+ *  say). Returns ORIENTA_OK, ORIENTA_E_MODELO, or ORIENTA_E_ARGUMENTO for a null pointer.
+ *  @param[in] t the record
+ *  @param[out] parametros num_parametros doubles: metres, radians, unitless scale
+ *  @return ORIENTA_OK, ORIENTA_E_MODELO or ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_parametros(const orienta_transformacion* t, double* parametros);
 
 /** Finds the first pair orienta_ajusta would refuse on its own: a coordinate or σ not finite, a σ
  *  not positive (ORIENTA_E_NO_FINITO), a σ outside the range of finite normal weights
  *  (ORIENTA_E_PESO). Returns that status with its index in *par, ORIENTA_OK when every pair passes
  *  (*par = n), or ORIENTA_E_ARGUMENTO for the faults orienta_ajusta refuses before reading a pair.
- *  For hosts that name the line of a file. */
+ *  For hosts that name the line of a file.
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @param[in] pares the pairs
+ *  @param[out] par the index of the first pair at fault (n when none)
+ *  @return ORIENTA_OK or the status of the fault */
 ORIENTA_API int32_t orienta_valida_pares(int32_t modelo, const orienta_pares* pares, uint32_t* par);
 
 /** Carries n points through t (inversa = 0) or its inverse (inversa ≠ 0). Point k is read at
@@ -318,17 +366,31 @@ ORIENTA_API int32_t orienta_valida_pares(int32_t modelo, const orienta_pares* pa
  *  there with 1 (fallo receives n flags, 0 elsewhere).
  *  Returns the number of such points (0 = all done), orienta_valida's status for an invalid record,
  *  or ORIENTA_E_ARGUMENTO (entrada or salida null with n > 0; a pointer or stride not aligned to 8
- *  bytes). On a negative status nothing is written. */
+ *  bytes). On a negative status nothing is written.
+ *  @param[in] t a valid record
+ *  @param[in] inversa 0: forward, otherwise the inverse
+ *  @param[in] entrada the first point
+ *  @param[in] paso_entrada bytes from one point to the next (a multiple of 8)
+ *  @param[out] salida where the first image goes
+ *  @param[in] paso_salida bytes from one image to the next (a multiple of 8)
+ *  @param[in] n points
+ *  @param[out] fallo n flags (1: no finite image), or null
+ *  @return points without a finite image, or a negative status */
 ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inversa, const double* entrada,
                                    int64_t paso_entrada, double* salida, int64_t paso_salida, uint64_t n,
                                    uint8_t* fallo);
 
 /** The inverse of a similarity or an affine as a record of the same model (inv may equal t).
  *  Returns ORIENTA_OK, orienta_valida's status for an invalid record, or ORIENTA_E_ARGUMENTO for
- *  polynomials (whose inverse has no record of the same model) and null pointers. */
+ *  polynomials (whose inverse has no record of the same model) and null pointers.
+ *  @param[in] t a valid similarity or affine record
+ *  @param[out] inv its inverse (may be t)
+ *  @return ORIENTA_OK or a negative status */
 ORIENTA_API int32_t orienta_invierte(const orienta_transformacion* t, orienta_transformacion* inv);
 
-/** A short English description of a status (a static string; never null). */
+/** A short English description of a status (a static string; never null).
+ *  @param[in] estado a status code
+ *  @return a static English sentence ("unknown status" for codes the library does not return) */
 ORIENTA_API const char* orienta_estado_texto(int32_t estado);
 
 #ifdef __cplusplus
