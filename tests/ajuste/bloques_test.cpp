@@ -212,6 +212,13 @@ struct Referencia {
   Real t[3], r[3][3], s;
 };
 
+// The references need long double's 64-bit significand; under valgrind (which computes long
+// double in double) they are no better than the library, and those tests are skipped.
+bool largos_extendidos() {
+  volatile Real uno = 1, poco = Real(1) / Real(uint64_t(1) << 60);
+  return (uno + poco) - uno != 0;
+}
+
 Referencia optimo_largo(const Nube& c, const orienta_transformacion& inicio) {
   Referencia x;
   for (int i = 0; i < 3; ++i)
@@ -296,6 +303,7 @@ Referencia optimo_largo(const Nube& c, const orienta_transformacion& inicio) {
 }
 
 TEST(PlanoAltura, ElOptimoDeUnGaussNewtonIndependienteEnLongDouble) {
+  if (!largos_extendidos()) GTEST_SKIP() << "long double carries no more than double here";
   std::mt19937_64 g(5);
   for (int caso = 0; caso < 40; ++caso) {
     SCOPED_TRACE(caso);
@@ -359,6 +367,7 @@ std::array<Real, 2> giro_escala_largos(const Nube& c) {
 // at 4.4e6 m), each merge would carry that into the centred sums through the jump between
 // means, and the rotation would drift by 1e-14 rad after a few dozen runs.
 TEST(Momentos, MuchosTramosNoAlejanElOptimo) {
+  if (!largos_extendidos()) GTEST_SKIP() << "long double carries no more than double here";
   for (const uint32_t n : {1000u, 20000u, 200000u}) {
     SCOPED_TRACE(n);
     const Nube c = nube(ORIENTA_HELMERT2D, 0, n, 11);
