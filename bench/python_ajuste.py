@@ -8,23 +8,12 @@ on dask arrays of a point set split into blocks, against the same fit in one pro
 Medians of 15 interleaved repetitions (5 for the dask run). orienta's time includes σ0, the
 parameter covariance and the global test; numpy's gives the transformation alone.
 """
-import statistics
 import sys
-import time
 
 import numpy as np
 
 import orienta
-
-
-def medianas(casos, repeticiones=15):
-    tiempos = {k: [] for k in casos}
-    for _ in range(repeticiones):
-        for k, f in casos.items():
-            t0 = time.perf_counter()
-            f()
-            tiempos[k].append(time.perf_counter() - t0)
-    return {k: statistics.median(v) for k, v in tiempos.items()}
+from medianas import medianas  # bench/, the script's own folder
 
 
 def umeyama(S, T):

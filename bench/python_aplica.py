@@ -9,23 +9,12 @@ Medians of 15 repetitions, interleaved; ratios against np.copyto into a fresh ar
 preallocated one. Reading the timings: apply into a fresh array pays the page faults of the new
 memory, as numpy does; apply(out=...) into memory already touched does not.
 """
-import statistics
 import sys
-import time
 
 import numpy as np
 
 import orienta
-
-
-def medianas(casos, repeticiones=15):
-    tiempos = {k: [] for k in casos}
-    for _ in range(repeticiones):
-        for k, f in casos.items():
-            t0 = time.perf_counter()
-            f()
-            tiempos[k].append(time.perf_counter() - t0)
-    return {k: statistics.median(v) for k, v in tiempos.items()}
+from medianas import medianas  # bench/, the script's own folder
 
 
 def main():
