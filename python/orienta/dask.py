@@ -124,18 +124,21 @@ def _excluidos(n, locales):
 
 
 def _observa(solucion, campo, escala, dim, locales, s, t, g):
-    # One block's per-pair array (campo "v", "w", "qvv", "r"), or its vᵀPv and snooping
-    # candidate (campo None): the largest |v|/√q_vv among its pairs in the fit.
+    # One block's per-pair array (campo "v", "w", "qvv", "r"); its vᵀPv and snooping candidate
+    # (campo None): the largest |v|/√q_vv among its pairs in the fit; or its vᵀPv alone
+    # (campo "vtpv", no per-pair array written).
     S, T, g, por_par = _bloque(dim, s, t, g)
     n = S.shape[0]
     sol = _b.Solucion.from_buffer_copy(solucion)
     excluido = _excluidos(n, locales)
-    a = np.empty((n, dim))
-    obs = _b.Observaciones(**{campo or "w": ctypes.cast(a.ctypes.data, _b.pd)})
+    solo = campo == "vtpv"
+    a = None if solo else np.empty((n, dim))
+    obs = None if solo else ctypes.byref(_b.Observaciones(**{campo or "w": ctypes.cast(a.ctypes.data, _b.pd)}))
     vtpv = ctypes.c_double()
     _ajuste._comprueba(_b.funcion("orienta_residuos")(ctypes.byref(sol), ctypes.byref(_ajuste._pares(S, T, g, por_par)),
-                                                      excluido.ctypes.data, escala, ctypes.byref(obs),
-                                                      ctypes.byref(vtpv)), n)
+                                                      excluido.ctypes.data, escala, obs, ctypes.byref(vtpv)), n)
+    if solo:
+        return vtpv.value, -1.0, -1
     if campo is not None:
         return a
     a = np.abs(a)
@@ -225,7 +228,8 @@ def _ajusta(modelo, dim, source, target, sigma, snoop):
     locales, excluidos = {}, 0
     while True:
         sol = bytes(s)
-        pasadas = dask.compute(*[dask.delayed(_observa)(sol, None, 1.0, dim, locales.get(k, ()), *b)
+        que = None if umbral > 0 else "vtpv"  # the candidate only when snooping
+        pasadas = dask.compute(*[dask.delayed(_observa)(sol, que, 1.0, dim, locales.get(k, ()), *b)
                                  for k, b in enumerate(bloques)])
         vtpv = math.fsum(p[0] for p in pasadas)
         if umbral == 0:
