@@ -4,7 +4,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <type_traits>
+
+#include <sys/stat.h>
 
 #include "cli.hpp"
 #include "orienta.h"
@@ -382,6 +385,9 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
     throw Fallo(c.nombre + ": " + std::to_string(n) + " point pair" + (n == 1 ? "" : "s") + "; " + nombre_orden(m) +
                 " needs at least " + std::to_string(minimo));
   Ajuste a;
+  a.nombre = c.nombre;
+  a.n = n;
+  a.dim = dim;
   a.modelo = modelo_de(m, o.tipo, o.rigido);
   a.descrito = o.descrita || a.modelo == 0;
   a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
@@ -396,11 +402,168 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
     if (!a.descrito) {
       if (!finitos(a.v.data(), a.v.size()) || !finitos(a.valores.data(), a.valores.size()))
         throw Fallo(c.nombre + ": degenerate point set: the fit is not finite");
+      a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
       return a;
     }
   }
   adopta_descrito(m, o, c, a, qvv);
+  a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
   return a;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fit of a file read again instead of held: moments, then vᵀPv, then the report
+
+namespace {
+
+constexpr size_t kBloquePares = 4096;  // pairs held at once
+
+// What identifies the file between passes: one that changed would give a report of two files.
+struct Huella {
+  dev_t dispositivo;
+  ino_t nodo;
+  off_t largo;
+  struct timespec cambio;
+  bool operator==(const Huella& h) const {
+    return dispositivo == h.dispositivo && nodo == h.nodo && largo == h.largo && cambio.tv_sec == h.cambio.tv_sec &&
+           cambio.tv_nsec == h.cambio.tv_nsec;
+  }
+};
+
+std::optional<Huella> huella(std::FILE* f) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return Huella{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// One pass over the file: every block of its pairs, in order, to haz; returns the pairs read.
+template <class F>
+uint64_t recorre_fichero(std::FILE* f, const std::string& nombre, int dim, const Opciones& o, const Huella& h,
+                         F&& haz) {
+  const std::optional<Huella> ahora = huella(f);
+  if (!ahora || !(*ahora == h) || std::fseek(f, 0, SEEK_SET) != 0)
+    throw Fallo(nombre + ": the file changed while it was being read");
+  LectorPares lector(f, nombre, dim, o);
+  Conjunto b;
+  b.nombre = nombre;
+  b.dim = dim;
+  uint64_t n = 0;
+  for (bool mas = true; mas;) {
+    b.vacia();
+    mas = lector.lee(b, kBloquePares);
+    if (b.n() == 0) continue;
+    haz(b, n);
+    n += b.n();
+  }
+  return n;
+}
+
+// Ids repeated in the file, found with 8 bytes a pair: a 32-bit hash and the pair's index. Only
+// the pairs whose hash repeats are looked at again, in the second pass, by their ids.
+class Repetidos {
+ public:
+  void anade(const Conjunto& b, uint64_t desde) {
+    if (!b.con_id || desde + b.n() > UINT32_MAX) return;
+    for (size_t k = 0; k < b.n(); ++k)
+      claves_.push_back(uint64_t(uint32_t(std::hash<std::string_view>{}(b.ids[k]))) << 32 | (desde + k));
+  }
+  // After the first pass: the indices to look at again.
+  void decide() {
+    std::sort(claves_.begin(), claves_.end());
+    for (size_t a = 0; a < claves_.size();) {
+      size_t z = a + 1;
+      while (z < claves_.size() && claves_[z] >> 32 == claves_[a] >> 32) ++z;
+      if (z - a > 1)
+        for (size_t i = a; i < z; ++i) sospechosos_.push_back(claves_[i] & 0xFFFFFFFFu);
+      a = z;
+    }
+    std::vector<uint64_t>().swap(claves_);
+    std::sort(sospechosos_.begin(), sospechosos_.end());
+  }
+  void mira(const Conjunto& b, uint64_t desde) {
+    for (; siguiente_ < sospechosos_.size() && sospechosos_[siguiente_] < desde + b.n(); ++siguiente_) {
+      const size_t k = size_t(sospechosos_[siguiente_] - desde);
+      ids_.anade(b.ids[k]);
+      lineas_.push_back(b.lineas[k]);
+    }
+  }
+  void avisa(const std::string& nombre) const {
+    if (ids_.size() > 0) avisa_repetidos(nombre, ids_, lineas_);
+  }
+
+ private:
+  std::vector<uint64_t> claves_, sospechosos_;
+  size_t siguiente_ = 0;
+  ListaIds ids_;
+  std::vector<uint64_t> lineas_;
+};
+
+}  // namespace
+
+bool puede_fluir(Orden m, const Opciones& o, std::FILE* f) {
+  return !o.descrita && !o.umbral && !o.alfa && o.dibujo.empty() && modelo_de(m, o.tipo, o.rigido) != 0 &&
+         huella(f).has_value();
+}
+
+std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, const std::string& nombre) {
+  const int dim = m == Orden::helmert3d ? 3 : 2;
+  Ajuste a;
+  a.nombre = nombre;
+  a.dim = dim;
+  a.modelo = modelo_de(m, o.tipo, o.rigido);
+  a.umbral = kUmbralHabitual;
+  const Huella h = *huella(f);
+
+  orienta_acumulador acumulador;
+  bool iniciado = false;
+  Repetidos repetidos;
+  a.n = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t desde) {
+    if (!iniciado && orienta_acumulador_inicia(&acumulador, a.modelo, b.sigmas_por_par) != ORIENTA_OK)
+      throw Fallo(nombre + ": the adjustment failed to start");
+    iniciado = true;
+    const orienta_pares p = pares_de(b, 0.0);
+    if (const int32_t estado = orienta_acumulador_anade(&acumulador, &p); estado < 0)
+      refusa(estado, m, b, a.modelo, p);
+    repetidos.anade(b, desde);
+  });
+  // Too few pairs, or a degenerate set: the fit in memory names the cause and the line.
+  orienta_solucion s;
+  if (!iniciado || a.n < minimo_pares(m, o.tipo) || orienta_resuelve(&acumulador, &s) != ORIENTA_OK)
+    return std::nullopt;
+  repetidos.decide();
+
+  std::vector<double> v(kBloquePares * size_t(dim)), w(kBloquePares * size_t(dim));
+  double vtpv = 0.0;
+  const uint64_t n2 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t desde) {
+    const orienta_pares p = pares_de(b, 0.0);
+    const orienta_observaciones obs{v.data(), nullptr, nullptr, nullptr, nullptr};
+    double parte = 0.0;
+    if (orienta_residuos(&s, &p, nullptr, kNaN, &obs, &parte) != ORIENTA_OK)
+      throw Fallo(nombre + ": the residual pass failed");
+    if (!finitos(v.data(), b.n() * size_t(dim))) throw Fallo(nombre + ": degenerate point set: the fit is not finite");
+    vtpv += parte;
+    a.resumen.anade(Filas{b, v.data(), nullptr, nullptr});
+    repetidos.mira(b, desde);
+  });
+  if (n2 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
+  repetidos.avisa(nombre);
+  if (orienta_cierra(&s, vtpv, 0, 0.0, &a.e) != ORIENTA_OK) return std::nullopt;
+  a.t = s.t;
+  a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
+  if (!finitos(a.valores.data(), a.valores.size())) throw Fallo(nombre + ": degenerate point set: the fit is not finite");
+
+  const double escala = a.e.con_sigma ? 1.0 : a.e.sigma0;
+  presenta(m, o, a, [&](const std::function<void(const Filas&)>& haz) {
+    const uint64_t n3 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t) {
+      const orienta_pares p = pares_de(b, 0.0);
+      const orienta_observaciones obs{v.data(), w.data(), nullptr, nullptr, nullptr};
+      if (orienta_residuos(&s, &p, nullptr, escala, &obs, nullptr) != ORIENTA_OK)
+        throw Fallo(nombre + ": the residual pass failed");
+      haz(Filas{b, v.data(), w.data(), nullptr});
+    });
+    if (n3 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
+  });
+  return kBien;
 }
 
 }  // namespace orienta::cli

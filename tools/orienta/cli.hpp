@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -50,6 +51,23 @@ struct Opciones {
   bool coma_decimal = false;  // --decimal-comma
 };
 
+// Progress on standard error, only when it is a terminal; at most a few updates a second.
+class Progreso {
+ public:
+  explicit Progreso(std::string que);
+  ~Progreso();
+  void avanza(uint64_t cuenta) {
+    if (activo_ && (cuenta & 0xFFFF) == 0) muestra(cuenta);
+  }
+
+ private:
+  void muestra(uint64_t cuenta);
+  std::string que_;
+  bool activo_;
+  bool escrito_ = false;
+  double ultimo_ = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Reading (lectura.cpp)
 
@@ -83,6 +101,7 @@ class Lector {
   std::FILE* f_;
   std::string nombre_;
   bool coma_decimal_;
+  bool corta_[256];  // the bytes that end a bare column
   std::vector<char> bloque_;
   std::string citas_;  // the unquoted text of quoted columns, for the current line
   size_t ini_ = 0, fin_ = 0;
@@ -139,6 +158,10 @@ class ListaIds {
   }
   size_t size() const { return fin_.size(); }
   void reserva(size_t n) { fin_.reserve(n); }
+  void vacia() {
+    texto_.clear();
+    fin_.clear();
+  }
 
  private:
   std::string texto_;
@@ -155,12 +178,35 @@ struct Conjunto {
   ListaIds ids;  // "" where the file gives none
   std::vector<uint64_t> lineas;
   size_t n() const { return lineas.size(); }
+  void vacia();  // no pair, the room kept
 };
 
-// Reads every pair of a stream for a command fitting dim-D pairs (σ at the end of each line when
-// con_sigma). Warns about repeated ids.
+// The pairs of a stream for a command fitting dim-D pairs (σ at the end of each line when
+// con_sigma), as many at a time as asked.
+class LectorPares {
+ public:
+  LectorPares(std::FILE* f, std::string nombre, int dim, const Opciones& o);
+  // Appends pairs to c until it holds `hasta` (reserving room for the whole file first when
+  // `reservar`); false once the input has ended.
+  bool lee(Conjunto& c, size_t hasta, bool reservar = false);
+
+ private:
+  std::FILE* f_;
+  Lector l_;
+  Esquema e_;
+  Disposicion d_;
+  int dim_;
+  bool con_sigma_;
+  bool primera_ = true;
+  std::vector<Columna> cols_;
+  Progreso progreso_;
+};
+
+// Reads every pair of a stream. Warns about repeated ids.
 Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o);
 Esquema esquema_pares(int dim, const Opciones& o);
+// Warns about ids given more than once (lineas: the line of each).
+void avisa_repetidos(const std::string& nombre, const ListaIds& ids, const std::vector<uint64_t>& lineas);
 
 // ---------------------------------------------------------------------------------------------
 // Files written and read (salida.cpp)
@@ -197,6 +243,9 @@ Escrituras& escrituras();  // the run's
 
 std::string corto(double x);                                                   // shortest round trip; "nan"/"inf"
 std::string fijo(double x, int decimales);                                     // fixed point, never "-0.000"
+// fijo() into b (kFijoMaximo bytes), as fast as a residual table needs; returns the length.
+constexpr size_t kFijoMaximo = 400;
+size_t fijo_en(char* b, double x, int decimales);
 std::string rellena(const std::string& s, size_t ancho, bool derecha = true);  // by display width
 size_t ancho_visible(std::string_view s);     // columns a UTF-8 string takes on a terminal
 std::string id_visible(std::string_view id);  // control characters escaped, invalid UTF-8 as U+FFFD
@@ -209,22 +258,6 @@ void aviso(const std::string& mensaje);            // "orienta: warning: ..." on
 double en_unidad(double radianes, Unidad u);
 const char* nombre_unidad(Unidad u);
 
-// Progress on standard error, only when it is a terminal; at most a few updates a second.
-class Progreso {
- public:
-  explicit Progreso(std::string que);
-  ~Progreso();
-  void avanza(uint64_t cuenta) {
-    if (activo_ && (cuenta & 0xFFFF) == 0) muestra(cuenta);
-  }
-
- private:
-  void muestra(uint64_t cuenta);
-  std::string que_;
-  bool activo_;
-  bool escrito_ = false;
-  double ultimo_ = 0;
-};
 
 // ---------------------------------------------------------------------------------------------
 // The stored transformation (registro.cpp)
@@ -245,8 +278,34 @@ const orienta_modelo_info& modelo(int32_t codigo);
 enum class Orden { helmert3d, helmert2d, poly2d };
 const char* nombre_orden(Orden m);
 
+// One block of a fit's pairs with what is printed of each, in file order.
+struct Filas {
+  const Conjunto& c;
+  const double* v;  // dim a pair
+  const double* w;
+  const uint8_t* excluido;  // null: none excluded
+};
+// Hands every block of a fit's pairs, in order, to its argument: the pairs held in memory, or a
+// file read once more.
+using Recorrido = std::function<void(const std::function<void(const Filas&)>&)>;
+
+// What the report says of all the residuals before listing them.
+struct Resumen {
+  double suma[3] = {0, 0, 0};  // Σv² over the pairs used: every coordinate, plan (x y), height (z)
+  size_t usados = 0;
+  size_t ancho = 12;  // of the id column: the widest label, 12 to 32 columns
+  void anade(const Filas& f);
+  double rms(int que) const;  // of suma[que]; NaN when no pair was used
+};
+// A pair's label in the report: its id as shown on a terminal, or "line N" without one.
+std::string etiqueta_id(const Conjunto& c, size_t k);
+
 // Everything a fitting command prints, whichever estimator made it (ajuste.cpp).
 struct Ajuste {
+  std::string nombre;  // of the input
+  size_t n = 0;        // pairs read
+  int dim = 3;
+  Resumen resumen;
   int32_t modelo = 0;  // 0: described only (poly2d constant, rigid)
   bool descrito = false;
   orienta_transformacion t{};
@@ -262,11 +321,19 @@ struct Ajuste {
   std::vector<std::string> avisos;
 };
 Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c);
+// The pairs c held in memory with a's residuals, as one block.
+Recorrido en_memoria(const Conjunto& c, const Ajuste& a);
+
+// A fit that reads a regular file twice instead of holding it (flujo.cpp): the adjustment without
+// snooping or plot. Prints the report and returns the exit status.
+bool puede_fluir(Orden m, const Opciones& o, std::FILE* f);
+// Nothing when the pairs are too few or degenerate: the fit in memory names the cause then.
+std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, const std::string& nombre);
 
 // The report of a fit as text or one JSON document, on standard output (presentacion.cpp).
-void presenta(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a);
+void presenta(Orden m, const Opciones& o, const Ajuste& a, const Recorrido& pares);
 // The JSON document alone, without a newline, streamed to standard output.
-void escribe_documento(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a);
+void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorrido& pares);
 const char* nombre_tipo(uint32_t tipo);
 
 int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero);

@@ -68,8 +68,16 @@ void dibuja(std::FILE* salida, const Dibujo& d) {
     << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
     << "<defs><marker id=\"punta\" viewBox=\"0 0 10 10\" refX=\"10\" refY=\"5\" markerWidth=\"6\" markerHeight=\"6\" "
        "orient=\"auto-start-reverse\"><path d=\"M 0 0 L 10 5 L 0 10 z\" fill=\"context-stroke\"/></marker></defs>\n";
+  // Written out a megabyte at a time: a million points make half a gigabyte of SVG.
+  const auto vacia = [&](bool siempre) {
+    if (!siempre && s.tellp() < (std::streamoff(1) << 20)) return;
+    const std::string texto = s.str();
+    std::fwrite(texto.data(), 1, texto.size(), salida);  // a failure shows when the file is closed
+    s.str("");
+  };
   static const char* const kColores[3] = {"#1f5fa8", "#e08a00", "#c41e1e"};  // used, flagged, excluded
   for (size_t k = 0; k < n; ++k) {
+    vacia(false);
     const double x = X(c.destino[size_t(dim) * k]), y = Y(c.destino[size_t(dim) * k + 1]);
     const double* v = &(*d.v)[size_t(dim) * k];
     const double* w = &(*d.w)[size_t(dim) * k];
@@ -116,8 +124,7 @@ void dibuja(std::FILE* salida, const Dibujo& d) {
     s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46
       << "\">bars beside the points: height residuals, same factor</text>\n";
   s << "</svg>\n";
-  const std::string texto = s.str();
-  std::fwrite(texto.data(), 1, texto.size(), salida);  // a failure shows when the file is closed
+  vacia(true);
 }
 
 }  // namespace orienta::cli

@@ -10,6 +10,10 @@
 
 namespace orienta::cli {
 
+std::string etiqueta_id(const Conjunto& c, size_t k) {
+  return c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : id_visible(c.ids[k]);
+}
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -64,21 +68,6 @@ Json vector_json(const double* p, int n) {
   return r;
 }
 
-double rms(const std::vector<double>& v, const std::vector<uint8_t>& fuera, int dim, int desde, int hasta) {
-  double s = 0.0;
-  size_t n = 0;
-  for (size_t k = 0; k < fuera.size(); ++k) {
-    if (fuera[k]) continue;
-    ++n;
-    for (int i = desde; i < hasta; ++i) s += v[size_t(dim) * k + size_t(i)] * v[size_t(dim) * k + size_t(i)];
-  }
-  return n == 0 ? kNaN : std::sqrt(s * (1.0 / double(n)));
-}
-
-std::string etiqueta_id(const Conjunto& c, size_t k) {
-  return c.ids[k].empty() ? "line " + std::to_string(c.lineas[k]) : id_visible(c.ids[k]);
-}
-
 // ---------------------------------------------------------------------------------------------
 // What each model prints around the statistics
 
@@ -110,7 +99,7 @@ const char* metodo(const Opciones& o, const Ajuste& a) {
                       : "described, double precision";
 }
 
-Vista vista_3d(const Opciones& o, const Conjunto& c, const Ajuste& a) {
+Vista vista_3d(const Opciones& o, const Ajuste& a) {
   const orienta_transformacion& t = a.t;
   double T[3];
   for (int i = 0; i < 3; ++i) T[i] = a.valores.size() > 2 ? a.valores[size_t(i)] : kNaN;
@@ -144,11 +133,10 @@ Vista vista_3d(const Opciones& o, const Conjunto& c, const Ajuste& a) {
     centrada.filas.push_back(
         {i == 0 ? "rotation R, by rows" : " ", nullptr, {t.rotacion + 3 * i, t.rotacion + 3 * i + 3}, 12});
   v.despues = {centrada};
-  (void)c;
   return v;
 }
 
-Vista vista_2d(const Opciones& o, const Conjunto&, const Ajuste& a) {
+Vista vista_2d(const Opciones& o, const Ajuste& a) {
   const orienta_transformacion& t = a.t;
   const double* co = t.centro_origen;
   const double* cd = t.centro_destino;
@@ -184,7 +172,7 @@ Vista vista_2d(const Opciones& o, const Conjunto&, const Ajuste& a) {
   return v;
 }
 
-Vista vista_poli(const Opciones& o, const Conjunto&, const Ajuste& a) {
+Vista vista_poli(const Opciones& o, const Ajuste& a) {
   static const char* const kTerminos[9] = {"dx", "dy", "dx^2", "dx*dy", "dy^2", "dx^3", "dx^2*dy", "dx*dy^2", "dy^3"};
   const orienta_transformacion& t = a.t;
   // The record of the described polynomial, read off the transformation whichever estimated it.
@@ -216,17 +204,17 @@ Vista vista_poli(const Opciones& o, const Conjunto&, const Ajuste& a) {
   return v;
 }
 
-Vista vista(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
+Vista vista(Orden m, const Opciones& o, const Ajuste& a) {
   switch (m) {
-    case Orden::helmert3d: return vista_3d(o, c, a);
-    case Orden::helmert2d: return vista_2d(o, c, a);
-    default: return vista_poli(o, c, a);
+    case Orden::helmert3d: return vista_3d(o, a);
+    case Orden::helmert2d: return vista_2d(o, a);
+    default: return vista_poli(o, a);
   }
 }
 
 // Where the threshold came from, when --snoop-alpha set it.
-std::string alfa_texto(const Ajuste& a, const Conjunto& c) {
-  return ": Sidak, family-wise alpha " + corto(a.alfa) + " over " + std::to_string(c.n() * size_t(c.dim)) + " tests";
+std::string alfa_texto(const Ajuste& a) {
+  return ": Sidak, family-wise alpha " + corto(a.alfa) + " over " + std::to_string(a.n * size_t(a.dim)) + " tests";
 }
 
 std::string valor_texto(double x, int decimales) { return decimales < 0 ? cientifico(x, 14) : fijo(x, decimales); }
@@ -252,7 +240,116 @@ void json_filas(const std::vector<Fila>& filas, Json& j) {
 // ---------------------------------------------------------------------------------------------
 // The statistics, the same for every model
 
-void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
+// Appends r to standard output once it has grown, so that a million residuals never sit in memory
+// as text.
+void vacia_si_lleno(std::string& r, bool siempre = false) {
+  if (!siempre && r.size() < (size_t(1) << 20)) return;
+  if (std::fwrite(r.data(), 1, r.size(), stdout) != r.size()) throw Fallo("cannot write the output");
+  r.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// One residual row, written straight into the output text: a million of them are most of what a
+// fit prints, so no row builds a string or a JSON value of its own.
+
+bool ascii_simple(std::string_view s) {
+  for (char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F) return false;
+  }
+  return true;
+}
+
+// The display width of a pair's label: its byte count for a printable ASCII id.
+size_t ancho_id(const Conjunto& c, size_t k) {
+  const std::string_view id = c.ids[k];
+  if (id.empty()) {
+    char b[24];
+    return 5 + size_t(std::to_chars(b, b + sizeof b, c.lineas[k]).ptr - b);  // "line N"
+  }
+  return ascii_simple(id) ? id.size() : ancho_visible(etiqueta_id(c, k));
+}
+
+// x right-aligned in `ancho` columns with `decimales` decimals, as fijo() writes it.
+void anade_fijo(std::string& r, double x, int decimales, size_t ancho) {
+  char b[kFijoMaximo];
+  const size_t n = fijo_en(b, x, decimales);
+  if (n < ancho) r.append(ancho - n, ' ');
+  r.append(b, n);
+}
+
+void fila_texto(std::string& r, const Filas& f, size_t k, int dim, size_t ancho, double umbral) {
+  r += "  ";
+  const std::string_view id = f.c.ids[k];
+  const size_t desde = r.size();
+  if (id.empty()) {
+    char b[24];
+    r.append("line ").append(b, std::to_chars(b, b + sizeof b, f.c.lineas[k]).ptr);
+  } else if (ascii_simple(id)) {
+    r.append(id);
+  } else {
+    r += rellena(etiqueta_id(f.c, k), ancho, false);
+  }
+  if (id.empty() || ascii_simple(id))
+    if (r.size() - desde < ancho) r.append(ancho - (r.size() - desde), ' ');
+  const double* v = f.v + size_t(dim) * k;
+  const double* w = f.w + size_t(dim) * k;
+  double q = 0.0, wmax = 0.0;
+  for (int i = 0; i < dim; ++i) {
+    r += ' ';
+    anade_fijo(r, v[i], 4, 10);
+    q += v[i] * v[i];
+  }
+  r += ' ';
+  anade_fijo(r, std::sqrt(q), 4, 10);
+  for (int i = 0; i < dim; ++i) {
+    r += ' ';
+    if (std::isfinite(w[i])) {
+      anade_fijo(r, w[i], 2, 7);
+      wmax = std::max(wmax, std::fabs(w[i]));
+    } else {
+      r += "      -";
+    }
+  }
+  r += f.excluido && f.excluido[k] ? "  excluded" : wmax > umbral ? "  *" : "";
+  r += '\n';
+}
+
+void anade_corto(std::string& r, double x) {
+  if (!std::isfinite(x)) {
+    r += "null";  // JSON has no infinities or NaN
+    return;
+  }
+  char b[32];
+  const auto e = std::to_chars(b, b + sizeof b, x);
+  r.append(b, e.ptr);
+}
+
+// {"id":…,"line":…,"v":[…],"w":[…],"excluded":…}, as escribe_json writes that object.
+void fila_json(std::string& r, const Filas& f, size_t k) {
+  const int dim = f.c.dim;
+  const std::string_view id = f.c.ids[k];
+  r += "{\"id\":";
+  if (id.empty())
+    r += "null";
+  else if (ascii_simple(id) && id.find_first_of("\"\\") == std::string_view::npos)
+    r.append("\"").append(id).append("\"");
+  else
+    escribe_json(Json(id_json(id)), r);
+  r += ",\"line\":";
+  char b[24];
+  r.append(b, std::to_chars(b, b + sizeof b, f.c.lineas[k]).ptr);
+  for (const auto& [clave, x] : {std::pair<const char*, const double*>{",\"v\":[", f.v}, {"],\"w\":[", f.w}}) {
+    r += clave;
+    for (int i = 0; i < dim; ++i) {
+      if (i > 0) r += ',';
+      anade_corto(r, x[size_t(dim) * k + size_t(i)]);
+    }
+  }
+  r += f.excluido && f.excluido[k] ? "],\"excluded\":true}" : "],\"excluded\":false}";
+}
+
+void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& pares) {
   const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad);
   const size_t u = std::min(ps.size(), a.valores.size());
   if (u > 0) {
@@ -291,50 +388,41 @@ void texto_estadisticas(const Ajuste& a, const Conjunto& c, const Opciones& o) {
   // Residual table: ids padded by display width, the widest id sets the column.
   static const char* const ejes[3] = {"vx", "vy", "vz"};
   static const char* const wejes[3] = {"wx", "wy", "wz"};
-  const int dim = c.dim;
-  size_t ancho = 12;
-  for (size_t k = 0; k < c.n(); ++k) ancho = std::max(ancho, std::min<size_t>(32, ancho_visible(etiqueta_id(c, k))));
+  const int dim = a.dim;
+  const size_t ancho = a.resumen.ancho;
   std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s%s\n  %s",
               a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
-              fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a, c).substr(2) + ")").c_str() : "",
+              fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a).substr(2) + ")").c_str() : "",
               rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
   std::printf("\n");
-  for (size_t k = 0; k < c.n(); ++k) {
-    std::printf("  %s", rellena(etiqueta_id(c, k), ancho, false).c_str());
-    double q = 0.0, wmax = 0.0;
-    for (int i = 0; i < dim; ++i) {
-      const double x = a.v[size_t(dim) * k + size_t(i)];
-      std::printf(" %10s", fijo(x, 4).c_str());
-      q += x * x;
+  std::string r;
+  std::vector<std::string> fuera;
+  pares([&](const Filas& f) {
+    for (size_t k = 0; k < f.c.n(); ++k) {
+      fila_texto(r, f, k, dim, ancho, a.umbral);
+      if (f.excluido && f.excluido[k]) fuera.push_back(etiqueta_id(f.c, k));
+      vacia_si_lleno(r);
     }
-    std::printf(" %10s", fijo(std::sqrt(q), 4).c_str());
-    for (int i = 0; i < dim; ++i) {
-      const double w = a.w[size_t(dim) * k + size_t(i)];
-      std::printf(" %7s", std::isfinite(w) ? fijo(w, 2).c_str() : "-");
-      if (std::isfinite(w)) wmax = std::max(wmax, std::fabs(w));
-    }
-    std::printf("%s\n", a.excluido[k] ? "  excluded" : wmax > a.umbral ? "  *" : "");
-  }
+  });
+  vacia_si_lleno(r, true);
   std::printf("  %s", rellena("RMS of |v|", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", "");
-  std::printf(" %10s", fijo(rms(a.v, a.excluido, dim, 0, dim), 4).c_str());
+  std::printf(" %10s", fijo(a.resumen.rms(0), 4).c_str());
   if (dim == 3)
-    std::printf("   plan %s, height %s", fijo(rms(a.v, a.excluido, 3, 0, 2), 4).c_str(),
-                fijo(rms(a.v, a.excluido, 3, 2, 3), 4).c_str());
+    std::printf("   plan %s, height %s", fijo(a.resumen.rms(1), 4).c_str(), fijo(a.resumen.rms(2), 4).c_str());
   std::printf("%s\n", a.e.excluidos > 0 ? " (excluded pairs left out)" : "");
-  if (a.e.excluidos > 0) {
+  if (!fuera.empty()) {
     std::printf("\n  excluded by data snooping (|w| > %s%s), residuals against the final fit:",
-                fijo(a.umbral, 2).c_str(), a.alfa > 0 ? alfa_texto(a, c).c_str() : "");
-    for (size_t k = 0; k < c.n(); ++k)
-      if (a.excluido[k]) std::printf(" %s", etiqueta_id(c, k).c_str());
+                fijo(a.umbral, 2).c_str(), a.alfa > 0 ? alfa_texto(a).c_str() : "");
+    for (const std::string& id : fuera) std::printf(" %s", id.c_str());
     std::printf("\n");
   }
 }
 
-void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opciones& o) {
+void json_estadisticas(Json& j, const Ajuste& a, const Opciones& o) {
   const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad);
   j["used"] = a.e.usados;
   j["redundancy"] = a.e.redundancia;
@@ -367,74 +455,84 @@ void json_estadisticas(Json& j, const Ajuste& a, const Conjunto& c, const Opcion
     matriz.push_back(fila);
   }
   j["covariance"] = {{"order", orden}, {"matrix", matriz}};
-  const int dim = c.dim;
-  j["rms"] = rms(a.v, a.excluido, dim, 0, dim);  // of the pairs used, as rms_plan and rms_height
-  if (dim == 3) {
-    j["rms_plan"] = rms(a.v, a.excluido, 3, 0, 2);
-    j["rms_height"] = rms(a.v, a.excluido, 3, 2, 3);
+  j["rms"] = a.resumen.rms(0);  // of the pairs used, as rms_plan and rms_height
+  if (a.dim == 3) {
+    j["rms_plan"] = a.resumen.rms(1);
+    j["rms_height"] = a.resumen.rms(2);
   }
-}
-
-// Appends r to standard output once it has grown, so that a million residuals never sit in memory
-// as text.
-void vacia_si_lleno(std::string& r, bool siempre = false) {
-  if (!siempre && r.size() < (size_t(1) << 20)) return;
-  if (std::fwrite(r.data(), 1, r.size(), stdout) != r.size()) throw Fallo("cannot write the output");
-  r.clear();
 }
 
 }  // namespace
 
-void escribe_documento(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
-  const Vista v = vista(m, o, c, a);
+void Resumen::anade(const Filas& f) {
+  const int dim = f.c.dim;
+  for (size_t k = 0; k < f.c.n(); ++k) {
+    ancho = std::max(ancho, std::min<size_t>(32, ancho_id(f.c, k)));
+    if (f.excluido && f.excluido[k]) continue;
+    ++usados;
+    const double* v = f.v + size_t(dim) * k;
+    for (int i = 0; i < dim; ++i) suma[0] += v[i] * v[i];
+    if (dim == 3) {
+      for (int i = 0; i < 2; ++i) suma[1] += v[i] * v[i];
+      suma[2] += v[2] * v[2];
+    }
+  }
+}
+
+double Resumen::rms(int que) const { return usados == 0 ? kNaN : std::sqrt(suma[que] * (1.0 / double(usados))); }
+
+Recorrido en_memoria(const Conjunto& c, const Ajuste& a) {
+  return [&c, &a](const std::function<void(const Filas&)>& haz) {
+    haz(Filas{c, a.v.data(), a.w.data(), a.excluido.empty() ? nullptr : a.excluido.data()});
+  };
+}
+
+void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorrido& pares) {
+  const Vista v = vista(m, o, a);
   Json d = {{"command", nombre_orden(m)},
-            {"file", id_json(c.nombre)},
+            {"file", id_json(a.nombre)},
             {"method", a.descrito ? "described" : "adjustment"},
             {"precision", a.descrito && o.flotante ? "single" : "double"},
-            {"pairs", c.n()}};
+            {"pairs", a.n}};
   // The record first: apply reads a document only as far as its end.
   d["transform"] = json_de_registro(a.t);
   for (const auto& [clave, valor] : v.json.items()) d[clave] = valor;
   json_filas(v.antes, d);
-  json_estadisticas(d, a, c, o);
+  json_estadisticas(d, a, o);
   std::string r;
   escribe_json(d, r);
   r.pop_back();  // the closing brace: the residuals follow
   r += ",\"residuals\":[";
-  const int dim = c.dim;
-  for (size_t k = 0; k < c.n(); ++k) {
-    Json e = {{"id", c.ids[k].empty() ? Json(nullptr) : Json(id_json(c.ids[k]))}, {"line", c.lineas[k]}};
-    e["v"] = vector_json(&a.v[size_t(dim) * k], dim);
-    e["w"] = vector_json(&a.w[size_t(dim) * k], dim);
-    e["excluded"] = a.excluido[k] != 0;
-    if (k > 0) r += ',';
-    escribe_json(e, r);
-    vacia_si_lleno(r);
-  }
-  r += "],\"excluded\":[";
+  Json fuera = Json::array();
   bool primero = true;
-  for (size_t k = 0; k < c.n(); ++k) {
-    if (!a.excluido[k]) continue;
-    if (!primero) r += ',';
-    primero = false;
-    escribe_json(c.ids[k].empty() ? Json(c.lineas[k]) : Json(id_json(c.ids[k])), r);
-  }
-  r += "]}";
+  pares([&](const Filas& f) {
+    for (size_t k = 0; k < f.c.n(); ++k) {
+      if (!primero) r += ',';
+      primero = false;
+      fila_json(r, f, k);
+      if (f.excluido && f.excluido[k])
+        fuera.push_back(f.c.ids[k].empty() ? Json(f.c.lineas[k]) : Json(id_json(f.c.ids[k])));
+      vacia_si_lleno(r);
+    }
+  });
+  r += "],\"excluded\":";
+  escribe_json(fuera, r);
+  r += "}";
   vacia_si_lleno(r, true);
 }
 
-void presenta(Orden m, const Opciones& o, const Conjunto& c, const Ajuste& a) {
+void presenta(Orden m, const Opciones& o, const Ajuste& a, const Recorrido& pares) {
   if (o.json) {
-    escribe_documento(m, o, c, a);
+    escribe_documento(m, o, a, pares);
     std::fputc('\n', stdout);
     return;
   }
-  const Vista v = vista(m, o, c, a);
-  std::printf("orienta %s: %s%zu pairs from %s (%s)\n\n", nombre_orden(m), v.prefijo.c_str(), c.n(),
-              id_visible(c.nombre).c_str(), v.titulo.c_str());
+  const Vista v = vista(m, o, a);
+  std::printf("orienta %s: %s%zu pairs from %s (%s)\n\n", nombre_orden(m), v.prefijo.c_str(), a.n,
+              id_visible(a.nombre).c_str(), v.titulo.c_str());
   std::printf("  %s\n", v.formula.c_str());
   imprime_filas(v.antes, v.ancho);
-  texto_estadisticas(a, c, o);
+  texto_estadisticas(a, o, pares);
   for (const Seccion& s : v.despues) {
     std::printf("\n  %s\n", s.nota.c_str());
     imprime_filas(s.filas, v.ancho);

@@ -98,14 +98,14 @@ int demo(const Opciones& o) {
   const Ajuste a3 = ajusta(Orden::helmert3d, o, c3), a2 = ajusta(Orden::helmert2d, o, c2);
   if (o.json) {
     std::fputs("{\"helmert3d\":", stdout);
-    escribe_documento(Orden::helmert3d, o, c3, a3);
+    escribe_documento(Orden::helmert3d, o, a3, en_memoria(c3, a3));
     std::fputs(",\"helmert2d\":", stdout);
-    escribe_documento(Orden::helmert2d, o, c2, a2);
+    escribe_documento(Orden::helmert2d, o, a2, en_memoria(c2, a2));
     std::fputs("}\n", stdout);
   } else {
-    presenta(Orden::helmert3d, o, c3, a3);
+    presenta(Orden::helmert3d, o, a3, en_memoria(c3, a3));
     std::printf("\n");
-    presenta(Orden::helmert2d, o, c2, a2);
+    presenta(Orden::helmert2d, o, a2, en_memoria(c2, a2));
   }
   return std::max(avisa(a3), avisa(a2));
 }
@@ -251,9 +251,17 @@ int ejecuta(int argc, char** argv) {
   const Orden m = orden == "helmert3d" ? Orden::helmert3d : orden == "helmert2d" ? Orden::helmert2d : Orden::poly2d;
   escrituras().entrada(x.fichero);
   std::FILE* dibujo = o.dibujo.empty() ? nullptr : escrituras().abre(o.dibujo, "plot");
-  const Conjunto c = lee(x.fichero, m == Orden::helmert3d ? 3 : 2, o);
+  const int dim = m == Orden::helmert3d ? 3 : 2;
+  if (dibujo == nullptr && !x.fichero.empty() && x.fichero != "-") {
+    std::FILE* f = std::fopen(x.fichero.c_str(), "rb");
+    if (f == nullptr) throw Fallo(x.fichero + ": cannot open: " + std::strerror(errno));
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> cierra(f, std::fclose);
+    if (puede_fluir(m, o, f))
+      if (const std::optional<int> estado = ajusta_fichero(m, o, f, x.fichero)) return termina(*estado);
+  }
+  const Conjunto c = lee(x.fichero, dim, o);
   const Ajuste a = ajusta(m, o, c);
-  presenta(m, o, c, a);
+  presenta(m, o, a, en_memoria(c, a));
   if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral});
   return termina(avisa(a));
 }

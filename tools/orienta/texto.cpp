@@ -19,14 +19,73 @@ std::string corto(double x) {
   return std::string(b, r.ptr);
 }
 
+namespace {
+
+// x·10^d to the nearest integer, ties to even, exactly: x splits into two halves of 26 bits whose
+// products by 10^d (at most 20 bits for d ≤ 6) are exact, and their rounded sum keeps its error.
+// Only a sum that lands on a half can round the wrong way, and the error then says which way.
+// False when |x·10^d| is past 2^52 (the integer would not be exact).
+bool redondea(double x, int d, int64_t& q) {
+  static const double kPotencias[7] = {1, 10, 100, 1000, 1e4, 1e5, 1e6};
+  const double f = kPotencias[d];
+  if (!(std::fabs(x) * f < 0x1p52)) return false;
+  const double c = x * 134217729.0;  // 2^27 + 1: Veltkamp's split
+  const double alto = c - (c - x), bajo = x - alto;
+  const double a = alto * f, b = bajo * f;
+  const double s = a + b, e = b - (s - a);  // exact: s + e = x·10^d (|a| ≥ |b|)
+  const double r = std::nearbyint(s);
+  const double resto = s - r;
+  q = int64_t(r);
+  if (resto == 0.5 && e > 0) ++q;
+  if (resto == -0.5 && e < 0) --q;
+  return true;
+}
+
+}  // namespace
+
+size_t fijo_en(char* b, double x, int decimales) {
+  if (!std::isfinite(x)) {
+    const std::string s = corto(x);
+    std::copy(s.begin(), s.end(), b);
+    return s.size();
+  }
+  int64_t q;
+  if (decimales >= 0 && decimales <= 6 && redondea(x, decimales, q)) {
+    // The digits of |q| with the point put in; a sign only when a non-zero digit is printed.
+    char digitos[24];
+    const uint64_t m = q < 0 ? uint64_t(-q) : uint64_t(q);
+    const size_t k = size_t(std::to_chars(digitos, digitos + sizeof digitos, m).ptr - digitos);
+    const size_t d = size_t(decimales);
+    size_t n = 0;
+    if (q < 0) b[n++] = '-';
+    if (k <= d) {  // 0.0ddd
+      b[n++] = '0';
+      b[n++] = '.';
+      for (size_t z = k; z < d; ++z) b[n++] = '0';
+      std::copy(digitos, digitos + k, b + n);
+      n += k;
+    } else {
+      std::copy(digitos, digitos + (k - d), b + n);
+      n += k - d;
+      if (d > 0) b[n++] = '.';
+      std::copy(digitos + (k - d), digitos + k, b + n);
+      n += d;
+    }
+    return n;
+  }
+  const auto r = std::to_chars(b, b + kFijoMaximo, x, std::chars_format::fixed, decimales);
+  size_t n = size_t(r.ptr - b);
+  // A value that rounds to zero prints without its sign: "-0.000" reads as a fault.
+  if (b[0] == '-' && std::string_view(b + 1, n - 1).find_first_not_of("0.") == std::string_view::npos) {
+    std::copy(b + 1, b + n, b);
+    --n;
+  }
+  return n;
+}
+
 std::string fijo(double x, int decimales) {
-  if (!std::isfinite(x)) return corto(x);
-  char b[400];
-  const auto r = std::to_chars(b, b + sizeof b, x, std::chars_format::fixed, decimales);
-  std::string s(b, r.ptr);
-  // A value that rounds to zero prints without its sign: "-0.0000" reads as a fault.
-  if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
-  return s;
+  char b[kFijoMaximo];
+  return std::string(b, fijo_en(b, x, decimales));
 }
 
 namespace {
