@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Python's 3D similarity fit side by side in one run with what a numpy user would write instead
+"""Python's 3D and 2D similarity fits side by side in one run with what a numpy user would write instead
 (Umeyama's SVD on centred arrays, the scale from the singular values), at several n; and the fit
 on dask arrays of a point set split into blocks, against the same fit in one process.
 
@@ -20,8 +20,8 @@ def umeyama(S, T):
     cs, ct = S.mean(axis=0), T.mean(axis=0)
     a, b = S - cs, T - ct
     U, d, Vt = np.linalg.svd(b.T @ a)
-    e = np.ones(3)
-    e[2] = np.sign(np.linalg.det(U) * np.linalg.det(Vt))
+    e = np.ones(S.shape[1])
+    e[-1] = np.sign(np.linalg.det(U) * np.linalg.det(Vt))
     R = (U * e) @ Vt
     s = (d * e).sum() / (a * a).sum()
     return R, s, ct - s * R @ cs
@@ -36,14 +36,16 @@ def nube(n, rng):
 def main():
     tallas = [int(x) for x in sys.argv[1:]] or [100, 10**3, 10**5, 10**6]
     rng = np.random.default_rng(1)
-    print("| n | orienta.helmert3d | numpy Umeyama | numpy / orienta | max |ΔR| |")
-    print("|---|---|---|---|---|")
-    for n in tallas:
-        S, T = nube(n, rng)
-        t = medianas({"orienta": lambda: orienta.helmert3d(S, T), "numpy": lambda: umeyama(S, T)})
-        dR = np.max(abs(orienta.helmert3d(S, T).rotation - umeyama(S, T)[0]))
-        print(f"| {n:,} | {t['orienta'] * 1e6:,.0f} µs | {t['numpy'] * 1e6:,.0f} µs | "
-              f"{t['numpy'] / t['orienta']:.2f} | {dR:.1e} |")
+    for dim, ajuste in ((3, orienta.helmert3d), (2, orienta.helmert2d)):
+        print(f"\n| n | orienta.helmert{dim}d | numpy Umeyama {dim}D | numpy / orienta | max |ΔR| |")
+        print("|---|---|---|---|---|")
+        for n in tallas:
+            S, T = nube(n, rng)
+            S, T = np.ascontiguousarray(S[:, :dim]), np.ascontiguousarray(T[:, :dim])
+            t = medianas({"orienta": lambda: ajuste(S, T), "numpy": lambda: umeyama(S, T)})
+            dR = np.max(abs(ajuste(S, T).rotation[:dim, :dim] - umeyama(S, T)[0]))
+            print(f"| {n:,} | {t['orienta'] * 1e6:,.0f} µs | {t['numpy'] * 1e6:,.0f} µs | "
+                  f"{t['numpy'] / t['orienta']:.2f} | {dR:.1e} |")
     # Data snooping at scale: 10⁶ pairs, 100 planted blunders of 0.5–2 m, the family-wise threshold.
     n = 10**6
     S, T = nube(n, rng)
