@@ -7,9 +7,13 @@ is given, in which case the argument must be a writable C-contiguous array of th
 is changed as the C function documents.
 """
 
+from __future__ import annotations
+
 import ctypes
+from typing import Any, Callable, Tuple, Union
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _biblioteca as _b
 from ._entrada import cuenta, dtype_comun, escalares, mismo_numero, puntos
@@ -29,11 +33,11 @@ __all__ = [
 _F64, _F32 = np.float64, np.float32
 
 
-def _terna(t):
+def _terna(t: Any) -> np.ndarray:
     return np.array(t.v, dtype=_F64)
 
 
-def _nueva_matriz(dtype=_F64):
+def _nueva_matriz(dtype: type = _F64) -> np.ndarray:
     return np.zeros((3, 3), dtype=dtype)
 
 
@@ -41,8 +45,8 @@ def _nueva_matriz(dtype=_F64):
 # Rotation matrices from angles and from vectors
 
 
-def _desde_senos(nombre, reordena):
-    def fn(sc, inplace=False):
+def _desde_senos(nombre: str, reordena: bool) -> Callable[..., np.ndarray]:
+    def fn(sc: ArrayLike, inplace: bool = False) -> np.ndarray:
         sc = escalares(sc, "sc", (6,), _F64, inplace and reordena)
         m = _nueva_matriz()
         _b.c[nombre](sc.ctypes.data, m.ctypes.data)
@@ -87,7 +91,7 @@ ndarray, shape (3, 3)
 """
 
 
-def MatrizRot_κωφ(angulos, inplace=False):
+def MatrizRot_κωφ(angulos: ArrayLike, inplace: bool = False) -> np.ndarray:
     """M = Ry(φ)·Rx(ω)·Rz(κ) from the angles (ω, φ, κ) in radians.
 
     Parameters
@@ -106,8 +110,8 @@ def MatrizRot_κωφ(angulos, inplace=False):
     return m
 
 
-def _desde_vector(nombre, sobrescribe, doc):
-    def fn(p, inplace=False):
+def _desde_vector(nombre: str, sobrescribe: bool, doc: str) -> Callable[..., np.ndarray]:
+    def fn(p: ArrayLike, inplace: bool = False) -> np.ndarray:
         v = escalares(p, "p", (3,), _F64, inplace and sobrescribe)
         m = _nueva_matriz()
         _b.c[nombre](v.ctypes.data, m.ctypes.data)
@@ -135,8 +139,8 @@ MatrizRot_28 = _desde_vector("MatrizRot_28", False, "Rotation from the type-28 v
                              "arcsines.\n\nParameters\n----------\np : array_like, 3 floats (only read)\n")
 
 
-def _delta(nombre, dtype_matriz):
-    def fn(p, inplace=False):
+def _delta(nombre: str, dtype_matriz: type) -> Callable[..., Tuple[np.ndarray, np.float32]]:
+    def fn(p: ArrayLike, inplace: bool = False) -> Tuple[np.ndarray, np.float32]:
         v = escalares(p, "p", (3,), _F32, inplace)
         m = _nueva_matriz(dtype_matriz)
         norma2 = _b.c[nombre](v.ctypes.data, m.ctypes.data)
@@ -169,7 +173,7 @@ MatrizDeltafl_fl.__doc__ = _DOC_DELTA.format(cual="wholly in single precision", 
 # Angles and vectors from a matrix
 
 
-def Gmatriz_ωφκ_seg(M):
+def Gmatriz_ωφκ_seg(M: ArrayLike) -> np.ndarray:
     """(ω, φ, κ) in radians of M = Rz(κ)·Ry(φ)·Rx(ω), stable near φ = ±π/2.
 
     Parameters
@@ -184,7 +188,7 @@ def Gmatriz_ωφκ_seg(M):
     return _terna(_b.c["Gmatriz_ωφκ_seg"](m.ctypes.data))
 
 
-def Gmatriz_24_seg(M):
+def Gmatriz_24_seg(M: ArrayLike) -> np.ndarray:
     """The type-24 vector 2·sin(θ/2)·n of the rotation M, stable near half a turn.
 
     Parameters
@@ -199,11 +203,11 @@ def Gmatriz_24_seg(M):
     return _terna(_b.c["Gmatriz_24_seg"](m.ctypes.data))
 
 
-def _direccion(fn):
+def _direccion(fn: Any) -> int:
     return ctypes.cast(fn, ctypes.c_void_p).value
 
 
-def Getoffset_matriz(M, recuperar=Gmatriz_ωφκ_seg):
+def Getoffset_matriz(M: ArrayLike, recuperar: Any = Gmatriz_ωφκ_seg) -> Tuple[np.ndarray, int]:
     """Takes whole quarter and half turns about z out of M, then recovers what remains.
 
     Parameters
@@ -237,8 +241,8 @@ def Getoffset_matriz(M, recuperar=Gmatriz_ωφκ_seg):
 # 3×3 utilities
 
 
-def _utilidad(nombre, dtype, devuelve_indice):
-    def fn(M, inplace=False):
+def _utilidad(nombre: str, dtype: type, devuelve_indice: bool) -> Callable[..., Any]:
+    def fn(M: ArrayLike, inplace: bool = False) -> Union[np.ndarray, Tuple[np.ndarray, int]]:
         m = escalares(M, "M", (3, 3), dtype, inplace)
         r = _b.c[nombre](m.ctypes.data)
         m = m.reshape(3, 3)
@@ -286,7 +290,7 @@ convierte_en_R_fl.__doc__ = _DOC_R.format(p="single precision", dt="float32")
 # Angle means
 
 
-def _ternas(a, nombre, dtype):
+def _ternas(a: ArrayLike, nombre: str, dtype: type) -> np.ndarray:
     a = np.asarray(a)
     if a.ndim != 2 or a.shape[1] != 3:
         raise ValueError(f"{nombre} must have shape (n, 3), got {a.shape}")
@@ -295,7 +299,7 @@ def _ternas(a, nombre, dtype):
     return a if listo else escalares(a, nombre, a.shape, dtype)
 
 
-def Gmedio(angulos):
+def Gmedio(angulos: ArrayLike) -> np.ndarray:
     """Per-component mean of angle triplets across the ±π wrap-around.
 
     Parameters
@@ -312,7 +316,7 @@ def Gmedio(angulos):
     return _terna(_b.c["Gmedio"](a.ctypes.data, a.shape[0]))
 
 
-def Gmedio_pesos(angulos, pesos):
+def Gmedio_pesos(angulos: ArrayLike, pesos: ArrayLike) -> np.ndarray:
     """Weighted per-component mean of angle triplets across the ±π wrap-around.
 
     Parameters
@@ -338,7 +342,7 @@ def Gmedio_pesos(angulos, pesos):
 # 2D similarity: six layouts in two precisions
 
 
-def _punteros(origen, destino):
+def _punteros(origen: np.ndarray, destino: np.ndarray) -> np.ndarray:
     """The 2n pointers P[2k] → source point k, P[2k+1] → target point k, built without a loop."""
     n = origen.shape[0]
     p = np.empty(2 * n, dtype=np.uintp)
@@ -348,7 +352,7 @@ def _punteros(origen, destino):
     return p
 
 
-def _pareja(S, T, dtype, contiguas=False):
+def _pareja(S: ArrayLike, T: ArrayLike, dtype: type, contiguas: bool = False) -> Tuple[np.ndarray, np.ndarray]:
     S = puntos(S, "origen", 2, dtype)
     T = puntos(T, "destino", 2, dtype)
     mismo_numero("origen", S, "destino", T)
@@ -357,35 +361,35 @@ def _pareja(S, T, dtype, contiguas=False):
     return S, T
 
 
-def _hel2dg_capas(p, dtype):
+def _hel2dg_capas(p: str, dtype: type) -> dict:
     sufijo = "_" + p
 
-    def ptr(origen, destino):
+    def ptr(origen: ArrayLike, destino: ArrayLike) -> Any:
         S, T = _pareja(origen, destino, dtype)
         P = _punteros(S, T)
         return _b.c["Hel2Dg___ptr" + sufijo](P.ctypes.data, S.shape[0])
 
-    def p_(A):
+    def p_(A: ArrayLike) -> Any:
         A = np.ascontiguousarray(puntos(A, "A", 4, dtype))
         return _b.c["Hel2Dg___p" + sufijo](A.ctypes.data, A.shape[0])
 
-    def pp(origen, destino):
+    def pp(origen: ArrayLike, destino: ArrayLike) -> Any:
         S, T = _pareja(origen, destino, dtype, contiguas=True)
         return _b.c["Hel2Dg___pp" + sufijo](S.ctypes.data, T.ctypes.data, S.shape[0])
 
-    def g(B):
+    def g(B: ArrayLike) -> Any:
         B = puntos(B, "B", 2, dtype)
         if B.shape[0] % 2:
             raise ValueError(f"B must hold an even number of points (source, target alternating), got {B.shape[0]}")
         return _b.c["Hel2Dg___g" + sufijo](B.ctypes.data, B.strides[0], B.shape[0] // 2)
 
-    def gg(origen, destino):
+    def gg(origen: ArrayLike, destino: ArrayLike) -> Any:
         S, T = _pareja(origen, destino, dtype)
         if S.strides[0] != T.strides[0]:
             S, T = np.ascontiguousarray(S), np.ascontiguousarray(T)
         return _b.c["Hel2Dg___gg" + sufijo](S.ctypes.data, T.ctypes.data, S.strides[0], S.shape[0])
 
-    def mixed(origen, destino):
+    def mixed(origen: ArrayLike, destino: ArrayLike) -> Any:
         S, T = _pareja(origen, destino, dtype)
         return _b.c["Hel2Dg___mixed" + sufijo](S.ctypes.data, S.strides[0], T.ctypes.data, T.strides[0],
                                               S.shape[0])
@@ -417,7 +421,7 @@ globals().update(_hel2dg_capas("dbl", _F64))
 globals().update(_hel2dg_capas("fl", _F32))
 
 
-def hel2dg(origen, destino):
+def hel2dg(origen: ArrayLike, destino: ArrayLike) -> Any:
     """Centred 2D similarity, through whichever C layout reads the arrays without copying.
 
     Parameters
@@ -457,8 +461,8 @@ def hel2dg(origen, destino):
     return _b.c["Hel2Dg___mixed" + sufijo](S.ctypes.data, ds, T.ctypes.data, dt, n)
 
 
-def _plana(nombre, registro):
-    def fn(g):
+def _plana(nombre: str, registro: type) -> Callable[[Any], Any]:
+    def fn(g: Any) -> Any:
         if not isinstance(g, registro):
             raise TypeError(f"g must be a {registro.__name__} record, not {type(g).__name__}")
         return _b.c[nombre](ctypes.byref(g))
@@ -483,8 +487,8 @@ Hel2D___Hel2Dg_fl = _plana("Hel2D___Hel2Dg_fl", _b.Hel2Dg_fl)
 # 2D polynomial
 
 
-def _transforma(nombre, registro, dtype):
-    def fn(t, punto, inplace=False):
+def _transforma(nombre: str, registro: type, dtype: type) -> Callable[..., np.ndarray]:
+    def fn(t: Any, punto: ArrayLike, inplace: bool = False) -> np.ndarray:
         if not isinstance(t, registro):
             raise TypeError(f"t must be a {registro.__name__} record, not {type(t).__name__}")
         p = escalares(punto, "punto", (2,), dtype, inplace)
@@ -515,8 +519,8 @@ transforma_punto2D_dbl = _transforma("transforma_punto2D_dbl", _b.Trans_Polinomi
 transforma_punto2D_fl = _transforma("transforma_punto2D_fl", _b.Trans_Polinomica2D_fl, _F32)
 
 
-def _polinomica(nombre, registro, dtype):
-    def fn(origen, destino, tipo):
+def _polinomica(nombre: str, registro: type, dtype: type) -> Callable[..., Any]:
+    def fn(origen: ArrayLike, destino: ArrayLike, tipo: int) -> Any:
         tipo = int(tipo)
         if not 0 <= tipo < 2**32:
             raise ValueError(f"tipo must fit in 32 unsigned bits, got {tipo}")
@@ -553,8 +557,9 @@ Trans_Polinomica2D___puntosxy_fl = _polinomica("Trans_Polinomica2D___puntosxy_fl
 # 3D similarity
 
 
-def _hel3dg(nombre, registro, dtype):
-    def fn(origen, destino, aprox_general=False, centrar_en_sitio=False):
+def _hel3dg(nombre: str, registro: type, dtype: type) -> Callable[..., Tuple[int, Any, np.ndarray]]:
+    def fn(origen: ArrayLike, destino: ArrayLike, aprox_general: bool = False,
+           centrar_en_sitio: bool = False) -> Tuple[int, Any, np.ndarray]:
         if centrar_en_sitio:
             # The C function overwrites the points: they must be the caller's own arrays, and no
             # point may be referenced twice (it would be reduced once per reference).

@@ -21,6 +21,20 @@ def test_every_header_function_has_a_wrapper():
     assert [n for n in nombres if not callable(getattr(orienta, n, None))] == []
 
 
+def test_every_public_function_is_annotated():
+    import inspect
+    sin = []
+    for nombre in orienta.__all__:
+        f = getattr(orienta, nombre)
+        if not inspect.isfunction(f):
+            continue
+        firma = inspect.signature(f)
+        faltan = [p for p in firma.parameters.values() if p.annotation is inspect.Parameter.empty]
+        if faltan or firma.return_annotation is inspect.Signature.empty:
+            sin.append(nombre)
+    assert sin == []
+
+
 @pytest.fixture
 def espia(monkeypatch):
     """Records which C function each call reaches, with its arguments."""

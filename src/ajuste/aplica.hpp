@@ -176,7 +176,7 @@ inline int64_t aplica(const orienta_transformacion* t, bool inversa, const unsig
     const double* p = reinterpret_cast<const double*>(e + int64_t(k) * pe);
     double* q = reinterpret_cast<double*>(s + int64_t(k) * ps);
     const double entrada[2] = {p[0], p[1]};
-    double salida[2];
+    double salida[2] = {0.0, 0.0};
     bool bien = true;
     if (!inversa)
       polinomio(t, entrada[0] - t->centro_origen[0], entrada[1] - t->centro_origen[1], salida, nullptr);
@@ -196,7 +196,7 @@ inline int32_t invierte(const orienta_transformacion* t, orienta_transformacion*
   orienta_transformacion r;
   vacia_registro(&r, t->modelo, t->dim);
   if (t->dim == 3) {
-    double mi[3][3];
+    double mi[3][3] = {};
     inversa_lineal<3>(t, mi);
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) r.matriz[3 * i + j] = mi[i][j];

@@ -374,9 +374,9 @@ struct PasoSemejanza {
     double a[D], q[D];
     for (int j = 0; j < D; ++j) a[j] = o[j] - t.centro_origen[j];
     // As orienta_aplica computes the image, so residuals and apply agree to the bit.
-    for (int k = 0; k < D; ++k) {
+    for (size_t k = 0; k < size_t(D); ++k) {
       double s = t.matriz[3 * k] * a[0];
-      for (int j = 1; j < D; ++j) s += t.matriz[3 * k + j] * a[j];
+      for (size_t j = 1; j < size_t(D); ++j) s += t.matriz[3 * k + j] * a[j];
       q[k] = t.centro_destino[k] + s;
     }
     const double f[4] = {1.0, a[0], a[1], D == 3 ? a[D - 1] : 0.0};
@@ -468,6 +468,7 @@ struct Pasada {
 // (each pair's largest over its coordinates), a value no other pair exceeded, and what bounds how
 // far a later solution can move any pair: max √p·|source − centre|, max √p, max leverage.
 inline constexpr int kLista = 128;
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name is the compiler's, in the copy it writes for the array
 struct Lista {
   std::pair<double, uint32_t> c[kLista];  // a heap, smallest value on top
   int n = 0;
@@ -566,7 +567,7 @@ inline Pasada pasa(const orienta_solucion& s, const Datos& x, const uint8_t* exc
 
 // ∂reported/∂internal by rows, u×u.
 inline void jacobiano(const orienta_solucion& s, int u, double* jac) {
-  std::fill(jac, jac + u * u, 0.0);
+  std::fill(jac, jac + size_t(u) * size_t(u), 0.0);
   auto J = [jac, u](int i, int j) -> double& { return jac[u * i + j]; };
   const orienta_transformacion& t = s.t;
   const double* co = t.centro_origen;
@@ -574,7 +575,7 @@ inline void jacobiano(const orienta_solucion& s, int u, double* jac) {
     const bool rigida = s.modelo == ORIENTA_RIGIDO3D;
     const double e = t.escala;
     double rc[3];
-    for (int k = 0; k < 3; ++k)
+    for (size_t k = 0; k < 3; ++k)
       rc[k] = t.rotacion[3 * k] * co[0] + t.rotacion[3 * k + 1] * co[1] + t.rotacion[3 * k + 2] * co[2];
     for (int k = 0; k < 3; ++k) {
       J(k, k) = 1.0;
@@ -619,14 +620,14 @@ inline void jacobiano(const orienta_solucion& s, int u, double* jac) {
 inline void cofactores_internos(const orienta_solucion& s, int u, double* q) {
   if (es_momentos(s.modelo)) {
     const InternoSemejanza in = lee<InternoSemejanza>(s);
-    std::copy(in.q, in.q + u * u, q);
+    std::copy(in.q, in.q + size_t(u) * size_t(u), q);
     return;
   }
   const InternoPolinomio in = lee<InternoPolinomio>(s);
   const int n = in.u;
   // Internal order x0, y0, x′'s terms, y′'s terms: index of term a of axis e.
   auto indice = [n](int e, int a) { return a == 0 ? e : 2 + e * (n - 1) + (a - 1); };
-  std::fill(q, q + u * u, 0.0);
+  std::fill(q, q + size_t(u) * size_t(u), 0.0);
   for (int e = 0; e < 2; ++e)
     for (int a = 0; a < n; ++a)
       for (int b = 0; b < n; ++b) q[u * indice(e, a) + indice(e, b)] = in.q[n * a + b];

@@ -188,7 +188,7 @@ int32_t valida_registro(const orienta_transformacion* t, const char** campo) {
 }
 
 void parametros_de(const orienta_transformacion& t, double* p) {
-  double T[3];
+  double T[3] = {0.0, 0.0, 0.0};
   traslacion(t, T);
   const int d = t.dim;
   switch (t.modelo) {

@@ -30,7 +30,7 @@ inline void vacia_registro(orienta_transformacion* t, int32_t modelo, int32_t di
   std::memset(t, 0, sizeof *t);
   t->modelo = modelo;
   t->dim = dim;
-  for (int k = 0; k < 3; ++k) {
+  for (size_t k = 0; k < 3; ++k) {
     t->matriz[4 * k] = 1.0;
     t->rotacion[4 * k] = 1.0;
   }

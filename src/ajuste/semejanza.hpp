@@ -258,8 +258,8 @@ inline void rota_por(double (&r)[3][3], const double* delta) {
   double d[3] = {delta[0], delta[1], delta[2]}, e[9];
   matriz_rodrigues<Tipo20>(d, e);
   double nueva[3][3];
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) nueva[i][j] = e[3 * i] * r[0][j] + e[3 * i + 1] * r[1][j] + e[3 * i + 2] * r[2][j];
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) nueva[i][j] = e[3 * i] * r[0][j] + e[3 * i + 1] * r[1][j] + e[3 * i + 2] * r[2][j];
   std::memcpy(r, nueva, sizeof nueva);
 }
 
@@ -288,7 +288,7 @@ inline int32_t forma_cerrada(const Momentos<3>& m, bool rigida, Estimacion3D& e)
   for (int k = 0; k < 3; ++k)
     for (int j = 0; j < 3; ++j) c(k, j) = m.sab[k][j];
   const Eigen::JacobiSVD<Eigen::Matrix3d> svd(c, Eigen::ComputeFullU | Eigen::ComputeFullV);
-  const Eigen::Vector3d sig = svd.singularValues();
+  const Eigen::Vector3d& sig = svd.singularValues();
   const double d = svd.matrixU().determinant() * svd.matrixV().determinant() < 0.0 ? -1.0 : 1.0;
   const Eigen::Matrix3d r = svd.matrixU() * Eigen::Vector3d(1.0, 1.0, d).asDiagonal() * svd.matrixV().transpose();
   const double saa = m.saa[0][0] + m.saa[1][1] + m.saa[2][2];
@@ -414,7 +414,7 @@ double cofactores(const Eigen::Matrix<double, U, U>& n, int u, double* q) {
   for (int i = 0; i < u; ++i) d(i) = m(i, i) > 0.0 ? 1.0 / std::sqrt(m(i, i)) : 0.0;
   const Eigen::MatrixXd e = d.asDiagonal() * m * d.asDiagonal();
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(e);
-  const Eigen::VectorXd l = eig.eigenvalues();
+  const Eigen::VectorXd& l = eig.eigenvalues();
   if (!(l(0) > 0.0) || !l.allFinite()) return INFINITY;
   const Eigen::MatrixXd inv = d.asDiagonal() * eig.eigenvectors() * l.cwiseInverse().asDiagonal() *
                               eig.eigenvectors().transpose() * d.asDiagonal();

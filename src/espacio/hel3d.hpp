@@ -156,8 +156,8 @@ void rotacion_general(const Momentos<T>& mom, T r[9]) {
   T nn[9];
   std::memcpy(nn, mom.nn, sizeof nn);
   inversa_simetrica<T>(nn);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j)
       r[3 * i + j] = (m[3 * i] * nn[3 * j] + m[3 * i + 1] * nn[3 * j + 1]) + m[3 * i + 2] * nn[3 * j + 2];
   convierte_en_rotacion<T>(r);
 }
@@ -189,7 +189,7 @@ float paso_newton(const float g[3], float kk[9], T r[9], float kinv[9], bool& de
   definida = inversa_simetrica<float>(kinv);
 
   float x[3];
-  for (int i = 0; i < 3; ++i) x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
+  for (size_t i = 0; i < 3; ++i) x[i] = (kinv[3 * i] * g[0] + kinv[3 * i + 1] * g[1]) + kinv[3 * i + 2] * g[2];
   T d[9];
   // The update is the Cayley rotation of x/2 (type 26), its products in single precision and its
   // sums in T's; x is overwritten, and no longer needed.

@@ -79,7 +79,7 @@ ORIENTA_CON_AVX2 void acumula_newton_avx2(const Centrados& centrados, uint32_t n
     guarda(quinto, t[8]);
     traspone8(t);
     for (int p = 0; p < 8; ++p) acc = acc + t[p];
-    for (int p = 0; p < 8; ++p) k5 = k5 + quinto[p];
+    for (const float q : quinto) k5 = k5 + q;
   }
   float s[9];
   guarda(s, acc);
@@ -142,13 +142,13 @@ ORIENTA_CON_AVX2 Momentos<double> centra_y_suma_avx2(const CapaPtr<double, doubl
       terminos_momentos<4>(v, v + 3, t);
       double ultimo[4];
       guarda(ultimo, t[0]);
-      for (int q = 0; q < 4; ++q) n8 = n8 + ultimo[q];
+      for (const double q : ultimo) n8 = n8 + q;
     } else {
       acc[1] = suma_por_pares(acc[1], t[0], t[1], cero, cero);
     }
   }
   double m[kMomentos];
-  for (int g = 0; g < 4; ++g) guarda(m + 4 * g, acc[g]);
+  for (size_t g = 0; g < 4; ++g) guarda(m + 4 * g, acc[g]);
   m[kN8] = n8;
   for (; k < n; ++k) centra_y_suma_par<kGeneral>(pares, k, co, cd, copia, m);
   return momentos_de_sumas(m);

@@ -46,9 +46,9 @@ ORIENTA_CON_AVX2 inline void monomios_de_cuatro(const CapaPtr<double>& pares, ui
   m[0] = difunde(1.0);
   monomios<10>(xo - difunde(g.xc_origen), yo - difunde(g.yc_origen), xd - difunde(g.xc_destino),
                yd - difunde(g.yc_destino), difunde(c), difunde(s), m, m[10], m[11]);
-  for (int b = 0; b < 3; ++b) {
+  for (size_t b = 0; b < 3; ++b) {
     traspone(m + 4 * b);
-    for (int q = 0; q < 4; ++q) guarda(mm + 16 * b + 4 * q, m[4 * b + q]);
+    for (size_t q = 0; q < 4; ++q) guarda(mm + 16 * b + 4 * q, m[4 * b + q]);
   }
 }
 
@@ -90,7 +90,7 @@ ORIENTA_CON_AVX2 void suma_normales_avx2(const CapaPtr<T>& pares, uint32_t n, co
       for (uint32_t q = 0; q < 4; ++q) {
         Vector<T> mv[B];
         for (uint32_t b = 0; b < B; ++b) mv[b] = carga(mm + lugar(q, 4 * b));
-        suma_par_a_filas<U, true>(acc, mv, mm + 4 * q, mm[lugar(q, 10)], mm[lugar(q, 11)]);
+        suma_par_a_filas<U, true>(acc, mv, mm + 4 * size_t(q), mm[lugar(q, 10)], mm[lugar(q, 11)]);
       }
     }
   }

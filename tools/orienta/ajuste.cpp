@@ -139,7 +139,7 @@ orienta_transformacion identidad(int32_t modelo, int32_t dim) {
   std::memset(&t, 0, sizeof t);
   t.modelo = modelo;
   t.dim = dim;
-  for (int i = 0; i < 3; ++i) t.matriz[4 * i] = t.rotacion[4 * i] = 1.0;
+  for (size_t i = 0; i < 3; ++i) t.matriz[4 * i] = t.rotacion[4 * i] = 1.0;
   t.escala = kNaN;
   return t;
 }
@@ -159,6 +159,7 @@ void centroide(const std::vector<double>& p, int dim, size_t n, double c[3]) {
 template <class T>
 orienta_transformacion descrito(Orden m, uint32_t tipo, bool general, const Conjunto& c, int32_t& estado) {
   const int dim = c.dim;
+  if (dim != 2 && dim != 3) throw Fallo(c.nombre + ": pairs of " + std::to_string(dim) + " coordinates");
   const size_t n = c.n();
   double co[3] = {0, 0, 0}, cd[3] = {0, 0, 0};
   if (std::is_same_v<T, float>) {

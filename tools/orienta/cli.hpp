@@ -185,7 +185,7 @@ struct Conjunto {
 // con_sigma), as many at a time as asked.
 class LectorPares {
  public:
-  LectorPares(std::FILE* f, std::string nombre, int dim, const Opciones& o);
+  LectorPares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o);
   // Appends pairs to c until it holds `hasta` (reserving room for the whole file first when
   // `reservar`); false once the input has ended.
   bool lee(Conjunto& c, size_t hasta, bool reservar = false);
@@ -264,11 +264,11 @@ const char* nombre_unidad(Unidad u);
 
 // The record of a "transform" object (or of a whole --json document holding one), validated by
 // the library; faults name the file and the field.
-orienta_transformacion registro_de_json(const Json& j, const std::string& fichero);
+orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero);
 Json json_de_registro(const orienta_transformacion& t);
 // Reads the transform of a JSON file, parsing only as far as its end.
 orienta_transformacion lee_registro(const std::string& fichero);
-orienta_transformacion lee_registro(std::istream& f, const std::string& nombre);
+orienta_transformacion lee_registro(std::istream& f, const std::string& fichero);
 // The library's model row, never null for a valid record's code.
 const orienta_modelo_info& modelo(int32_t codigo);
 
@@ -346,7 +346,7 @@ struct Dibujo {
   const std::vector<uint8_t>* excluido;
   double umbral;
 };
-void dibuja(std::FILE* f, const Dibujo& d);
+void dibuja(std::FILE* salida, const Dibujo& d);
 
 // Demo data compiled into the tool.
 extern const unsigned char orienta_demo_3d[];

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "cli.hpp"
@@ -43,7 +44,8 @@ void dibuja(std::FILE* salida, const Dibujo& d) {
   const int dim = c.dim;
   const size_t n = c.n();
   constexpr double kAncho = 800, kAlto = 800, kMargen = 60, kLeyenda = 90;
-  double xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY, vmax = 0;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double xmin = kInf, xmax = -kInf, ymin = kInf, ymax = -kInf, vmax = 0;
   for (size_t k = 0; k < n; ++k) {
     const double x = c.destino[size_t(dim) * k], y = c.destino[size_t(dim) * k + 1];
     xmin = std::min(xmin, x), xmax = std::max(xmax, x), ymin = std::min(ymin, y), ymax = std::max(ymax, y);

@@ -364,7 +364,7 @@ void avisa_repetidos(const std::string& nombre, const ListaIds& ids, const std::
     for (size_t i = a + 1; i < b; ++i)
       for (size_t j = a; j < i; ++j)
         if (ids[h[j].second] == ids[h[i].second]) {
-          repeticiones.push_back({h[i].second, h[j].second});
+          repeticiones.emplace_back(h[i].second, h[j].second);
           break;
         }
     a = b;
@@ -400,7 +400,7 @@ void Conjunto::vacia() {
   ids.vacia();
 }
 
-LectorPares::LectorPares(std::FILE* f, std::string nombre, int dim, const Opciones& o)
+LectorPares::LectorPares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o)
     : f_(f), l_(f, nombre, o.coma_decimal), e_(esquema_pares(dim, o)), dim_(dim), con_sigma_(o.con_sigma),
       progreso_("reading " + nombre) {}
 

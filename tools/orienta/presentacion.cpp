@@ -85,6 +85,7 @@ struct Seccion {
   std::vector<Fila> filas;
 };
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a JSON value's move is noexcept; the check does not see through its assertion
 struct Vista {
   std::string prefijo, titulo, formula;  // "orienta poly2d: PREFIJO n pairs from F (TITULO)"
   int ancho = 16;                        // of a value column
@@ -129,7 +130,7 @@ Vista vista_3d(const Opciones& o, const Ajuste& a) {
   Seccion centrada{"centred form: target = target centroid + scale*R*(source - source centroid)",
                    {{"source centroid", nullptr, {t.centro_origen, t.centro_origen + 3}, 4},
                     {"target centroid", nullptr, {t.centro_destino, t.centro_destino + 3}, 4}}};
-  for (int i = 0; i < 3; ++i)
+  for (size_t i = 0; i < 3; ++i)
     centrada.filas.push_back(
         {i == 0 ? "rotation R, by rows" : " ", nullptr, {t.rotacion + 3 * i, t.rotacion + 3 * i + 3}, 12});
   v.despues = {centrada};
@@ -253,11 +254,10 @@ void vacia_si_lleno(std::string& r, bool siempre = false) {
 // fit prints, so no row builds a string or a JSON value of its own.
 
 bool ascii_simple(std::string_view s) {
-  for (char c : s) {
+  return std::all_of(s.begin(), s.end(), [](char c) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u >= 0x7F) return false;
-  }
-  return true;
+    return u >= 0x20 && u < 0x7F;
+  });
 }
 
 // The display width of a pair's label: its byte count for a printable ASCII id.

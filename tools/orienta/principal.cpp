@@ -117,14 +117,14 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--") {
-      for (; i < argc; ++i) r.push_back(argv[i]);
+      for (; i < argc; ++i) r.emplace_back(argv[i]);
       break;
     }
     if (a == "--snoop") {
       if (i + 1 < argc && parece_numero(argv[i + 1]))
         r.push_back(a + "=" + argv[++i]);
       else
-        r.push_back("--snoop=3.29");
+        r.emplace_back("--snoop=3.29");
       continue;
     }
     r.push_back(a);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -80,8 +81,8 @@ std::FILE* Escrituras::abre(const std::string& ruta, const std::string& que) {
   const std::string destino = resuelta(ruta);
   Identidad id, salida;
   if (identidad_de(destino, id)) {
-    for (const Identidad& e : entradas_)
-      if (e == id) throw Fallo(ruta + ": the " + que + " would overwrite an input of this run: choose another file");
+    if (std::find(entradas_.begin(), entradas_.end(), id) != entradas_.end())
+      throw Fallo(ruta + ": the " + que + " would overwrite an input of this run: choose another file");
     if (salida_estandar(salida) && salida == id)
       throw Fallo(ruta + ": the " + que + " would overwrite standard output's file: choose another file");
     for (const Pendiente& p : pendientes_)
