@@ -27,8 +27,11 @@ TEST(Fijo, IgualQueToChars) {
   for (int d = 0; d <= 7; ++d) {
     const double f = std::pow(10.0, d);
     // Exact halves (ties, to even), their neighbours, signs and zeros, then random magnitudes.
-    std::vector<double> xs = {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -0.0625, 1e-300, -1e-300,
-                              4503599627370496.0, 9007199254740993.0, 1e22, -1e21, 0x1p52 / f, -0x1p52 / f};
+    std::vector<double> xs = {0x1p52 / f, -0x1p52 / f};
+    for (double x : {0.0, 0.5, 1.5, 2.5, 0.125, 0.375, 0.0625, 1e-300, 0x1p52, 0x1p53 + 2, 1e22}) {
+      xs.push_back(x);
+      xs.push_back(-x);
+    }
     for (int k = 0; k < 2000; ++k) {
       const double t = (entero(g) + 0.5) / std::ldexp(1.0, k % 12);  // dyadic: many exact ties
       xs.push_back(t / f);

@@ -523,8 +523,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
       throw Fallo(nombre + ": the adjustment failed to start");
     iniciado = true;
     const orienta_pares p = pares_de(b, 0.0);
-    if (const int32_t estado = orienta_acumulador_anade(&acumulador, &p); estado < 0)
-      refusa(estado, m, b, a.modelo, p);
+    if (const int32_t estado = orienta_acumulador_anade(&acumulador, &p); estado < 0) refusa(estado, m, b, a.modelo, p);
     repetidos.anade(b, desde);
   });
   // Too few pairs, or a degenerate set: the fit in memory names the cause and the line.
@@ -551,7 +550,8 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
   if (orienta_cierra(&s, vtpv, 0, 0.0, &a.e) != ORIENTA_OK) return std::nullopt;
   a.t = s.t;
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
-  if (!finitos(a.valores.data(), a.valores.size())) throw Fallo(nombre + ": degenerate point set: the fit is not finite");
+  if (!finitos(a.valores.data(), a.valores.size()))
+    throw Fallo(nombre + ": degenerate point set: the fit is not finite");
 
   const double escala = a.e.con_sigma ? 1.0 : a.e.sigma0;
   presenta(m, o, a, [&](const std::function<void(const Filas&)>& haz) {

@@ -241,8 +241,8 @@ Escrituras& escrituras();  // the run's
 // ---------------------------------------------------------------------------------------------
 // Text and numbers (texto.cpp)
 
-std::string corto(double x);                                                   // shortest round trip; "nan"/"inf"
-std::string fijo(double x, int decimales);                                     // fixed point, never "-0.000"
+std::string corto(double x);                // shortest round trip; "nan"/"inf"
+std::string fijo(double x, int decimales);  // fixed point, never "-0.000"
 // fijo() into b (kFijoMaximo bytes), as fast as a residual table needs; returns the length.
 constexpr size_t kFijoMaximo = 400;
 size_t fijo_en(char* b, double x, int decimales);
@@ -257,7 +257,6 @@ void escribe_json(const Json& j, std::string& r);  // appended, no newline
 void aviso(const std::string& mensaje);            // "orienta: warning: ..." on stderr
 double en_unidad(double radianes, Unidad u);
 const char* nombre_unidad(Unidad u);
-
 
 // ---------------------------------------------------------------------------------------------
 // The stored transformation (registro.cpp)

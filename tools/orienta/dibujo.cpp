@@ -37,13 +37,36 @@ double redondo(double x) {
 
 std::string n1(double x) { return fijo(x, 1); }
 
+constexpr double kAncho = 800, kAlto = 800, kMargen = 60, kLeyenda = 90;
+const char* const kColores[3] = {"#1f5fa8", "#e08a00", "#c41e1e"};  // used, flagged, excluded
+
+// Scale bar of the coordinates, with what it means for the exaggerated residuals, and the key.
+void leyenda(std::ostringstream& s, double barra, double px, double factor, double umbral, int dim) {
+  const double yb = kAlto + 20;
+  s << "<g class=\"escala\"><line x1=\"" << kMargen << "\" y1=\"" << yb << "\" x2=\"" << n1(kMargen + barra * px)
+    << "\" y2=\"" << yb << "\" stroke=\"black\" stroke-width=\"3\"/>\n"
+    << "<text x=\"" << kMargen << "\" y=\"" << yb + 18 << "\">" << corto(barra) << " m; residuals ×" << corto(factor)
+    << ": the bar is " << corto(barra / factor) << " m of residual</text></g>\n";
+  static const char* const kNombres[3] = {"used", "flagged (|w| > ", "excluded"};
+  double xl = kAncho / 2;
+  for (int t = 0; t < 3; ++t) {
+    const std::string texto = t == 1 ? kNombres[1] + fijo(umbral, 2) + ")" : kNombres[t];
+    s << "<g class=\"leyenda\"><circle cx=\"" << xl << "\" cy=\"" << yb << "\" r=\"4\" fill=\"" << kColores[t]
+      << "\"/><text x=\"" << xl + 8 << "\" y=\"" << yb + 4 << "\">" << xml(texto) << "</text></g>\n";
+    xl += t == 1 ? 150 : 70;
+  }
+  s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 28 << "\">dashed: cut to fit</text>\n";
+  if (dim == 3)
+    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46
+      << "\">bars beside the points: height residuals, same factor</text>\n";
+}
+
 }  // namespace
 
 void dibuja(std::FILE* salida, const Dibujo& d) {
   const Conjunto& c = *d.c;
   const int dim = c.dim;
   const size_t n = c.n();
-  constexpr double kAncho = 800, kAlto = 800, kMargen = 60, kLeyenda = 90;
   constexpr double kInf = std::numeric_limits<double>::infinity();
   double xmin = kInf, xmax = -kInf, ymin = kInf, ymax = -kInf, vmax = 0;
   for (size_t k = 0; k < n; ++k) {
@@ -77,7 +100,6 @@ void dibuja(std::FILE* salida, const Dibujo& d) {
     std::fwrite(texto.data(), 1, texto.size(), salida);  // a failure shows when the file is closed
     s.str("");
   };
-  static const char* const kColores[3] = {"#1f5fa8", "#e08a00", "#c41e1e"};  // used, flagged, excluded
   for (size_t k = 0; k < n; ++k) {
     vacia(false);
     const double x = X(c.destino[size_t(dim) * k]), y = Y(c.destino[size_t(dim) * k + 1]);
@@ -106,25 +128,7 @@ void dibuja(std::FILE* salida, const Dibujo& d) {
         << "\" stroke-width=\"3\" opacity=\"0.6\"/>\n";
     s << "<text x=\"" << n1(x + 10) << "\" y=\"" << n1(y + 14) << "\" fill=\"#444\">" << xml(id) << "</text></g>\n";
   }
-  // Scale bar of the coordinates, with what it means for the exaggerated residuals.
-  const double barra = redondo(0.25 * extension);
-  const double yb = kAlto + 20;
-  s << "<g class=\"escala\"><line x1=\"" << kMargen << "\" y1=\"" << yb << "\" x2=\"" << n1(kMargen + barra * px)
-    << "\" y2=\"" << yb << "\" stroke=\"black\" stroke-width=\"3\"/>\n"
-    << "<text x=\"" << kMargen << "\" y=\"" << yb + 18 << "\">" << corto(barra) << " m; residuals ×" << corto(factor)
-    << ": the bar is " << corto(barra / factor) << " m of residual</text></g>\n";
-  static const char* const kNombres[3] = {"used", "flagged (|w| > ", "excluded"};
-  double xl = kAncho / 2;
-  for (int t = 0; t < 3; ++t) {
-    const std::string texto = t == 1 ? kNombres[1] + fijo(d.umbral, 2) + ")" : kNombres[t];
-    s << "<g class=\"leyenda\"><circle cx=\"" << xl << "\" cy=\"" << yb << "\" r=\"4\" fill=\"" << kColores[t]
-      << "\"/><text x=\"" << xl + 8 << "\" y=\"" << yb + 4 << "\">" << xml(texto) << "</text></g>\n";
-    xl += t == 1 ? 150 : 70;
-  }
-  s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 28 << "\">dashed: cut to fit</text>\n";
-  if (dim == 3)
-    s << "<text x=\"" << kAncho / 2 << "\" y=\"" << yb + 46
-      << "\">bars beside the points: height residuals, same factor</text>\n";
+  leyenda(s, redondo(0.25 * extension), px, factor, d.umbral, dim);
   s << "</svg>\n";
   vacia(true);
 }

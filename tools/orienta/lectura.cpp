@@ -375,7 +375,8 @@ void avisa_repetidos(const std::string& nombre, const ListaIds& ids, const std::
     aviso(nombre + ":" + std::to_string(lineas[otra]) + ": point id '" + id_visible(ids[otra]) + "' repeats line " +
           std::to_string(lineas[primera]));
   }
-  if (repeticiones.size() > 5) aviso(nombre + ": " + std::to_string(repeticiones.size()) + " repeated point ids in all");
+  if (repeticiones.size() > 5)
+    aviso(nombre + ": " + std::to_string(repeticiones.size()) + " repeated point ids in all");
 }
 
 namespace {
@@ -401,7 +402,11 @@ void Conjunto::vacia() {
 }
 
 LectorPares::LectorPares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o)
-    : f_(f), l_(f, nombre, o.coma_decimal), e_(esquema_pares(dim, o)), dim_(dim), con_sigma_(o.con_sigma),
+    : f_(f),
+      l_(f, nombre, o.coma_decimal),
+      e_(esquema_pares(dim, o)),
+      dim_(dim),
+      con_sigma_(o.con_sigma),
       progreso_("reading " + nombre) {}
 
 bool LectorPares::lee(Conjunto& c, size_t hasta, bool reservar) {

@@ -92,6 +92,24 @@ int avisa(const Ajuste& a) {
   return a.avisos.empty() ? kBien : kAviso;
 }
 
+// A fitting command: a regular file is read again instead of held where the fit allows it.
+int orden_ajuste(Orden m, const Opciones& o, const std::string& fichero) {
+  escrituras().entrada(fichero);
+  std::FILE* dibujo = o.dibujo.empty() ? nullptr : escrituras().abre(o.dibujo, "plot");
+  if (dibujo == nullptr && !fichero.empty() && fichero != "-") {
+    std::FILE* f = std::fopen(fichero.c_str(), "rb");
+    if (f == nullptr) throw Fallo(fichero + ": cannot open: " + std::strerror(errno));
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> cierra(f, std::fclose);
+    if (puede_fluir(m, o, f))
+      if (const std::optional<int> estado = ajusta_fichero(m, o, f, fichero)) return *estado;
+  }
+  const Conjunto c = lee(fichero, m == Orden::helmert3d ? 3 : 2, o);
+  const Ajuste a = ajusta(m, o, c);
+  presenta(m, o, a, en_memoria(c, a));
+  if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral});
+  return avisa(a);
+}
+
 int demo(const Opciones& o) {
   const Conjunto c3 = lee_memoria(orienta_demo_3d, orienta_demo_3d_largo, "examples/data/control3d.txt", 3);
   const Conjunto c2 = lee_memoria(orienta_demo_2d, orienta_demo_2d_largo, "examples/data/control2d.txt", 2);
@@ -249,21 +267,7 @@ int ejecuta(int argc, char** argv) {
     return termina(orden_aplica(o, x.transformacion, x.fichero));
   }
   const Orden m = orden == "helmert3d" ? Orden::helmert3d : orden == "helmert2d" ? Orden::helmert2d : Orden::poly2d;
-  escrituras().entrada(x.fichero);
-  std::FILE* dibujo = o.dibujo.empty() ? nullptr : escrituras().abre(o.dibujo, "plot");
-  const int dim = m == Orden::helmert3d ? 3 : 2;
-  if (dibujo == nullptr && !x.fichero.empty() && x.fichero != "-") {
-    std::FILE* f = std::fopen(x.fichero.c_str(), "rb");
-    if (f == nullptr) throw Fallo(x.fichero + ": cannot open: " + std::strerror(errno));
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> cierra(f, std::fclose);
-    if (puede_fluir(m, o, f))
-      if (const std::optional<int> estado = ajusta_fichero(m, o, f, x.fichero)) return termina(*estado);
-  }
-  const Conjunto c = lee(x.fichero, dim, o);
-  const Ajuste a = ajusta(m, o, c);
-  presenta(m, o, a, en_memoria(c, a));
-  if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral});
-  return termina(avisa(a));
+  return termina(orden_ajuste(m, o, x.fichero));
 }
 
 }  // namespace

@@ -170,7 +170,8 @@ Json json_de_registro(const orienta_transformacion& t) {
 namespace {
 
 // Builds the JSON values it is handed, for the parts of the document being kept.
-// NOLINTNEXTLINE(bugprone-exception-escape): a JSON value's move is noexcept; the check does not see through its assertion
+// NOLINTNEXTLINE(bugprone-exception-escape): a JSON value's move is noexcept; the check does not see through its
+// assertion
 class Constructor {
  public:
   Json raiz;
@@ -243,8 +244,8 @@ class Lectura : public nlohmann::json_sax<Json> {
     return nullptr;
   }
   static bool guardada(const std::string& k) {
-    static const char* const kCampos[] = {"model",  "order",    "dim",    "source_centroid", "target_centroid", "matrix",
-                                          "scale",  "rotation", "angles", "coef_x",          "coef_y"};
+    static const char* const kCampos[] = {"model", "order",    "dim",    "source_centroid", "target_centroid", "matrix",
+                                          "scale", "rotation", "angles", "coef_x",          "coef_y"};
     return std::any_of(std::begin(kCampos), std::end(kCampos), [&](const char* c) { return k == c; });
   }
   bool escalar(Json v) {
