@@ -76,8 +76,11 @@ enum {
                                         scale·rotation, a rotation that is not proper, angles against
                                         the rotation, a polynomial's first-order terms in matriz
                                         against coef_x, coef_y; or a scale that is not positive */
-  ORIENTA_E_REG_FALTA = -17        /**< a stored record lacks a field its model needs (reported by
+  ORIENTA_E_REG_FALTA = -17,       /**< a stored record lacks a field its model needs (reported by
                                         the readers of stored records; see orienta_modelo: campos) */
+  ORIENTA_E_REFLEJO = -18          /**< 2D similarity: the targets are a mirror image of the sources,
+                                        so exactly that no rotation and scale fit them at all (the
+                                        best proper map has scale 0) */
 };
 
 /** Maximum number of parameters of any model (order 3 polynomial). */
@@ -165,8 +168,9 @@ typedef struct {
   double vtpv;                               /**< vᵀPv of the final fit */
   double sigma0;                             /**< √(vᵀPv / r); NaN when r = 0 (and so the covariance) */
   int32_t con_sigma;                         /**< 1 when a priori σ were given (w is Baarda's), 0 (w is Pope's τ) */
-  int32_t reflejo;                           /**< 3D: 1 when the best orthogonal map is a reflection (mirrored
-                                                  input); the rotation returned is still proper */
+  int32_t reflejo;                           /**< 1 when the best orthogonal map is a reflection (mirrored
+                                                  input, 3D and 2D similarities); the rotation returned is
+                                                  still proper, and fits worse than the reflection would */
   int32_t iteraciones;                       /**< Gauss–Newton iterations (0 when the closed form is the optimum,
                                                   and for the linear models) */
   int32_t tau_inalcanzable;                  /**< 1 when snooping without σ and the threshold exceeds √r, the
@@ -243,7 +247,7 @@ typedef struct {
   int32_t modelo;           /**< the model solved */
   int32_t sigmas_por_par;   /**< as in the accumulator solved */
   int32_t iteraciones;      /**< Gauss–Newton iterations (0: closed form, or a linear model) */
-  int32_t reflejo;          /**< 3D: the best orthogonal map is a reflection (mirrored input) */
+  int32_t reflejo;          /**< the best orthogonal map is a reflection (mirrored input; similarities) */
   uint64_t n;               /**< pairs in the fit */
   double condicion;         /**< as orienta_estadisticas.condicion */
   orienta_transformacion t; /**< the fitted transformation, valid for orienta_valida */

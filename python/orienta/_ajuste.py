@@ -322,8 +322,9 @@ class FitResult(Transformation):
     with_sigma : bool
         True when a priori σ were given (w is then Baarda's, the χ² test meaningful).
     reflected : bool
-        3D: the best orthogonal map of the pairs is a reflection (mirrored input); the rotation
-        returned is still proper.
+        A similarity (3D or 2D) whose pairs a reflection fits better than any rotation (mirrored
+        input: one system left-handed, x and y swapped); the rotation returned is still proper.
+        An exact 2D mirror image, which no rotation fits at all, raises FitError instead.
     tau_unreachable : bool
         Snooping without σ with a threshold above √redundancy, the largest τ can be.
     stats : orienta_estadisticas

@@ -159,6 +159,30 @@ def test_the_family_wise_threshold_keeps_a_clean_set_and_finds_a_blunder():
         orienta.sidak_threshold(1.5, 10)
 
 
+# A similarity fitted to a mirror image: flagged, with a rotation still proper; near-mirrors of
+# one swapped axis in 2D and 3D, a rotated right-handed set, and the exact 2D mirror, refused.
+_CUADRO = np.array([[0, 0], [10, 0], [0, 10], [10, 10], [5, 5.0]])
+ESPEJOS = [
+    (orienta.helmert2d, _CUADRO, _CUADRO[:, ::-1] + [[0, 0], [0.1, 0], [0, 0], [0, 0], [0, 0.2]], True),
+    (orienta.helmert2d, _CUADRO, _CUADRO @ [[0, -1], [1, 0]] * 2 + 7, False),
+    (orienta.helmert3d, np.c_[_CUADRO, [0, 1, 2, 3, 9]], np.c_[-_CUADRO[:, 0], _CUADRO[:, 1], [0, 1, 2, 3, 9]], True),
+    (orienta.helmert3d, np.c_[_CUADRO, [0, 1, 2, 3, 9]], np.c_[_CUADRO[:, ::-1], [0, 1, 2, 3, 9]] * [1, 1, -1], False),
+]
+
+
+@pytest.mark.parametrize("ajusta,S,T,espejado", ESPEJOS)
+def test_mirrored_input_is_flagged(ajusta, S, T, espejado):
+    f = ajusta(S, T)
+    assert f.reflected == espejado
+    d = S.shape[1]
+    assert np.isclose(np.linalg.det(f.rotation[:d, :d]), 1.0)
+
+
+def test_an_exact_2d_mirror_image_is_refused_with_its_cause():
+    with pytest.raises(orienta.FitError, match="mirror image"):
+        orienta.helmert2d(_CUADRO[:4], _CUADRO[:4, ::-1])
+
+
 def test_a_bad_pair_is_named_by_its_index():
     S, T = _nube(40, 8)
     T[17, 1] = np.inf

@@ -301,6 +301,9 @@ extern "C" const char* orienta_estado_texto(int32_t estado) {
       return "its parts disagree beyond rounding (matrix against scale*rotation, a rotation that is not "
              "proper, or angles against the rotation): was it edited?";
     case ORIENTA_E_REG_FALTA: return "lacks a field its model needs";
+    case ORIENTA_E_REFLEJO:
+      return "the targets are a mirror image of the sources: a reflection maps them, no rotation does "
+             "(one system left-handed, or x and y swapped?)";
     default: return "unknown status";
   }
 }

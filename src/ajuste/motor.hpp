@@ -249,7 +249,15 @@ inline int32_t resuelve_2d(const orienta_acumulador& ac, orienta_solucion& s) {
   if (st != ORIENTA_OK) return st;
   const double tr = m.saa[0][0] + m.saa[1][1];
   const double a = (m.sab[0][0] + m.sab[1][1]) / tr, b = (m.sab[1][0] - m.sab[0][1]) / tr;
-  if (!(std::hypot(a, b) > 0.0) || !std::isfinite(a) || !std::isfinite(b)) return ORIENTA_E_RANGO;
+  // Mirrored input, by the rule of the 3D closed form: the reflection (x′ = a′x + b′y,
+  // y′ = b′x − a′y) would explain (a′² + b′²)·tr of Σw|b|² where the rotation explains (a² + b²)·tr.
+  const double ar = (m.sab[0][0] - m.sab[1][1]) / tr, br = (m.sab[1][0] + m.sab[0][1]) / tr;
+  const double sbb = m.sbb[0][0] + m.sbb[1][1];
+  const double ganancia = ((ar * ar + br * br) - (a * a + b * b)) * tr;
+  const double resto_reflejo = std::max(0.0, sbb - (ar * ar + br * br) * tr);
+  const int32_t reflejo = ganancia > std::max(resto_reflejo, 1e-10 * sbb) ? 1 : 0;
+  if (!(std::hypot(a, b) > 0.0) || !std::isfinite(a) || !std::isfinite(b))
+    return reflejo ? ORIENTA_E_REFLEJO : ORIENTA_E_RANGO;
   InternoSemejanza in{};
   in.co[0] = m.ma[0], in.co[1] = m.ma[1];
   double gk[3][7][3] = {}, mm[3][3][3] = {};
@@ -272,6 +280,7 @@ inline int32_t resuelve_2d(const orienta_acumulador& ac, orienta_solucion& s) {
   const double c = std::cos(t.angulos[0]), sn = std::sin(t.angulos[0]);
   t.rotacion[0] = c, t.rotacion[1] = -sn, t.rotacion[3] = sn, t.rotacion[4] = c;
   s.iteraciones = 0;
+  s.reflejo = reflejo;
   escribe(s, in);
   return ORIENTA_OK;
 }

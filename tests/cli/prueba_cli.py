@@ -280,6 +280,29 @@ def flujo():
         assert causa in r.stderr, r.stderr
 
 
+def espejo():
+    # Mirrored input is said, in the table, the JSON and the exit status, in every way a fit is
+    # run (file read twice, pipe, --described); --mirrored-ok accepts it; an exact 2D mirror
+    # image is refused with its cause.
+    plano = "A 0 0 0 0\nB 10 0 0 10.1\nC 0 10 10 0\nD 10 10 10 10\nE 5 5 5.2 5\n"
+    espacio = "A 0 0 0 0 0 0\nB 10 0 0 -10 0 0\nC 0 10 0 0 10 0\nD 0 0 10 0 0 10\nE 5 5 5 -5 5 5\n"
+    derecho = "A 0 0 0 1 2 3\nB 10 0 0 11 2 3\nC 0 10 0 1 12 3\nD 0 0 10 1 2 13.01\n"
+    casos = [(["helmert2d"], plano, 1, True), (["helmert2d", "--mirrored-ok"], plano, 0, True),
+             (["poly2d", "--kind", "similarity"], plano, 1, True), (["helmert3d"], espacio, 1, True),
+             (["helmert3d", "--described"], espacio, 1, True), (["helmert3d", "--mirrored-ok"], espacio, 0, True),
+             (["helmert3d"], derecho, 0, False)]
+    for args, texto, estado, espejado in casos:
+        f = escribe(texto)
+        for entrada in (None, texto):
+            r = corre(*args, *([] if entrada else [f]), entrada=entrada, estado=estado)
+            assert ("mirrored input" in r.stdout) == espejado and ("mirror image" in r.stderr) == espejado, (args, r)
+            j = json.loads(corre(*args, "--json", *([] if entrada else [f]), entrada=entrada, estado=estado).stdout)
+            assert j["mirrored"] == espejado, args
+    exacto = escribe("A 0 0 0 0\nB 10 0 0 10\nC 0 10 10 0\nD 10 10 10 10\n")
+    for args in (["helmert2d"], ["helmert2d", "--mirrored-ok"]):
+        assert "mirror image" in corre(*args, exacto, estado=2).stderr
+
+
 def dibujo():
     # The plot parses as XML and holds one residual vector per pair (and one height bar in 3D).
     for args, n, alturas in ((["helmert3d", "--snoop", d("errores_plantados.txt")], 14, 14),
@@ -522,5 +545,5 @@ grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flot
           "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
           "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
           "orden1": orden1, "readme": readme,
-          "flujo": flujo, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
+          "flujo": flujo, "espejo": espejo, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()

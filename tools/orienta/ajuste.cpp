@@ -92,7 +92,8 @@ std::string linea_mayor(const Conjunto& c) {
       throw Fallo(c.nombre + ": " + texto);
     }
     case ORIENTA_E_COINCIDENTES:
-    case ORIENTA_E_COLINEALES: throw Fallo(c.nombre + ": degenerate point set: " + texto);
+    case ORIENTA_E_COLINEALES:
+    case ORIENTA_E_REFLEJO: throw Fallo(c.nombre + ": degenerate point set: " + texto);
     case ORIENTA_E_RANGO:
       throw Fallo(c.nombre + ": degenerate point set: " + texto + " (" + modelo(modelo_codigo).descripcion + ")");
     case ORIENTA_E_REG_SINGULAR:
@@ -243,6 +244,20 @@ orienta_transformacion descrito(Orden m, uint32_t tipo, bool general, const Conj
   return t;
 }
 
+// A mirrored set is fitted badly by any rotation, whichever estimator: a warning, and exit status
+// 1 unless --mirrored-ok accepts it.
+void avisa_reflejo(const Opciones& o, Ajuste& a) {
+  if (!a.e.reflejo) return;
+  const std::string texto = a.nombre +
+                            ": the targets are a mirror image of the sources: a reflection fits them better than any "
+                            "rotation (one system left-handed, or x and y swapped?); the rotation shown is the best "
+                            "proper one";
+  if (o.reflejo_ok)
+    aviso(texto);
+  else
+    a.avisos.push_back(texto + " (--mirrored-ok accepts it)");
+}
+
 std::vector<double> residuos(const orienta_transformacion& t, const Conjunto& c) {
   const size_t m = c.n() * size_t(c.dim);
   std::vector<double> v(m);
@@ -367,6 +382,11 @@ void adopta_descrito(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, c
 
 }  // namespace
 
+int avisa(const Ajuste& a) {
+  for (const std::string& w : a.avisos) aviso(w);
+  return a.avisos.empty() ? kBien : kAviso;
+}
+
 const char* nombre_tipo(uint32_t tipo) {
   switch (tipo) {
     case 0: return "constant";
@@ -404,10 +424,12 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
       if (!finitos(a.v.data(), a.v.size()) || !finitos(a.valores.data(), a.valores.size()))
         throw Fallo(c.nombre + ": degenerate point set: the fit is not finite");
       a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
+      avisa_reflejo(o, a);
       return a;
     }
   }
   adopta_descrito(m, o, c, a, qvv);
+  avisa_reflejo(o, a);
   a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
   return a;
 }
@@ -552,6 +574,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
   if (!finitos(a.valores.data(), a.valores.size()))
     throw Fallo(nombre + ": degenerate point set: the fit is not finite");
+  avisa_reflejo(o, a);
 
   const double escala = a.e.con_sigma ? 1.0 : a.e.sigma0;
   presenta(m, o, a, [&](const std::function<void(const Filas&)>& haz) {
@@ -564,7 +587,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
     });
     if (n3 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
   });
-  return kBien;
+  return avisa(a);
 }
 
 }  // namespace orienta::cli

@@ -63,6 +63,10 @@ target and standardized residuals w (Pope's tau; Baarda's with --sigma), flagged
                  only when the run succeeds, and never over a file the run reads
   --json         print one JSON document instead of the table; its "transform" is what
                  'orienta apply' reads (numbers shortest round trip)
+  --mirrored-ok  a similarity whose targets a reflection fits better than any rotation (one
+                 system left-handed, x and y swapped) is reported with a warning and exit
+                 status 1; this accepts it (exit status 0, the warning kept). An exact mirror
+                 image, which no rotation fits at all, is refused either way
 )";
 
 constexpr const char* kDescrita =

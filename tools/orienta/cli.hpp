@@ -49,6 +49,7 @@ struct Opciones {
   bool inversa = false;          // apply --inverse
   Ids ids = Ids::automatico;
   bool coma_decimal = false;  // --decimal-comma
+  bool reflejo_ok = false;    // --mirrored-ok
 };
 
 // Progress on standard error, only when it is a terminal; at most a few updates a second.
@@ -320,6 +321,8 @@ struct Ajuste {
   std::vector<std::string> avisos;
 };
 Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c);
+// Prints a fit's warnings; the exit status they leave.
+int avisa(const Ajuste& a);
 // The pairs c held in memory with a's residuals, as one block.
 Recorrido en_memoria(const Conjunto& c, const Ajuste& a);
 

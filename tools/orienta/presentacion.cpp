@@ -364,6 +364,8 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
   }
   std::printf("\n  redundancy %d, sigma0 %s%s\n", a.e.redundancia, fijo(a.e.sigma0, 4).c_str(),
               a.e.con_sigma ? " (unitless: residuals over their a priori sigma)" : " (metres)");
+  if (a.e.reflejo)
+    std::printf("  mirrored input: a reflection fits these pairs better than any rotation\n");
   if (a.e.con_sigma)
     std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n",
                 fijo(a.e.chi2, 3).c_str(), a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(),
@@ -437,6 +439,7 @@ void json_estadisticas(Json& j, const Ajuste& a, const Opciones& o) {
     j["chi2"] = a.e.chi2;
     j["chi2_p"] = a.e.chi2_p;
   }
+  j["mirrored"] = a.e.reflejo != 0;
   j["threshold"] = a.umbral;
   if (a.alfa > 0) j["threshold_alpha"] = a.alfa;
   Json par = Json::object();

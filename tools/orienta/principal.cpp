@@ -87,11 +87,6 @@ Conjunto lee_memoria(const unsigned char* datos, size_t largo, const std::string
   }
 }
 
-int avisa(const Ajuste& a) {
-  for (const std::string& w : a.avisos) aviso(w);
-  return a.avisos.empty() ? kBien : kAviso;
-}
-
 // A fitting command: a regular file is read again instead of held where the fit allows it.
 int orden_ajuste(Orden m, const Opciones& o, const std::string& fichero) {
   escrituras().entrada(fichero);
@@ -228,6 +223,7 @@ int ejecuta(int argc, char** argv) {
     app.add_option("--snoop", x.umbral);
     app.add_option("--snoop-alpha", x.alfa);
     app.add_option("--plot", o.dibujo);
+    app.add_flag("--mirrored-ok", o.reflejo_ok);
   }
   if (orden == "helmert3d") {
     app.add_flag("--general", o.general);
