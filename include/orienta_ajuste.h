@@ -349,6 +349,30 @@ ORIENTA_API int32_t orienta_valida(const orienta_transformacion* t, const char**
  *  @return ORIENTA_OK, ORIENTA_E_MODELO or ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_parametros(const orienta_transformacion* t, double* parametros);
 
+/** The transformation as one PROJ operation (for cct, or a step of a +proj=pipeline), moving
+ *  points as orienta_aplica does: a 3D similarity or rigid motion as "+proj=helmert +exact
+ *  +convention=coordinate_frame" with +rx +ry +rz = −ω, −φ, −κ in arcseconds and +s = (s − 1)·10⁶
+ *  ppm; a 2D similarity as "+proj=helmert" with +theta = −α in arcseconds and +s = s; the affine
+ *  as "+proj=affine". Translations are the images of the origin; numbers are written shortest
+ *  round trip. Writes at most largo bytes, the NUL included (nothing when largo is 0).
+ *  @param[in] t a record orienta_valida accepts
+ *  @param[out] texto largo bytes, or null when largo is 0
+ *  @param[in] largo the room in texto
+ *  @return the string's full length without the NUL (a larger largo is needed when it is ≥ largo),
+ *          or a negative status: orienta_valida's, ORIENTA_E_MODELO for a polynomial (no PROJ form
+ *          here), ORIENTA_E_DESBORDA when the origin has no finite image, ORIENTA_E_ARGUMENTO */
+ORIENTA_API int32_t orienta_proj(const orienta_transformacion* t, char* texto, uint32_t largo);
+
+/** The six numbers of a world file (A D B E C F, one a line) for GDAL and QGIS, of a 2D similarity
+ *  or affine fitted from pixel to map: the source coordinates are GDAL's pixel and line (origin at
+ *  the outer corner of the first pixel), C F the image of that pixel's centre (0.5, 0.5), and a
+ *  pixel centre (column i, row j) maps to (A·i + B·j + C, D·i + E·j + F).
+ *  @param[in] t a record orienta_valida accepts
+ *  @param[out] seis six doubles
+ *  @return ORIENTA_OK, orienta_valida's status, ORIENTA_E_MODELO for other models,
+ *          ORIENTA_E_DESBORDA or ORIENTA_E_ARGUMENTO */
+ORIENTA_API int32_t orienta_mundo(const orienta_transformacion* t, double* seis);
+
 /** Finds the first pair orienta_ajusta would refuse on its own: a coordinate or σ not finite, a σ
  *  not positive (ORIENTA_E_NO_FINITO), a σ outside the range of finite normal weights
  *  (ORIENTA_E_PESO). Returns that status with its index in *par, ORIENTA_OK when every pair passes

@@ -267,6 +267,46 @@ class Transformation:
         """
         return json.dumps(_sin_no_finitos(self._documento()), indent=indent, allow_nan=False)
 
+    def _exportable(self, que):
+        if self.is_inverse:
+            raise ValueError(f"the inverse of a polynomial has no {que}")
+
+    def to_proj(self) -> str:
+        """The transformation as one PROJ operation, for ``cct`` or a step of a pipeline: what
+        ``orienta export proj`` prints (the README's table gives the forms and their conventions).
+
+        Raises
+        ------
+        ValueError
+            For a polynomial (no PROJ form yet).
+        """
+        self._exportable("PROJ form")
+        largo = _b.funcion("orienta_proj")(ctypes.byref(self._t), None, 0)
+        if largo < 0:
+            raise ValueError(f"a {self.model} has no PROJ form here yet (PROJ's horner operation needs a "
+                             "fitted inverse)" if largo == _r.E_MODELO else _r.estado_texto(largo))
+        texto = ctypes.create_string_buffer(largo + 1)
+        _b.funcion("orienta_proj")(ctypes.byref(self._t), texto, largo + 1)
+        return texto.value.decode("ascii")
+
+    def world_file(self) -> str:
+        """The six lines of a world file for GDAL and QGIS, of a 2D similarity or affine fitted
+        from GDAL's pixel and line (origin at the outer corner of the first pixel) to map: what
+        ``orienta export world`` prints.
+
+        Raises
+        ------
+        ValueError
+            For other models.
+        """
+        self._exportable("world file")
+        seis = np.empty(6)
+        estado = _b.funcion("orienta_mundo")(ctypes.byref(self._t), seis.ctypes.data)
+        if estado != 0:
+            raise ValueError(f"a world file holds a 2D similarity or affine map, not a {self.model}"
+                             if estado == _r.E_MODELO else _r.estado_texto(estado))
+        return "".join(f"{x!r}\n" for x in seis.tolist())
+
 
 def _sin_no_finitos(x):
     if isinstance(x, dict):

@@ -185,6 +185,8 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_modelo": (ctypes.POINTER(ModeloInfo), [i32]),
     "orienta_valida": (i32, [vp, ctypes.POINTER(ctypes.c_char_p)]),
     "orienta_parametros": (i32, [vp, vp]),
+    "orienta_proj": (i32, [vp, ctypes.c_char_p, u32]),
+    "orienta_mundo": (i32, [vp, vp]),
     "orienta_valida_pares": (i32, [i32, vp, ctypes.POINTER(u32)]),
     "orienta_acumulador_inicia": (i32, [vp, i32, i32]),
     "orienta_acumulador_anade": (i32, [vp, vp]),

@@ -183,6 +183,23 @@ def test_an_exact_2d_mirror_image_is_refused_with_its_cause():
         orienta.helmert2d(_CUADRO[:4], _CUADRO[:4, ::-1])
 
 
+def test_exports_are_the_tools(caso, herramienta, tmp_path):
+    # Python and the tool print one library's text, byte for byte; models without the form refuse.
+    f, argumentos = caso[0], caso[4]
+    nombre = f.model
+    doc = tmp_path / "t.json"
+    doc.write_text(f.to_json())
+    for formato, metodo, tiene in (("proj", f.to_proj, nombre != "poly2d"),
+                                   ("world", f.world_file, nombre in ("helmert2d", "affine2d"))):
+        r = subprocess.run([herramienta, "export", formato, str(doc)], capture_output=True, text=True)
+        if tiene:
+            assert r.returncode == 0 and metodo() + ("\n" if formato == "proj" else "") == r.stdout
+        else:
+            assert r.returncode == 2
+            with pytest.raises(ValueError):
+                metodo()
+
+
 def test_a_bad_pair_is_named_by_its_index():
     S, T = _nube(40, 8)
     T[17, 1] = np.inf

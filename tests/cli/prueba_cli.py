@@ -2,7 +2,7 @@
 """The command-line tool end to end: adjustment statistics, data snooping, apply, plots, and the
 faults of the first round (float, tilted sets, collinear sets, ids, hex). One group per run:
 prueba_cli.py ORIENTA DATA_DIR GROUP [RSS_LIMIT_MB]."""
-import json, math, os, pty, re, subprocess, sys, tempfile, unicodedata
+import json, math, os, pty, re, shutil, subprocess, sys, tempfile, unicodedata
 import xml.etree.ElementTree as ET
 
 ORIENTA, DATOS, GRUPO = sys.argv[1:4]
@@ -303,6 +303,58 @@ def espejo():
         assert "mirror image" in corre(*args, exacto, estado=2).stderr
 
 
+def exporta():
+    # The PROJ operation printed for a fit moves points as `orienta apply` does, forward and back
+    # through cct, for rotations of any size on projected coordinates; a world file's six
+    # numbers give apply's image of every pixel centre.
+    def giro(w, p, k):
+        cw, sw, cp, sp, ck, sk = math.cos(w), math.sin(w), math.cos(p), math.sin(p), math.cos(k), math.sin(k)
+        return [[ck * cp, ck * sp * sw - sk * cw, ck * sp * cw + sk * sw],
+                [sk * cp, sk * sp * sw + ck * cw, sk * sp * cw - ck * sw], [-sp, cp * sw, cp * cw]]
+
+    def mapa(M, T, x):
+        return [T[i] + sum(M[i][j] * x[j] for j in range(len(x))) for i in range(len(T))]
+
+    base = [[5e5 + 40 * math.sin(1.3 * k), 4.5e6 + 30 * math.cos(2.1 * k), 300 + 7 * math.sin(0.7 * k)] for k in range(12)]
+    R3 = [[1.00003 * x for x in fila] for fila in giro(2.0, -1.2, 2.9)]
+    a = 2.5
+    R2 = [[0.9996 * math.cos(a), -0.9996 * math.sin(a)], [0.9996 * math.sin(a), 0.9996 * math.cos(a)]]
+    A2 = [[1.0003, 0.0021], [-0.0017, 0.9989]]
+    casos = [(["helmert3d"], R3, [4e5, -3e5, 120.0], 3), (["helmert3d", "--rigid"], giro(-0.4, 0.3, -2.2), [10.0, 20, 30], 3),
+             (["helmert2d"], R2, [-1.5e5, 2.2e6], 2), (["poly2d", "--kind", "affine"], A2, [12.0, -7], 2)]
+    cct = shutil.which("cct")
+    if not cct:
+        print("cct (Debian's proj-bin) is not installed: the PROJ round trips are skipped")
+    for args, M, T, dim in casos:
+        pares = "".join(" ".join(repr(v) for v in p[:dim] + [y + 1e-3 * math.sin(5 * k + i) for i, y in enumerate(mapa(M, T, p[:dim]))]) + "\n"
+                        for k, p in enumerate(base))
+        registro = escribe(corre(*args, "--json", escribe(pares)).stdout)
+        puntos = "".join(" ".join(repr(v) for v in p[:dim]) + "\n" for p in base[:5])
+        ida = [[float(v) for v in l.split()] for l in corre("apply", registro, entrada=puntos).stdout.splitlines()]
+        vuelta = [[float(v) for v in l.split()] for l in
+                  corre("apply", "--inverse", registro, entrada=puntos).stdout.splitlines()]
+        operacion = corre("export", "proj", registro).stdout.split()
+        if cct:
+            relleno = " 0" if dim == 2 else ""
+            for sentido, esperado in (([], ida), (["-I"], vuelta)):
+                r = subprocess.run([cct, "-d", "9", *sentido, *operacion], input=puntos.replace("\n", relleno + "\n"),
+                                   capture_output=True, text=True, check=True)
+                for linea, e in zip(r.stdout.splitlines(), esperado):
+                    for x, y in zip([float(v) for v in linea.split()[:dim]], e):
+                        cerca(x, y, 1e-6, f"{args} {sentido} through PROJ")
+        if dim == 2:
+            A, D, B, E, C, F = (float(v) for v in corre("export", "world", registro).stdout.split())
+            centros = "".join(f"{i + 0.5} {j + 0.5}\n" for i in (0, 7, 1000) for j in (0, 3, 2000))
+            for (i, j), (x, y) in zip([(i, j) for i in (0, 7, 1000) for j in (0, 3, 2000)],
+                                      [[float(v) for v in l.split()] for l in corre("apply", registro, entrada=centros).stdout.splitlines()]):
+                cerca(A * i + B * j + C, x, 1e-6, f"{args} world x")
+                cerca(D * i + E * j + F, y, 1e-6, f"{args} world y")
+        else:
+            assert "world file holds" in corre("export", "world", registro, estado=2).stderr
+    poli = escribe(corre("poly2d", "--kind", "2", "--json", os.path.join(CONTROL, "control2d.txt")).stdout)
+    assert "no PROJ form" in corre("export", "proj", poli, estado=2).stderr
+
+
 def dibujo():
     # The plot parses as XML and holds one residual vector per pair (and one height bar in 3D).
     for args, n, alturas in ((["helmert3d", "--snoop", d("errores_plantados.txt")], 14, 14),
@@ -545,5 +597,5 @@ grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flot
           "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
           "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
           "orden1": orden1, "readme": readme,
-          "flujo": flujo, "espejo": espejo, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
+          "flujo": flujo, "espejo": espejo, "exporta": exporta, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()

@@ -15,6 +15,7 @@ Commands:
   helmert2d   2D similarity from pairs of 2D points
   poly2d      2D affine or polynomial transformation (and the described kinds)
   apply       carry points through a fitted transformation, or its inverse
+  export      a fitted transformation as a PROJ operation or a world file
 
 'orienta COMMAND --help' describes each command; 'orienta --version' prints the version.
 Exit status: 0 done; 1 printed, but not trustworthy (a warning on standard error says why);
@@ -149,6 +150,22 @@ status 2, after the points of the blocks of 4096 before it were printed.
   --decimal-comma  read ',' as the decimal point; columns separated by blanks, tabs or ';'
 )";
 
+constexpr const char* kExporta = R"(usage: orienta export proj|world TRANSFORM
+
+Prints the transformation of TRANSFORM (a fitting command's --json output, or its bare
+"transform" object) in a form other tools read:
+  proj    one PROJ operation, for cct, projinfo or a +proj=pipeline step: a 3D similarity as
+          +proj=helmert +exact +convention=coordinate_frame (the angles negated, in
+          arcseconds, the scale as (scale - 1)*1e6 ppm); a 2D similarity as +proj=helmert
+          with +theta = -rotation in arcseconds and +s the scale factor; the affine as
+          +proj=affine. Translations are the images of the origin. cct -I gives the inverse.
+          Polynomials have no PROJ form here yet.
+  world   a world file (six lines A D B E C F) for GDAL and QGIS, for a 2D similarity or
+          affine fitted from pixel to map: source coordinates are GDAL's pixel and line
+          (the origin at the outer corner of the first pixel), and C F are the map position
+          of that pixel's centre, the image of (0.5, 0.5).
+)";
+
 }  // namespace
 
 // The help of a command, or null for an unknown one.
@@ -159,6 +176,7 @@ std::string ayuda(const std::string& orden) {
   if (orden == "helmert2d") return std::string(k2d) + kEntrada + kAjuste + kDescrita + kUnidades;
   if (orden == "poly2d") return std::string(kPoly) + kEntrada + kAjuste + kDescrita;
   if (orden == "apply") return kAplica;
+  if (orden == "export") return kExporta;
   return std::string();
 }
 

@@ -339,6 +339,8 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
 const char* nombre_tipo(uint32_t tipo);
 
 int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero);
+// `orienta export FORMAT TRANSFORM` (exporta.cpp).
+int orden_exporta(const std::string& formato, const std::string& transformacion);
 
 // SVG of the residuals (dibujo.cpp).
 struct Dibujo {

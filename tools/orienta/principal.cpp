@@ -148,7 +148,7 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
 // The options as given, checked against each other. Returns an exit status when the run ends
 // here (help, a bad option), or -1 to go on.
 struct Textos {
-  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas;
+  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas, formato;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
@@ -212,11 +212,12 @@ int ejecuta(int argc, char** argv) {
   CLI::App app{"orienta " + orden, "orienta " + orden};
   app.set_help_flag("-h,--help");
   app.allow_extras();
-  if (orden != "apply") {
+  const bool lee_registro = orden == "apply" || orden == "export";
+  if (!lee_registro) {
     app.add_flag("--json", o.json);
     app.add_flag("--described", o.descrita);
   }
-  if (orden != "apply" && orden != "poly2d") app.add_option("--units", x.unidad);
+  if (!lee_registro && orden != "poly2d") app.add_option("--units", x.unidad);
   if (es_ajuste) {
     app.add_flag("--float", o.flotante);
     app.add_flag("--sigma", o.con_sigma);
@@ -235,7 +236,10 @@ int ejecuta(int argc, char** argv) {
     app.add_flag("--inverse", o.inversa);
     app.add_option("transform", x.transformacion);
   }
-  if (orden != "demo") {
+  if (orden == "export") {
+    app.add_option("format", x.formato);
+    app.add_option("transform", x.transformacion);
+  } else if (orden != "demo") {
     app.add_option("--ids", x.ids);
     app.add_flag("--decimal-comma", o.coma_decimal);
     app.add_option("file", x.fichero);
@@ -258,6 +262,11 @@ int ejecuta(int argc, char** argv) {
   if (const int estado = comprueba_opciones(orden, o, x); estado >= 0) return estado;
 
   if (orden == "demo") return termina(demo(o));
+  if (orden == "export") {
+    if (x.transformacion.empty())
+      return uso_mal(orden, "missing FORMAT or TRANSFORM (orienta export proj|world T.json)");
+    return termina(orden_exporta(x.formato, x.transformacion));
+  }
   if (orden == "apply") {
     if (x.transformacion.empty()) return uso_mal(orden, "missing TRANSFORM (a fitting command's --json output)");
     return termina(orden_aplica(o, x.transformacion, x.fichero));
