@@ -184,6 +184,15 @@ def aplica():
         assert causa in corre("apply", escribe(texto), entrada="1 2\n", estado=2).stderr
     assert ":2:5: 4 columns where line 1 set the layout" in corre("apply", escribe(json.dumps(json.loads(corre("demo", "--json").stdout)["helmert2d"])),
                             entrada="1 2\nP 1 2 3\n", estado=2).stderr
+    # --decimals N: each coordinate is the shortest output rounded to N decimals, carried columns
+    # and ids untouched; out-of-range counts are refused.
+    t = escribe(corre("helmert2d", "--json", os.path.join(CONTROL, "control2d.txt")).stdout)
+    exacto = corre("apply", t, entrada="A 1000.5 -2000.25 h=3\n").stdout.split()
+    for n in (0, 3, 9):
+        c = corre("apply", "--decimals", n, t, entrada="A 1000.5 -2000.25 h=3\n").stdout.split()
+        assert c[0] == "A" and c[3] == "h=3" and all(x == f"{float(e):.{n}f}" for x, e in zip(c[1:3], exacto[1:3])), (n, c)
+    for malo in ("-1", "18", "2.5"):
+        assert "--decimals" in corre("apply", "--decimals", malo, t, entrada="1 2\n", estado=2).stderr
 
 
 def memoria(limite_mb):

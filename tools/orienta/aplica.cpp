@@ -116,10 +116,11 @@ class Aplicacion {
       }
       desde = b_.fin_delante[k];
       for (int i = 0; i < d_; ++i) {
-        char c[32];
-        const auto r = std::to_chars(c, c + sizeof c, b_.imagen[size_t(d_) * k + size_t(i)]);
+        const double x = b_.imagen[size_t(d_) * k + size_t(i)];
+        char c[kFijoMaximo];
+        const size_t n = o_.decimales >= 0 ? fijo_en(c, x, o_.decimales) : size_t(std::to_chars(c, c + 32, x).ptr - c);
         if (i > 0) salida_ += ' ';
-        salida_.append(c, r.ptr);
+        salida_.append(c, n);
       }
       salida_.append(b_.detras, desde_detras, b_.fin_detras[k] - desde_detras);
       desde_detras = b_.fin_detras[k];

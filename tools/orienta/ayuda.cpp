@@ -130,7 +130,7 @@ pair's residual and the RMS. Columns: [id] source x y target x y [sigma].
                  refuses its record as singular
 )";
 
-constexpr const char* kAplica = R"(usage: orienta apply [--inverse] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
+constexpr const char* kAplica = R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
 
 Reads TRANSFORM, the JSON document a fitting command printed with --json (or its bare
 "transform" object; only as much of the document as that takes), refuses a record whose parts
@@ -146,6 +146,8 @@ status 2, after the points of the blocks of 4096 before it were printed.
 
   --inverse      the inverse transformation (polynomials: Newton iteration per point; a
                  point where it does not converge prints as nan, with exit status 1)
+  --decimals N   coordinates with N decimals (0 to 17), rounded correctly, instead of the
+                 shortest form that reads back exactly
   --ids yes|no   whether column 1 holds point ids
   --decimal-comma  read ',' as the decimal point; columns separated by blanks, tabs or ';'
 )";

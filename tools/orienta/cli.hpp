@@ -50,6 +50,7 @@ struct Opciones {
   Ids ids = Ids::automatico;
   bool coma_decimal = false;  // --decimal-comma
   bool reflejo_ok = false;    // --mirrored-ok
+  int decimales = -1;         // apply --decimals N (-1: shortest round trip)
 };
 
 // Progress on standard error, only when it is a terminal; at most a few updates a second.

@@ -148,7 +148,7 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
 // The options as given, checked against each other. Returns an exit status when the run ends
 // here (help, a bad option), or -1 to go on.
 struct Textos {
-  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas, formato;
+  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas, formato, decimales;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
@@ -156,6 +156,13 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
   if (!x.ids.empty()) {
     if (x.ids != "yes" && x.ids != "no") return uso_mal(orden, "--ids takes yes or no, not '" + x.ids + "'");
     o.ids = x.ids == "yes" ? Ids::si : Ids::no;
+  }
+  if (!x.decimales.empty()) {
+    int d = -1;
+    const auto r = std::from_chars(x.decimales.data(), x.decimales.data() + x.decimales.size(), d);
+    if (r.ec != std::errc() || r.ptr != x.decimales.data() + x.decimales.size() || d < 0 || d > 17)
+      return uso_mal(orden, "--decimals takes a whole number from 0 to 17, not '" + x.decimales + "'");
+    o.decimales = d;
   }
   if (!x.sigmas.empty()) {
     if (x.sigmas != "1" && x.sigmas != "2") return uso_mal(orden, "--sigmas takes 1 or 2, not '" + x.sigmas + "'");
@@ -234,6 +241,7 @@ int ejecuta(int argc, char** argv) {
   if (orden == "poly2d") app.add_option("--kind", x.tipo);
   if (orden == "apply") {
     app.add_flag("--inverse", o.inversa);
+    app.add_option("--decimals", x.decimales);
     app.add_option("transform", x.transformacion);
   }
   if (orden == "export") {
