@@ -502,6 +502,18 @@ def disposicion():
     for args, texto, patron in hostiles:
         r = corre(*args, entrada=texto, estado=2)
         assert re.search(patron, r.stderr), (args, texto, r.stderr)
+    # A header row of names, in any separator, is skipped: the fit and apply read the data as
+    # without it, from a file and from a pipe.
+    datos = open(os.path.join(CONTROL, "control2d.txt")).read()
+    sin = json.loads(corre("helmert2d", "--json", entrada=datos).stdout)["transform"]
+    t = escribe(json.dumps(sin))
+    uno = corre("apply", t, entrada="A 1 2\n").stdout
+    for cabecera, de_puntos in (("id x y E N\n", "id x y\n"), ("\"point id\";x;y;E;N\n", "\"point id\";x;y\n"),
+                                ("# a comment\nname\tx\ty\tX\tY\n", "# a comment\nname\tx\ty\n")):
+        f = escribe(cabecera + datos)
+        for entrada in (None, cabecera + datos):
+            assert json.loads(corre("helmert2d", "--json", *([] if entrada else [f]), entrada=entrada).stdout)["transform"] == sin
+        assert corre("apply", t, entrada=de_puntos + "A 1 2\n").stdout == uno
     # apply: the first line settles it too; a 2D record carries z through, and a whole number
     # first reads two ways.
     t2 = escribe(corre("helmert2d", "--json", d("ejemplo2d.txt")).stdout)

@@ -167,15 +167,9 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
   Progreso progreso("apply " + nombre);
   std::vector<Columna> cols;
   Disposicion disp;
-  bool primera = true;
   while (l.siguiente(cols)) {
     progreso.avanza(l.linea());
-    if (primera) {
-      disp = decide(e, l, cols);
-      primera = false;
-    } else {
-      comprueba(e, disp, l, cols);
-    }
+    if (!asienta(e, l, cols, disp)) continue;
     a.anade(l, cols, disp.con_id);
   }
   return a.termina();

@@ -33,7 +33,9 @@ With --json, one document {"helmert3d": ..., "helmert2d": ...}.
 constexpr const char* kEntrada = R"(
 Input: one point pair a line, an optional point id first. Columns are separated by blanks,
 tabs, ';' or ','; a column may be quoted ("P 101", "" for a quote inside); '#' starts a
-comment, blank lines are ignored. The first data line settles the layout of the whole file
+comment, blank lines are ignored. A first line of names alone (id x y z E N H) is a header
+row and is skipped; the data must have the columns it names. The first data line settles the
+layout of the whole file
 (an id or not, how many sigma): a later line that differs is refused with its line number. A
 first column that is a number with a fraction (100.25) is a coordinate, a whole number or a
 text is an id; where a line still reads two ways the command says so, and --ids (or --sigmas)
@@ -139,6 +141,7 @@ and carries the points of FILE through it: one point a line, [id] x y or [id] x 
 transformation's dimension, then any columns to carry through unchanged (a height through a 2D
 transformation, point codes). The rules of the pair files hold: the first data line settles
 the layout, and where it reads two ways (a whole number first: an id, or x?) --ids settles it.
+A first line of names alone is a header row, skipped.
 Prints 'id x' y' [z'] [columns]' a line in input order (the id only where one was given),
 numbers in the shortest form that reads back exactly. Streams: memory stays flat for any input
 size. A bad line, or a point whose image is not a finite number, stops the run with exit

@@ -140,11 +140,18 @@ struct Disposicion {
   bool con_id = false;
   int extra = 0;
   size_t columnas = 0;
-  uint64_t linea = 0;  // the line that settled it
+  uint64_t linea = 0;         // the line that settled it
+  bool puesta = false;        // settled
+  size_t nombres = 0;         // columns a header row named (0: none)
+  uint64_t linea_nombres = 0;
 };
 Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>& cols);
 // Refuses a later line whose columns do not fit d, naming the line that settled d.
 void comprueba(const Esquema& e, const Disposicion& d, const Lector& l, const std::vector<Columna>& cols);
+// Every line of a file through one call: a first line of names alone (a header row) is skipped
+// (false), and the data must have the columns it names; the first data line settles d (decide),
+// later ones are checked against it (comprueba).
+bool asienta(const Esquema& e, const Lector& l, const std::vector<Columna>& cols, Disposicion& d);
 
 // Point ids end to end in one block, so that a million of them cost a million offsets, not a
 // million strings.
@@ -199,7 +206,6 @@ class LectorPares {
   Disposicion d_;
   int dim_;
   bool con_sigma_;
-  bool primera_ = true;
   std::vector<Columna> cols_;
   Progreso progreso_;
 };

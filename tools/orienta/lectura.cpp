@@ -333,6 +333,29 @@ void comprueba(const Esquema& e, const Disposicion& d, const Lector& l, const st
                  "; if the file has no ids, say --ids no");
 }
 
+bool asienta(const Esquema& e, const Lector& l, const std::vector<Columna>& cols, Disposicion& d) {
+  if (d.puesta) {
+    comprueba(e, d, l, cols);
+    return true;
+  }
+  if (d.nombres == 0 && cols.size() >= 2 &&
+      std::none_of(cols.begin(), cols.end(), [&](const Columna& c) { return es_numero(c.texto, l.coma_decimal()); })) {
+    d.nombres = cols.size();
+    d.linea_nombres = l.linea();
+    return false;
+  }
+  Disposicion nueva = decide(e, l, cols);
+  if (d.nombres > 0 && d.nombres != cols.size())
+    error_en(l.nombre(), l.linea(), 1,
+             "the header row on line " + std::to_string(d.linea_nombres) + " names " + std::to_string(d.nombres) +
+                 " columns, this first data line has " + std::to_string(cols.size()));
+  nueva.nombres = d.nombres;
+  nueva.linea_nombres = d.linea_nombres;
+  nueva.puesta = true;
+  d = nueva;
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Pairs
 
@@ -413,12 +436,7 @@ bool LectorPares::lee(Conjunto& c, size_t hasta, bool reservar) {
   while (c.n() < hasta) {
     if (!l_.siguiente(cols_)) return false;
     progreso_.avanza(l_.linea());
-    if (primera_) {
-      d_ = decide(e_, l_, cols_);
-      primera_ = false;
-    } else {
-      comprueba(e_, d_, l_, cols_);
-    }
+    if (!asienta(e_, l_, cols_, d_)) continue;
     if (c.n() == 0) {
       c.dim = dim_;
       c.con_id = d_.con_id;
