@@ -5,6 +5,7 @@ import os
 import typing
 import json
 import math
+import statistics
 import warnings
 
 import numpy as np
@@ -406,6 +407,18 @@ class FitResult(Transformation):
     redundancy_numbers = property(lambda self: self._pasada.lee("r"), doc="Redundancy numbers, (n, dim).")
     excluded = property(lambda self: self._pasada.excluido.astype(bool), doc="Pairs excluded by snooping, (n,).")
 
+    def minimal_detectable_bias(self, threshold: float = 3.29, power: float = 0.8):
+        """Baarda's internal reliability, (n, dim): for each coordinate the smallest bias that data
+        snooping at ``threshold`` finds with probability ``power``, δ0·σ/√r, with δ0 = threshold +
+        the normal quantile of ``power``, σ the coordinate's a priori σ (σ0 without σ) and r its
+        redundancy number. NaN for excluded pairs and where r < 1e-10 (no test can see a blunder
+        there). The tool's report gives it at 3.29 (or its threshold) and 80 %."""
+        delta0 = float(threshold) + statistics.NormalDist().inv_cdf(float(power))
+        r = self.redundancy_numbers
+        s = self._pasada.sigmas() if self.with_sigma else self.sigma0
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return delta0 * s / np.sqrt(np.where(r >= 1e-10, r, np.nan))
+
     def _documento(self):
         # The fit's unit-free summary under the command-line tool's keys, then the record.
         resumen = {"method": "adjustment", "pairs": self.pairs}
@@ -428,6 +441,10 @@ class _Pasada:
         self.n, self.dim, self.excluido = n, dim, excluido
         self._hechos = dict(hechos or {})
         self._solucion, self._pares, self._escala = solucion, pares, escala
+
+    def sigmas(self):
+        _, _, sig, por_par = self._pares
+        return _sigma_por_coordenada(sig, por_par, self.n, self.dim)
 
     def lee(self, campo):
         if campo not in self._hechos:
@@ -489,6 +506,13 @@ def _sigmas(sigma, n, dim):
     return np.require(s, np.float64, ["C_CONTIGUOUS", "ALIGNED"]), por_par
 
 
+def _sigma_por_coordenada(sig, por_par, n, dim):
+    """The a priori σ of every coordinate, (n, dim): one σ a pair for all, or plan σ for x, y and
+    height σ for z."""
+    g = np.asarray(sig, dtype=np.float64).reshape(n, por_par)
+    return g[:, [0] * dim] if por_par == 1 else g[:, [0, 0, 1]]
+
+
 def _pares(S, T, sig, por_par, umbral=0.0):
     return _b.Pares(origen=ctypes.cast(S.ctypes.data, _b.pd), paso_origen=S.strides[0],
                     destino=ctypes.cast(T.ctypes.data, _b.pd), paso_destino=T.strides[0], n=S.shape[0],
@@ -530,7 +554,7 @@ def _ajusta(modelo, dim, source, target, sigma, snoop):
         p = _pares(S, T, sig, por_par, umbral)
         _comprueba(_b.funcion("orienta_ajusta")(modelo, ctypes.byref(p), ctypes.byref(t), ctypes.byref(e),
                                                 ctypes.byref(obs)), n, modelo, p)
-        return FitResult(t, e, _Pasada(n, dim, excluido, hechos))
+        return FitResult(t, e, _Pasada(n, dim, excluido, hechos, pares=(S, T, sig, por_par)))
     # Without snooping: the statistics of the pairs, the solution, and vᵀPv in one more pass; the
     # per-pair arrays wait until they are asked for.
     a, s = _b.Acumulador(), _b.Solucion()

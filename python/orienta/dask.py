@@ -171,6 +171,11 @@ class _PasadaDask:
                 lambda m: (m, dim), np.float64)
         return self._hechos[campo]
 
+    def sigmas(self):
+        dim = self.dim
+        return self._arma(lambda k, s, t, g: _ajuste._sigma_por_coordenada(*_bloque(dim, s, t, g)[2:], len(s), dim),
+                          lambda m: (m, dim), np.float64)
+
     @property
     def excluido(self):
         return self._arma(lambda k, s, t, g: _excluidos(len(s), self._locales.get(k, ())), lambda m: (m,), np.uint8)

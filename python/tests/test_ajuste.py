@@ -200,6 +200,32 @@ def test_exports_are_the_tools(caso, herramienta, tmp_path):
                 metodo()
 
 
+def test_the_tools_reliability_against_the_hat_matrix(herramienta, datos):
+    # The affine is linear: r = 1 − diag(H), H = X(XᵀX)⁻¹Xᵀ with rows (1, x, y) for each axis, and
+    # MDB = δ0·σ0/√r with δ0 = 3.29 + 0.8416; the report flags r < 0.1 as uncontrolled.
+    ruta = os.path.join(datos, "control2d.txt")
+    S, T = lee_pares(ruta, 2)
+    doc = json.loads(subprocess.run([herramienta, "poly2d", "--kind", "affine", "--json", ruta],
+                                    capture_output=True, text=True, check=True).stdout)
+    X = np.c_[np.ones(len(S)), S - S.mean(axis=0)]
+    r = 1 - np.einsum("ij,ji->i", X, np.linalg.solve(X.T @ X, X.T))
+    delta0 = 3.29 + 0.8416212335729143
+    assert doc["reliability"]["delta0"] == pytest.approx(delta0)
+    for k, fila in enumerate(doc["residuals"]):
+        assert fila["r"] == pytest.approx([r[k], r[k]], abs=1e-12)
+        assert fila["mdb"] == pytest.approx([delta0 * doc["sigma0"] / np.sqrt(r[k])] * 2, rel=1e-12)
+    assert np.allclose(orienta.affine2d(S, T).minimal_detectable_bias(), [f["mdb"] for f in doc["residuals"]],
+                       rtol=1e-12, atol=0)
+    # With σ of plan and height, each coordinate's own σ; snooping's excluded pairs have none.
+    S3, T3 = lee_pares(os.path.join(datos, "control3d.txt"), 3)
+    sig = np.c_[np.full(len(S3), 0.01), np.full(len(S3), 0.03)]
+    f = orienta.helmert3d(S3, T3, sigma=sig)
+    assert np.allclose(f.minimal_detectable_bias() * np.sqrt(f.redundancy_numbers) / delta0, sig[:, [0, 0, 1]])
+    tabla = subprocess.run([herramienta, "poly2d", "--kind", "3", ruta], capture_output=True, text=True).stdout
+    filas = [l for l in tabla.splitlines() if l.startswith("  V1")]
+    assert filas and all(("uncontrolled" in l) == (float(l.split()[6]) < 0.1) for l in filas)
+
+
 def test_a_bad_pair_is_named_by_its_index():
     S, T = _nube(40, 8)
     T[17, 1] = np.inf

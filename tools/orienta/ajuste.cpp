@@ -21,6 +21,7 @@ const char* nombre_orden(Orden m) {
 namespace {
 
 constexpr double kUmbralHabitual = 3.29;  // |w| flag without --snoop: two-sided 0.1 % of a normal
+constexpr double kPotencia = 0.8416212335729143;  // the normal quantile of 80 %: δ0 = threshold + this
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The adjustment model of a command; 0 where there is none (poly2d constant and rigid).
@@ -277,7 +278,8 @@ bool finitos(const double* p, size_t n) {
 // whatever was asked, and --described is measured against it.
 void optimo(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, std::vector<double>& qvv) {
   const orienta_pares p = pares_de(c, a.descrito || !(o.umbral || o.alfa) ? 0.0 : a.umbral);
-  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), nullptr, a.excluido.data()};
+  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), a.r.data(),
+                            a.excluido.data()};
   const int32_t estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
   if (estado < 0) refusa(estado, m, c, a.modelo, p);
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
@@ -413,8 +415,10 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
   a.descrito = o.descrita || a.modelo == 0;
   a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
   if (o.alfa) a.umbral = umbral_sidak(*o.alfa, double(n) * dim), a.alfa = *o.alfa;
+  a.delta0 = a.umbral + kPotencia;
   a.v.assign(n * size_t(dim), kNaN);
   a.w.assign(n * size_t(dim), kNaN);
+  a.r.assign(n * size_t(dim), kNaN);
   a.excluido.assign(n, 0);
   // The cofactors only weigh the residuals of a described estimate: not kept otherwise.
   std::vector<double> qvv(a.descrito ? n * size_t(dim) : 0, kNaN);
@@ -423,14 +427,14 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
     if (!a.descrito) {
       if (!finitos(a.v.data(), a.v.size()) || !finitos(a.valores.data(), a.valores.size()))
         throw Fallo(c.nombre + ": degenerate point set: the fit is not finite");
-      a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
+      a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data(), nullptr});
       avisa_reflejo(o, a);
       return a;
     }
   }
   adopta_descrito(m, o, c, a, qvv);
   avisa_reflejo(o, a);
-  a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data()});
+  a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data(), nullptr});
   return a;
 }
 
@@ -535,6 +539,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
   a.dim = dim;
   a.modelo = modelo_de(m, o.tipo, o.rigido);
   a.umbral = kUmbralHabitual;
+  a.delta0 = a.umbral + kPotencia;
   const Huella h = *huella(f);
 
   orienta_acumulador acumulador;
@@ -554,7 +559,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
     return std::nullopt;
   repetidos.decide();
 
-  std::vector<double> v(kBloquePares * size_t(dim)), w(kBloquePares * size_t(dim));
+  std::vector<double> v(kBloquePares * size_t(dim)), w(v.size()), r(v.size());
   double vtpv = 0.0;
   const uint64_t n2 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t desde) {
     const orienta_pares p = pares_de(b, 0.0);
@@ -564,7 +569,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
       throw Fallo(nombre + ": the residual pass failed");
     if (!finitos(v.data(), b.n() * size_t(dim))) throw Fallo(nombre + ": degenerate point set: the fit is not finite");
     vtpv += parte;
-    a.resumen.anade(Filas{b, v.data(), nullptr, nullptr});
+    a.resumen.anade(Filas{b, v.data(), nullptr, nullptr, nullptr});
     repetidos.mira(b, desde);
   });
   if (n2 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
@@ -580,10 +585,10 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
   presenta(m, o, a, [&](const std::function<void(const Filas&)>& haz) {
     const uint64_t n3 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t) {
       const orienta_pares p = pares_de(b, 0.0);
-      const orienta_observaciones obs{v.data(), w.data(), nullptr, nullptr, nullptr};
+      const orienta_observaciones obs{v.data(), w.data(), nullptr, r.data(), nullptr};
       if (orienta_residuos(&s, &p, nullptr, escala, &obs, nullptr) != ORIENTA_OK)
         throw Fallo(nombre + ": the residual pass failed");
-      haz(Filas{b, v.data(), w.data(), nullptr});
+      haz(Filas{b, v.data(), w.data(), nullptr, r.data()});
     });
     if (n3 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
   });

@@ -52,7 +52,12 @@ constexpr const char* kAjuste = R"(
 By default the rigorous least-squares adjustment: parameters with standard deviations,
 redundancy, sigma0, the correlation matrix, and per pair the residuals v = transformed source -
 target and standardized residuals w (Pope's tau; Baarda's with --sigma), flagged with * where
-|w| exceeds 3.29 or K.
+|w| exceeds 3.29 or K; and Baarda's internal reliability: the redundancy number r and the
+minimal detectable bias MDB = delta0*sigma/sqrt(r), the smallest blunder the test at that
+threshold finds with 80 % power (delta0 = threshold + 0.84; sigma the coordinate's a priori
+sigma, sigma0 without), of the pair's weakest coordinate, and 'uncontrolled' where r < 0.1:
+a blunder there is mostly absorbed by the fit and hardly shows in its residual. The JSON gives
+r and mdb for every coordinate.
 
   --sigma        each line ends with the pair's a priori sigma in the units of the
                  coordinates (in 3D one, or two: plan sigma, height sigma; every line the

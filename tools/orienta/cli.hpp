@@ -291,6 +291,7 @@ struct Filas {
   const double* v;  // dim a pair
   const double* w;
   const uint8_t* excluido;  // null: none excluded
+  const double* r;          // redundancy numbers, dim a pair; null: not known
 };
 // Hands every block of a fit's pairs, in order, to its argument: the pairs held in memory, or a
 // file read once more.
@@ -318,9 +319,10 @@ struct Ajuste {
   orienta_transformacion t{};
   orienta_estadisticas e{};
   std::vector<double> valores;  // parameters in the library's units
-  std::vector<double> v, w;     // dim a pair
+  std::vector<double> v, w, r;  // dim a pair: residuals, standardized residuals, redundancy numbers
   std::vector<uint8_t> excluido;
   double umbral = 0;
+  double delta0 = 0;  // the non-centrality snooping detects with 80 % power at umbral
   double alfa = 0;       // the family-wise α the threshold was derived from (0: given or usual)
   int32_t estado3d = 0;  // described helmert3d status
   bool general = false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "cli.hpp"
 #include "orienta.h"
@@ -279,7 +280,44 @@ void anade_fijo(std::string& r, double x, int decimales, size_t ancho) {
   r.append(b, n);
 }
 
-void fila_texto(std::string& r, const Filas& f, size_t k, int dim, size_t ancho, double umbral) {
+// Baarda's internal reliability of a coordinate: the smallest bias that data snooping finds with
+// the stated power, δ0·σ/√r, σ the a priori σ of the coordinate (σ0 without); NaN where r is not
+// known, and for a coordinate the fit does not control (r < 1e-10).
+double mdb(const Ajuste& a, const Filas& f, size_t k, int i) {
+  const double r = f.r ? f.r[size_t(f.c.dim) * k + size_t(i)] : kNaN;
+  if (!(r >= 1e-10)) return kNaN;
+  double s = a.e.sigma0;
+  if (a.e.con_sigma) {
+    const int por = f.c.sigmas_por_par;
+    s = f.c.sigma[size_t(por) * k + (por == 2 && i == 2 ? 1 : 0)];
+  }
+  return a.delta0 * s / std::sqrt(r);
+}
+
+constexpr double kSinControl = 0.1;  // r below it: a blunder there hardly shows in its residual
+
+// The numbers of a row: eight at most, each at most kFijoMaximo characters, and the flags.
+struct Linea {
+  char b[8 * (kFijoMaximo + 1) + 64];
+  size_t n = 0;
+  void pon(const char* s) {
+    const size_t m = std::strlen(s);
+    std::memcpy(b + n, s, m);
+    n += m;
+  }
+  // x right-aligned in `ancho` columns (the blank before it included), as fijo() writes it.
+  void fijo(double x, int decimales, size_t ancho) {
+    char t[kFijoMaximo];
+    const size_t m = fijo_en(t, x, decimales);
+    const size_t hueco = m < ancho ? ancho - m : 1;
+    std::memset(b + n, ' ', hueco);
+    std::memcpy(b + n + hueco, t, m);
+    n += hueco + m;
+  }
+};
+
+void fila_texto(std::string& r, const Filas& f, size_t k, int dim, size_t ancho, const Ajuste& a) {
+  const double umbral = a.umbral;
   r += "  ";
   const std::string_view id = f.c.ids[k];
   const size_t desde = r.size();
@@ -293,27 +331,48 @@ void fila_texto(std::string& r, const Filas& f, size_t k, int dim, size_t ancho,
   }
   if (id.empty() || ascii_simple(id))
     if (r.size() - desde < ancho) r.append(ancho - (r.size() - desde), ' ');
+  // The numbers go into one buffer of the line's size and join the output in one append.
+  Linea l;
   const double* v = f.v + size_t(dim) * k;
   const double* w = f.w + size_t(dim) * k;
   double q = 0.0, wmax = 0.0;
   for (int i = 0; i < dim; ++i) {
-    r += ' ';
-    anade_fijo(r, v[i], 4, 10);
+    l.fijo(v[i], 4, 11);
     q += v[i] * v[i];
   }
-  r += ' ';
-  anade_fijo(r, std::sqrt(q), 4, 10);
+  l.fijo(std::sqrt(q), 4, 11);
   for (int i = 0; i < dim; ++i) {
-    r += ' ';
     if (std::isfinite(w[i])) {
-      anade_fijo(r, w[i], 2, 7);
+      l.fijo(w[i], 2, 8);
       wmax = std::max(wmax, std::fabs(w[i]));
     } else {
-      r += "      -";
+      l.pon("       -");
     }
   }
-  r += f.excluido && f.excluido[k] ? "  excluded" : wmax > umbral ? "  *" : "";
-  r += '\n';
+  // The weakest coordinate of the pair: its smallest redundancy number and largest MDB.
+  double rmin = INFINITY, mmax = 0.0;
+  for (int i = 0; i < dim; ++i) {
+    const double ri = f.r ? f.r[size_t(dim) * k + size_t(i)] : kNaN;
+    rmin = std::min(rmin, std::isnan(ri) ? -1.0 : ri);
+    const double m = mdb(a, f, k, i);
+    mmax = std::isnan(m) || std::isnan(mmax) ? kNaN : std::max(mmax, m);
+  }
+  if (rmin >= 0.0)
+    l.fijo(rmin, 2, 6);
+  else
+    l.pon("     -");
+  if (std::isfinite(mmax))
+    l.fijo(mmax, 4, 10);
+  else
+    l.pon("         -");
+  if (f.excluido && f.excluido[k]) {
+    l.pon("  excluded");
+  } else {
+    if (wmax > umbral) l.pon("  *");
+    if (rmin >= 0.0 && rmin < kSinControl) l.pon("  uncontrolled");
+  }
+  l.pon("\n");
+  r.append(l.b, l.n);
 }
 
 void anade_corto(std::string& r, double x) {
@@ -327,7 +386,7 @@ void anade_corto(std::string& r, double x) {
 }
 
 // {"id":…,"line":…,"v":[…],"w":[…],"excluded":…}, as escribe_json writes that object.
-void fila_json(std::string& r, const Filas& f, size_t k) {
+void fila_json(std::string& r, const Filas& f, size_t k, const Ajuste& a) {
   const int dim = f.c.dim;
   const std::string_view id = f.c.ids[k];
   r += "{\"id\":";
@@ -346,6 +405,16 @@ void fila_json(std::string& r, const Filas& f, size_t k) {
       if (i > 0) r += ',';
       anade_corto(r, x[size_t(dim) * k + size_t(i)]);
     }
+  }
+  r += "],\"r\":[";
+  for (int i = 0; i < dim; ++i) {
+    if (i > 0) r += ',';
+    anade_corto(r, f.r ? f.r[size_t(dim) * k + size_t(i)] : kNaN);
+  }
+  r += "],\"mdb\":[";
+  for (int i = 0; i < dim; ++i) {
+    if (i > 0) r += ',';
+    anade_corto(r, mdb(a, f, k, int(i)));
   }
   r += f.excluido && f.excluido[k] ? "],\"excluded\":true}" : "],\"excluded\":false}";
 }
@@ -393,19 +462,21 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
   static const char* const wejes[3] = {"wx", "wy", "wz"};
   const int dim = a.dim;
   const size_t ancho = a.resumen.ancho;
-  std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s%s\n  %s",
+  std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s%s\n",
               a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
-              fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a).substr(2) + ")").c_str() : "",
-              rellena("id", ancho, false).c_str());
+              fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a).substr(2) + ")").c_str() : "");
+  std::printf("  r redundancy number and MDB the smallest bias that test finds with 80%% power (delta0 %s), of\n"
+              "  the weakest coordinate; uncontrolled where r < %s: a blunder there hardly shows\n  %s",
+              fijo(a.delta0, 2).c_str(), fijo(kSinControl, 1).c_str(), rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
-  std::printf("\n");
+  std::printf(" %5s %9s\n", "r", "MDB");
   std::string r;
   std::vector<std::string> fuera;
   pares([&](const Filas& f) {
     for (size_t k = 0; k < f.c.n(); ++k) {
-      fila_texto(r, f, k, dim, ancho, a.umbral);
+      fila_texto(r, f, k, dim, ancho, a);
       if (f.excluido && f.excluido[k]) fuera.push_back(etiqueta_id(f.c, k));
       vacia_si_lleno(r);
     }
@@ -440,6 +511,7 @@ void json_estadisticas(Json& j, const Ajuste& a, const Opciones& o) {
     j["chi2_p"] = a.e.chi2_p;
   }
   j["mirrored"] = a.e.reflejo != 0;
+  j["reliability"] = {{"power", 0.8}, {"delta0", a.delta0}, {"uncontrolled_below", kSinControl}};
   j["threshold"] = a.umbral;
   if (a.alfa > 0) j["threshold_alpha"] = a.alfa;
   Json par = Json::object();
@@ -487,7 +559,8 @@ double Resumen::rms(int que) const { return usados == 0 ? kNaN : std::sqrt(suma[
 
 Recorrido en_memoria(const Conjunto& c, const Ajuste& a) {
   return [&c, &a](const std::function<void(const Filas&)>& haz) {
-    haz(Filas{c, a.v.data(), a.w.data(), a.excluido.empty() ? nullptr : a.excluido.data()});
+    haz(Filas{c, a.v.data(), a.w.data(), a.excluido.empty() ? nullptr : a.excluido.data(),
+              a.r.empty() ? nullptr : a.r.data()});
   };
 }
 
@@ -513,7 +586,7 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
     for (size_t k = 0; k < f.c.n(); ++k) {
       if (!primero) r += ',';
       primero = false;
-      fila_json(r, f, k);
+      fila_json(r, f, k, a);
       if (f.excluido && f.excluido[k])
         fuera.push_back(f.c.ids[k].empty() ? Json(f.c.lineas[k]) : Json(id_json(f.c.ids[k])));
       vacia_si_lleno(r);
