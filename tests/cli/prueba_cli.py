@@ -364,6 +364,28 @@ def exporta():
     assert "no PROJ form" in corre("export", "proj", poli, estado=2).stderr
 
 
+def listas():
+    # Two point lists joined by id fit as the one file of pairs does, whatever their order; points
+    # in one list only are left out with a warning, or refused with --strict; an id twice in a
+    # list is refused, naming both lines.
+    filas = [l.split() for l in open(os.path.join(CONTROL, "control3d.txt")) if l.strip() and not l.startswith("#")]
+    local = escribe("id x y z\n" + "".join(" ".join(f[:4]) + "\n" for f in filas))
+    nacional = "".join(" ".join([f[0], *f[4:7], "0.01", "0.02"]) + "\n" for f in reversed(filas))
+    una = ajusta("helmert3d", "--sigma", escribe("".join(" ".join(f[:7] + ["0.01", "0.02"]) + "\n" for f in filas)))
+    for extra, estado, aviso in (("", 0, None), ("X9 1 2 3 0.01 0.02\n", 0, "1 point of .* not in .*: X9 \\(left out\\)")):
+        for destino, entrada in ((escribe(nacional + extra), None), ("-", nacional + extra)):
+            r = corre("helmert3d", "--sigma", "--json", local, destino, entrada=entrada, estado=estado)
+            assert json.loads(r.stdout)["transform"] == una["transform"]
+            assert (aviso is None and r.stderr == "") or re.search(aviso, r.stderr), r.stderr
+    r = corre("helmert3d", "--strict", "--sigma", local, escribe(nacional + "X9 1 2 3 0.01 0.02\n"), estado=2)
+    assert "X9 (--strict)" in r.stderr
+    r = corre("helmert3d", local, escribe("A 1 2 3\nB 4 5 6\nA 7 8 9\n"), estado=2)
+    assert ":3:1: point id 'A' repeats line 1" in r.stderr
+    for args, causa in ((["--ids", "no", local, local], "joined by their ids"), (["--strict", local], "--strict applies"),
+                        ([local, local, local], "more than two input files"), (["-", "-"], "only one of the two")):
+        assert causa in corre("helmert3d", *args, estado=2, entrada="").stderr, (args, causa)
+
+
 def dibujo():
     # The plot parses as XML and holds one residual vector per pair (and one height bar in 3D).
     for args, n, alturas in ((["helmert3d", "--snoop", d("errores_plantados.txt")], 14, 14),
@@ -618,5 +640,5 @@ grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flot
           "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
           "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
           "orden1": orden1, "readme": readme,
-          "flujo": flujo, "espejo": espejo, "exporta": exporta, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
+          "flujo": flujo, "espejo": espejo, "exporta": exporta, "listas": listas, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()

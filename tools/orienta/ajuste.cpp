@@ -20,7 +20,7 @@ const char* nombre_orden(Orden m) {
 
 namespace {
 
-constexpr double kUmbralHabitual = 3.29;  // |w| flag without --snoop: two-sided 0.1 % of a normal
+constexpr double kUmbralHabitual = 3.29;          // |w| flag without --snoop: two-sided 0.1 % of a normal
 constexpr double kPotencia = 0.8416212335729143;  // the normal quantile of 80 %: δ0 = threshold + this
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -278,8 +278,7 @@ bool finitos(const double* p, size_t n) {
 // whatever was asked, and --described is measured against it.
 void optimo(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, std::vector<double>& qvv) {
   const orienta_pares p = pares_de(c, a.descrito || !(o.umbral || o.alfa) ? 0.0 : a.umbral);
-  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), a.r.data(),
-                            a.excluido.data()};
+  orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), a.r.data(), a.excluido.data()};
   const int32_t estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
   if (estado < 0) refusa(estado, m, c, a.modelo, p);
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);

@@ -42,6 +42,9 @@ text is an id; where a line still reads two ways the command says so, and --ids 
 settles it. Numbers are decimal with a '.'; hexadecimal is refused, and so is a decimal comma
 (12,5) unless --decimal-comma is given. FILE '-' or no FILE reads standard input. A repeated
 point id is warned about.
+Two files, SOURCE TARGET, are two point lists joined by point id: '[id] x y [z]' a line in
+each (sigma, with --sigma, after the target's coordinates), paired in the source's order;
+points in one list only are listed and left out, and an id twice in a list is refused.
 
   --ids yes|no   whether column 1 holds point ids (default: as the first data line shows)
   --decimal-comma  read ',' as the decimal point; columns are then separated by blanks, tabs
@@ -71,6 +74,7 @@ r and mdb for every coordinate.
                  only when the run succeeds, and never over a file the run reads
   --json         print one JSON document instead of the table; its "transform" is what
                  'orienta apply' reads (numbers shortest round trip)
+  --strict       with two lists: refuse ids found in one list only (else a warning)
   --mirrored-ok  a similarity whose targets a reflection fits better than any rotation (one
                  system left-handed, x and y swapped) is reported with a warning and exit
                  status 1; this accepts it (exit status 0, the warning kept). An exact mirror
@@ -92,7 +96,7 @@ constexpr const char* kDescrita =
 constexpr const char* k3d =
     R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
                          [--described [--general] [--float]] [--units rad|deg|gon] [--json]
-                         [--ids yes|no] [--decimal-comma] [FILE]
+                         [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
 
 Estimates the 3D similarity target = T + scale*R*source, R = Rz(kappa)*Ry(phi)*Rx(omega):
 the translation T, the angles, the scale and its deviation from 1 in ppm, the centred form,
@@ -112,7 +116,7 @@ constexpr const char* k3dOpciones =
 
 constexpr const char* k2d =
     R"(usage: orienta helmert2d [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg] [--described [--float]]
-                         [--units rad|deg|gon] [--json] [--ids yes|no] [--decimal-comma] [FILE]
+                         [--units rad|deg|gon] [--json] [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
 
 Estimates the 2D similarity target = T + scale*R*source and prints T, the rotation angle
 (positive turns +x towards +y), the scale and its deviation from 1 in ppm, the plain form
@@ -125,7 +129,7 @@ constexpr const char* kUnidades = R"(  --units U      angles in rad, deg (defaul
 
 constexpr const char* kPoly =
     R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
-                      [--described [--float]] [--json] [--ids yes|no] [--decimal-comma] [FILE]
+                      [--described [--float]] [--json] [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
 
 Fits x' = x0 + sum cx[k]*term k, y' = y0 + sum cy[k]*term k in dx = x - xc, dy = y - yc
 (terms dx, dy; dx^2, dx*dy, dy^2; dx^3, dx^2*dy, dx*dy^2, dy^3) and prints the record, each
@@ -137,7 +141,8 @@ pair's residual and the RMS. Columns: [id] source x y target x y [sigma].
                  refuses its record as singular
 )";
 
-constexpr const char* kAplica = R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
+constexpr const char* kAplica =
+    R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
 
 Reads TRANSFORM, the JSON document a fitting command printed with --json (or its bare
 "transform" object; only as much of the document as that takes), refuses a record whose parts

@@ -51,6 +51,7 @@ struct Opciones {
   bool coma_decimal = false;  // --decimal-comma
   bool reflejo_ok = false;    // --mirrored-ok
   int decimales = -1;         // apply --decimals N (-1: shortest round trip)
+  bool estricto = false;      // --strict: two lists must hold the same ids
 };
 
 // Progress on standard error, only when it is a terminal; at most a few updates a second.
@@ -140,9 +141,9 @@ struct Disposicion {
   bool con_id = false;
   int extra = 0;
   size_t columnas = 0;
-  uint64_t linea = 0;         // the line that settled it
-  bool puesta = false;        // settled
-  size_t nombres = 0;         // columns a header row named (0: none)
+  uint64_t linea = 0;   // the line that settled it
+  bool puesta = false;  // settled
+  size_t nombres = 0;   // columns a header row named (0: none)
   uint64_t linea_nombres = 0;
 };
 Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>& cols);
@@ -213,6 +214,9 @@ class LectorPares {
 // Reads every pair of a stream. Warns about repeated ids.
 Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, const Opciones& o);
 Esquema esquema_pares(int dim, const Opciones& o);
+// The pairs of two point lists, source and target, joined by point id (in the source's order;
+// target σ where asked); ids found in one list only are warned about, or refused with --strict.
+Conjunto une_listas(const std::string& origen, const std::string& destino, int dim, const Opciones& o);
 // Warns about ids given more than once (lineas: the line of each).
 void avisa_repetidos(const std::string& nombre, const ListaIds& ids, const std::vector<uint64_t>& lineas);
 
@@ -322,7 +326,7 @@ struct Ajuste {
   std::vector<double> v, w, r;  // dim a pair: residuals, standardized residuals, redundancy numbers
   std::vector<uint8_t> excluido;
   double umbral = 0;
-  double delta0 = 0;  // the non-centrality snooping detects with 80 % power at umbral
+  double delta0 = 0;     // the non-centrality snooping detects with 80 % power at umbral
   double alfa = 0;       // the family-wise α the threshold was derived from (0: given or usual)
   int32_t estado3d = 0;  // described helmert3d status
   bool general = false;

@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <tuple>
+#include <unordered_map>
 
 #include <sys/stat.h>
 
@@ -268,7 +271,7 @@ std::string esperado(const Esquema& e) {
         que += (que.empty() ? "" : " or ") + e.extra[size_t(x - 1)];
     r += " then " + que;
   }
-  return r + (e.ids == Ids::no ? "" : ", optionally after an id");
+  return r + (e.ids == Ids::no ? "" : e.ids == Ids::si ? ", after an id" : ", optionally after an id");
 }
 
 }  // namespace
@@ -467,6 +470,116 @@ Conjunto lee_pares(std::FILE* f, const std::string& nombre, int dim, const Opcio
   LectorPares lector(f, nombre, dim, o);
   lector.lee(c, SIZE_MAX, true);
   if (c.con_id) avisa_repetidos(c.nombre, c.ids, c.lineas);
+  return c;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two point lists joined by id
+
+namespace {
+
+// The points of one list: an id (required) and dim coordinates a line, then σ where asked.
+struct Lista {
+  std::string nombre;
+  ListaIds ids;
+  std::vector<double> x, sigma;
+  std::vector<uint64_t> lineas;
+  int sigmas_por_par = 0;
+};
+
+Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_sigma) {
+  Lista r;
+  r.nombre = ruta == "-" ? "<stdin>" : ruta;
+  std::FILE* f = ruta == "-" ? stdin : std::fopen(ruta.c_str(), "rb");
+  if (f == nullptr) throw Fallo(r.nombre + ": cannot open: " + std::strerror(errno));
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> cierra(
+      f, ruta == "-" ? [](std::FILE*) { return 0; } : [](std::FILE* g) { return std::fclose(g); });
+  Esquema e;
+  e.fijos = dim;
+  e.numeros = dim == 3 ? "x y z of a point list: two files are two lists joined by id"
+                       : "x y of a point list: two files are two lists joined by id";
+  e.ids = Ids::si;
+  if (con_sigma) {
+    e.extras = dim == 3 ? std::vector<int>{1, 2} : std::vector<int>{1};
+    e.extra = {"1 sigma", "plan and height sigma"};
+    e.sigmas_forzados = o.sigmas;
+  } else {
+    e.extras = {0};
+  }
+  Lector l(f, r.nombre, o.coma_decimal);
+  std::vector<Columna> cols;
+  Disposicion d;
+  while (l.siguiente(cols)) {
+    if (!asienta(e, l, cols, d)) continue;
+    r.sigmas_por_par = d.extra;
+    for (int k = 0; k < dim; ++k) r.x.push_back(numero_en(l, cols[1 + size_t(k)]));
+    for (int k = 0; k < d.extra; ++k) {
+      const Columna& c = cols[1 + size_t(dim + k)];
+      const double s = numero_en(l, c);
+      if (!(s > 0)) error_en(r.nombre, l.linea(), c.col, "sigma '" + cita(c.texto) + "' must be positive");
+      r.sigma.push_back(s);
+    }
+    r.ids.anade(cols[0].texto);
+    r.lineas.push_back(l.linea());
+  }
+  return r;
+}
+
+// Each id once: where two points share one, the join would have to guess which is meant.
+std::unordered_map<std::string_view, size_t> indice(const Lista& l) {
+  std::unordered_map<std::string_view, size_t> r;
+  r.reserve(l.ids.size());
+  for (size_t k = 0; k < l.ids.size(); ++k)
+    if (const auto [it, nuevo] = r.emplace(l.ids[k], k); !nuevo)
+      error_en(l.nombre, l.lineas[k], 1,
+               "point id '" + id_visible(l.ids[k]) + "' repeats line " + std::to_string(l.lineas[it->second]) +
+                   ": joining two lists needs every id once");
+  return r;
+}
+
+// "A, B, C and 4 more"
+std::string algunos(const std::vector<std::string_view>& ids) {
+  std::string r;
+  for (size_t k = 0; k < ids.size() && k < 5; ++k) r += (k ? ", " : "") + id_visible(ids[k]);
+  if (ids.size() > 5) r += " and " + std::to_string(ids.size() - 5) + " more";
+  return r;
+}
+
+}  // namespace
+
+Conjunto une_listas(const std::string& origen, const std::string& destino, int dim, const Opciones& o) {
+  if (origen == "-" && destino == "-") throw Fallo("only one of the two lists can be standard input");
+  const Lista a = lee_lista(origen, dim, o, false), b = lee_lista(destino, dim, o, o.con_sigma);
+  const std::unordered_map<std::string_view, size_t> en_a = indice(a), en_b = indice(b);
+  Conjunto c;
+  c.nombre = a.nombre + " + " + b.nombre;
+  c.dim = dim;
+  c.con_id = true;
+  c.sigmas_por_par = b.sigmas_por_par;
+  std::vector<std::string_view> solo_a, solo_b;
+  for (size_t k = 0; k < a.ids.size(); ++k) {
+    const auto it = en_b.find(a.ids[k]);
+    if (it == en_b.end()) {
+      solo_a.push_back(a.ids[k]);
+      continue;
+    }
+    const size_t j = it->second;
+    c.origen.insert(c.origen.end(), a.x.begin() + long(dim * k), a.x.begin() + long(dim * (k + 1)));
+    c.destino.insert(c.destino.end(), b.x.begin() + long(dim * j), b.x.begin() + long(dim * (j + 1)));
+    const size_t s = size_t(b.sigmas_por_par);
+    c.sigma.insert(c.sigma.end(), b.sigma.begin() + long(s * j), b.sigma.begin() + long(s * (j + 1)));
+    c.ids.anade(a.ids[k]);
+    c.lineas.push_back(a.lineas[k]);
+  }
+  for (size_t k = 0; k < b.ids.size(); ++k)
+    if (en_a.find(b.ids[k]) == en_a.end()) solo_b.push_back(b.ids[k]);
+  for (const auto& [lista, otra, ids] : {std::tuple{&a, &b, &solo_a}, std::tuple{&b, &a, &solo_b}}) {
+    if (ids->empty()) continue;
+    const std::string texto = std::to_string(ids->size()) + " point" + (ids->size() == 1 ? "" : "s") + " of " +
+                              lista->nombre + " not in " + otra->nombre + ": " + algunos(*ids);
+    if (o.estricto) throw Fallo(texto + " (--strict)");
+    aviso(texto + " (left out)");
+  }
   return c;
 }
 

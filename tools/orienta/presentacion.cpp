@@ -433,8 +433,7 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
   }
   std::printf("\n  redundancy %d, sigma0 %s%s\n", a.e.redundancia, fijo(a.e.sigma0, 4).c_str(),
               a.e.con_sigma ? " (unitless: residuals over their a priori sigma)" : " (metres)");
-  if (a.e.reflejo)
-    std::printf("  mirrored input: a reflection fits these pairs better than any rotation\n");
+  if (a.e.reflejo) std::printf("  mirrored input: a reflection fits these pairs better than any rotation\n");
   if (a.e.con_sigma)
     std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n",
                 fijo(a.e.chi2, 3).c_str(), a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(),
@@ -465,9 +464,10 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
   std::printf("\n  residuals v = transformed source - target; w standardized (%s), * where |w| > %s%s\n",
               a.e.con_sigma ? "Baarda's, from the a priori sigma" : "Pope's tau, from sigma0",
               fijo(a.umbral, 2).c_str(), a.alfa > 0 ? (" (" + alfa_texto(a).substr(2) + ")").c_str() : "");
-  std::printf("  r redundancy number and MDB the smallest bias that test finds with 80%% power (delta0 %s), of\n"
-              "  the weakest coordinate; uncontrolled where r < %s: a blunder there hardly shows\n  %s",
-              fijo(a.delta0, 2).c_str(), fijo(kSinControl, 1).c_str(), rellena("id", ancho, false).c_str());
+  std::printf(
+      "  r redundancy number and MDB the smallest bias that test finds with 80%% power (delta0 %s), of\n"
+      "  the weakest coordinate; uncontrolled where r < %s: a blunder there hardly shows\n  %s",
+      fijo(a.delta0, 2).c_str(), fijo(kSinControl, 1).c_str(), rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);

@@ -88,17 +88,19 @@ Conjunto lee_memoria(const unsigned char* datos, size_t largo, const std::string
 }
 
 // A fitting command: a regular file is read again instead of held where the fit allows it.
-int orden_ajuste(Orden m, const Opciones& o, const std::string& fichero) {
+int orden_ajuste(Orden m, const Opciones& o, const std::string& fichero, const std::string& destino) {
   escrituras().entrada(fichero);
+  if (!destino.empty()) escrituras().entrada(destino);
   std::FILE* dibujo = o.dibujo.empty() ? nullptr : escrituras().abre(o.dibujo, "plot");
-  if (dibujo == nullptr && !fichero.empty() && fichero != "-") {
+  if (dibujo == nullptr && destino.empty() && !fichero.empty() && fichero != "-") {
     std::FILE* f = std::fopen(fichero.c_str(), "rb");
     if (f == nullptr) throw Fallo(fichero + ": cannot open: " + std::strerror(errno));
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> cierra(f, std::fclose);
     if (puede_fluir(m, o, f))
       if (const std::optional<int> estado = ajusta_fichero(m, o, f, fichero)) return *estado;
   }
-  const Conjunto c = lee(fichero, m == Orden::helmert3d ? 3 : 2, o);
+  const int dim = m == Orden::helmert3d ? 3 : 2;
+  const Conjunto c = destino.empty() ? lee(fichero, dim, o) : une_listas(fichero, destino, dim, o);
   const Ajuste a = ajusta(m, o, c);
   presenta(m, o, a, en_memoria(c, a));
   if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral});
@@ -148,7 +150,7 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
 // The options as given, checked against each other. Returns an exit status when the run ends
 // here (help, a bad option), or -1 to go on.
 struct Textos {
-  std::string unidad = "deg", tipo, umbral, alfa, fichero, transformacion, ids, sigmas, formato, decimales;
+  std::string unidad = "deg", tipo, umbral, alfa, fichero, fichero2, transformacion, ids, sigmas, formato, decimales;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
@@ -232,6 +234,7 @@ int ejecuta(int argc, char** argv) {
     app.add_option("--snoop-alpha", x.alfa);
     app.add_option("--plot", o.dibujo);
     app.add_flag("--mirrored-ok", o.reflejo_ok);
+    app.add_flag("--strict", o.estricto);
   }
   if (orden == "helmert3d") {
     app.add_flag("--general", o.general);
@@ -251,6 +254,7 @@ int ejecuta(int argc, char** argv) {
     app.add_option("--ids", x.ids);
     app.add_flag("--decimal-comma", o.coma_decimal);
     app.add_option("file", x.fichero);
+    if (es_ajuste) app.add_option("target_file", x.fichero2);
   }
 
   std::vector<std::string> argumentos = con_umbral_explicito(argc, argv);
@@ -265,9 +269,14 @@ int ejecuta(int argc, char** argv) {
   }
   for (const std::string& resto : app.remaining()) {
     if (resto.size() > 1 && resto[0] == '-') return uso_mal(orden, "unknown option '" + resto + "'");
-    return uso_mal(orden, orden == "demo" ? "takes no input file" : "more than one input file");
+    return uso_mal(orden, orden == "demo" ? "takes no input file"
+                          : es_ajuste     ? "more than two input files (one of pairs, or two lists joined by id)"
+                                          : "more than one input file");
   }
   if (const int estado = comprueba_opciones(orden, o, x); estado >= 0) return estado;
+  if (o.estricto && x.fichero2.empty()) return uso_mal(orden, "--strict applies to two lists joined by id");
+  if (!x.fichero2.empty() && o.ids == Ids::no)
+    return uso_mal(orden, "two lists are joined by their ids: drop --ids no");
 
   if (orden == "demo") return termina(demo(o));
   if (orden == "export") {
@@ -280,7 +289,7 @@ int ejecuta(int argc, char** argv) {
     return termina(orden_aplica(o, x.transformacion, x.fichero));
   }
   const Orden m = orden == "helmert3d" ? Orden::helmert3d : orden == "helmert2d" ? Orden::helmert2d : Orden::poly2d;
-  return termina(orden_ajuste(m, o, x.fichero));
+  return termina(orden_ajuste(m, o, x.fichero, x.fichero2));
 }
 
 }  // namespace
