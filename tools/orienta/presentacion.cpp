@@ -86,8 +86,8 @@ struct Seccion {
   std::vector<Fila> filas;
 };
 
-// NOLINTNEXTLINE(bugprone-exception-escape): a JSON value's move is noexcept; the check does not see through its
-// assertion
+// A JSON value's move is noexcept; the check does not see through its assertion.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct Vista {
   std::string prefijo, titulo, formula;  // "orienta poly2d: PREFIJO n pairs from F (TITULO)"
   int ancho = 16;                        // of a value column

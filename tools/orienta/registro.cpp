@@ -170,8 +170,8 @@ Json json_de_registro(const orienta_transformacion& t) {
 namespace {
 
 // Builds the JSON values it is handed, for the parts of the document being kept.
-// NOLINTNEXTLINE(bugprone-exception-escape): a JSON value's move is noexcept; the check does not see through its
-// assertion
+// A JSON value's move is noexcept; the check does not see through its assertion.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 class Constructor {
  public:
   Json raiz;
