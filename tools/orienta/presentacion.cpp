@@ -296,9 +296,10 @@ double mdb(const Ajuste& a, const Filas& f, size_t k, int i) {
 
 constexpr double kSinControl = 0.1;  // r below it: a blunder there hardly shows in its residual
 
-// The numbers of a row: eight at most, each at most kFijoMaximo characters, and the flags.
+// The numbers of a row: nine at most (3D: v, |v|, w, r, MDB), each at most kFijoMaximo characters
+// and its blanks, then the flags.
 struct Linea {
-  char b[8 * (kFijoMaximo + 1) + 64];
+  char b[9 * (kFijoMaximo + 12) + 64];
   size_t n = 0;
   void pon(const char* s) {
     const size_t m = std::strlen(s);
