@@ -20,8 +20,7 @@ const char* nombre_orden(Orden m) {
 
 namespace {
 
-constexpr double kUmbralHabitual = 3.29;          // |w| flag without --snoop: two-sided 0.1 % of a normal
-constexpr double kPotencia = 0.8416212335729143;  // the normal quantile of 80 %: δ0 = threshold + this
+constexpr double kUmbralHabitual = 3.29;  // |w| flag without --snoop: two-sided 0.1 % of a normal
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The adjustment model of a command; 0 where there is none (poly2d constant and rigid).
@@ -245,6 +244,20 @@ orienta_transformacion descrito(Orden m, uint32_t tipo, bool general, const Conj
   return t;
 }
 
+// What a fit is before it runs: its input, model, estimator and threshold (the family-wise one
+// counts the n pairs).
+Ajuste empieza(Orden m, const Opciones& o, const std::string& nombre, size_t n) {
+  Ajuste a;
+  a.nombre = nombre;
+  a.n = n;
+  a.dim = m == Orden::helmert3d ? 3 : 2;
+  a.modelo = modelo_de(m, o.tipo, o.rigido);
+  a.descrito = o.descrita || a.modelo == 0;
+  a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
+  if (o.alfa) a.umbral = umbral_sidak(*o.alfa, double(n) * a.dim), a.alfa = *o.alfa;
+  return a;
+}
+
 // A mirrored set is fitted badly by any rotation, whichever estimator: a warning, and exit status
 // 1 unless --mirrored-ok accepts it.
 void avisa_reflejo(const Opciones& o, Ajuste& a) {
@@ -406,34 +419,20 @@ Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c) {
   if (n < minimo)
     throw Fallo(c.nombre + ": " + std::to_string(n) + " point pair" + (n == 1 ? "" : "s") + "; " + nombre_orden(m) +
                 " needs at least " + std::to_string(minimo));
-  Ajuste a;
-  a.nombre = c.nombre;
-  a.n = n;
-  a.dim = dim;
-  a.modelo = modelo_de(m, o.tipo, o.rigido);
-  a.descrito = o.descrita || a.modelo == 0;
-  a.umbral = o.umbral ? *o.umbral : kUmbralHabitual;
-  if (o.alfa) a.umbral = umbral_sidak(*o.alfa, double(n) * dim), a.alfa = *o.alfa;
-  a.delta0 = a.umbral + kPotencia;
+  Ajuste a = empieza(m, o, c.nombre, n);
   a.v.assign(n * size_t(dim), kNaN);
   a.w.assign(n * size_t(dim), kNaN);
   a.r.assign(n * size_t(dim), kNaN);
   a.excluido.assign(n, 0);
   // The cofactors only weigh the residuals of a described estimate: not kept otherwise.
   std::vector<double> qvv(a.descrito ? n * size_t(dim) : 0, kNaN);
-  if (a.modelo != 0) {
-    optimo(m, o, c, a, qvv);
-    if (!a.descrito) {
-      if (!finitos(a.v.data(), a.v.size()) || !finitos(a.valores.data(), a.valores.size()))
-        throw Fallo(c.nombre + ": degenerate point set: the fit is not finite");
-      a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data(), nullptr});
-      avisa_reflejo(o, a);
-      return a;
-    }
-  }
-  adopta_descrito(m, o, c, a, qvv);
-  avisa_reflejo(o, a);
+  if (a.modelo != 0) optimo(m, o, c, a, qvv);
+  if (a.descrito)
+    adopta_descrito(m, o, c, a, qvv);
+  else if (!finitos(a.v.data(), a.v.size()) || !finitos(a.valores.data(), a.valores.size()))
+    throw Fallo(c.nombre + ": degenerate point set: the fit is not finite");
   a.resumen.anade(Filas{c, a.v.data(), a.w.data(), a.excluido.data(), nullptr});
+  avisa_reflejo(o, a);
   return a;
 }
 
@@ -462,10 +461,11 @@ std::optional<Huella> huella(std::FILE* f) {
   return Huella{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-// One pass over the file: every block of its pairs, in order, to haz; returns the pairs read.
+// One pass over the file: every block of its pairs, in order, to haz; returns the pairs read,
+// which must be `esperados` after the first pass.
 template <class F>
 uint64_t recorre_fichero(std::FILE* f, const std::string& nombre, int dim, const Opciones& o, const Huella& h,
-                         F&& haz) {
+                         std::optional<uint64_t> esperados, F&& haz) {
   const std::optional<Huella> ahora = huella(f);
   if (!ahora || !(*ahora == h) || std::fseek(f, 0, SEEK_SET) != 0)
     throw Fallo(nombre + ": the file changed while it was being read");
@@ -481,6 +481,7 @@ uint64_t recorre_fichero(std::FILE* f, const std::string& nombre, int dim, const
     haz(b, n);
     n += b.n();
   }
+  if (esperados && n != *esperados) throw Fallo(nombre + ": the file changed while it was being read");
   return n;
 }
 
@@ -532,19 +533,14 @@ bool puede_fluir(Orden m, const Opciones& o, std::FILE* f) {
 }
 
 std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, const std::string& nombre) {
-  const int dim = m == Orden::helmert3d ? 3 : 2;
-  Ajuste a;
-  a.nombre = nombre;
-  a.dim = dim;
-  a.modelo = modelo_de(m, o.tipo, o.rigido);
-  a.umbral = kUmbralHabitual;
-  a.delta0 = a.umbral + kPotencia;
+  Ajuste a = empieza(m, o, nombre, 0);  // no --snoop-alpha here: the threshold needs no count
+  const int dim = a.dim;
   const Huella h = *huella(f);
 
   orienta_acumulador acumulador;
   bool iniciado = false;
   Repetidos repetidos;
-  a.n = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t desde) {
+  a.n = recorre_fichero(f, nombre, dim, o, h, std::nullopt, [&](const Conjunto& b, uint64_t desde) {
     if (!iniciado && orienta_acumulador_inicia(&acumulador, a.modelo, b.sigmas_por_par) != ORIENTA_OK)
       throw Fallo(nombre + ": the adjustment failed to start");
     iniciado = true;
@@ -560,7 +556,7 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
 
   std::vector<double> v(kBloquePares * size_t(dim)), w(v.size()), r(v.size());
   double vtpv = 0.0;
-  const uint64_t n2 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t desde) {
+  recorre_fichero(f, nombre, dim, o, h, a.n, [&](const Conjunto& b, uint64_t desde) {
     const orienta_pares p = pares_de(b, 0.0);
     const orienta_observaciones obs{v.data(), nullptr, nullptr, nullptr, nullptr};
     double parte = 0.0;
@@ -571,7 +567,6 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
     a.resumen.anade(Filas{b, v.data(), nullptr, nullptr, nullptr});
     repetidos.mira(b, desde);
   });
-  if (n2 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
   repetidos.avisa(nombre);
   if (orienta_cierra(&s, vtpv, 0, 0.0, &a.e) != ORIENTA_OK) return std::nullopt;
   a.t = s.t;
@@ -582,14 +577,13 @@ std::optional<int> ajusta_fichero(Orden m, const Opciones& o, std::FILE* f, cons
 
   const double escala = a.e.con_sigma ? 1.0 : a.e.sigma0;
   presenta(m, o, a, [&](const std::function<void(const Filas&)>& haz) {
-    const uint64_t n3 = recorre_fichero(f, nombre, dim, o, h, [&](const Conjunto& b, uint64_t) {
+    recorre_fichero(f, nombre, dim, o, h, a.n, [&](const Conjunto& b, uint64_t) {
       const orienta_pares p = pares_de(b, 0.0);
       const orienta_observaciones obs{v.data(), w.data(), nullptr, r.data(), nullptr};
       if (orienta_residuos(&s, &p, nullptr, escala, &obs, nullptr) != ORIENTA_OK)
         throw Fallo(nombre + ": the residual pass failed");
       haz(Filas{b, v.data(), w.data(), nullptr, r.data()});
     });
-    if (n3 != a.n) throw Fallo(nombre + ": the file changed while it was being read");
   });
   return avisa(a);
 }

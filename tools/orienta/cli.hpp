@@ -326,12 +326,14 @@ struct Ajuste {
   std::vector<double> v, w, r;  // dim a pair: residuals, standardized residuals, redundancy numbers
   std::vector<uint8_t> excluido;
   double umbral = 0;
-  double delta0 = 0;     // the non-centrality snooping detects with 80 % power at umbral
   double alfa = 0;       // the family-wise α the threshold was derived from (0: given or usual)
   int32_t estado3d = 0;  // described helmert3d status
   bool general = false;
   double vtpv = 0, vtpv_optimo = 0, cota = 0;
   std::vector<std::string> avisos;
+  // The non-centrality the test at umbral detects with 80 % power: umbral plus the normal
+  // quantile of 0.8.
+  double delta0() const { return umbral + 0.8416212335729143; }
 };
 Ajuste ajusta(Orden m, const Opciones& o, const Conjunto& c);
 // Prints a fit's warnings; the exit status they leave.

@@ -362,18 +362,34 @@ bool asienta(const Esquema& e, const Lector& l, const std::vector<Columna>& cols
 // ---------------------------------------------------------------------------------------------
 // Pairs
 
+namespace {
+
+// The σ a line may end with: none, or one (2D), one or two (3D: plan and height).
+void admite_sigmas(Esquema& e, int dim, bool con_sigma, int forzados) {
+  if (con_sigma) {
+    e.extras = dim == 3 ? std::vector<int>{1, 2} : std::vector<int>{1};
+    e.extra = {"1 sigma", "plan and height sigma"};
+    e.sigmas_forzados = forzados;
+  } else {
+    e.extras = {0};
+  }
+}
+
+// A σ column: a finite number, and positive.
+double sigma_en(const Lector& l, const Columna& c) {
+  const double s = numero_en(l, c);
+  if (!(s > 0)) error_en(l.nombre(), l.linea(), c.col, "sigma '" + cita(c.texto) + "' must be positive");
+  return s;
+}
+
+}  // namespace
+
 Esquema esquema_pares(int dim, const Opciones& o) {
   Esquema e;
   e.fijos = 2 * dim;
   e.numeros = dim == 3 ? "source x y z, target x y z" : "source x y, target x y";
   e.ids = o.ids;
-  if (o.con_sigma) {
-    e.extras = dim == 3 ? std::vector<int>{1, 2} : std::vector<int>{1};
-    e.extra = {"1 sigma", "plan and height sigma"};
-    e.sigmas_forzados = o.sigmas;
-  } else {
-    e.extras = {0};
-  }
+  admite_sigmas(e, dim, o.con_sigma, o.sigmas);
   return e;
 }
 
@@ -446,17 +462,11 @@ bool LectorPares::lee(Conjunto& c, size_t hasta, bool reservar) {
       c.sigmas_por_par = con_sigma_ ? d_.extra : 0;
       if (reservar) reserva(c, f_, l_.col_fin());
     }
-    const std::string& nombre = l_.nombre();
-    if (c.n() >= UINT32_MAX) throw Fallo(nombre + ": more than " + std::to_string(UINT32_MAX) + " point pairs");
+    if (c.n() >= UINT32_MAX) throw Fallo(l_.nombre() + ": more than " + std::to_string(UINT32_MAX) + " point pairs");
     const size_t p = d_.con_id ? 1 : 0;
     for (int k = 0; k < dim_; ++k) c.origen.push_back(numero_en(l_, cols_[p + size_t(k)]));
     for (int k = 0; k < dim_; ++k) c.destino.push_back(numero_en(l_, cols_[p + size_t(dim_ + k)]));
-    for (int k = 0; k < c.sigmas_por_par; ++k) {
-      const Columna& col = cols_[p + size_t(2 * dim_ + k)];
-      const double s = numero_en(l_, col);
-      if (!(s > 0)) error_en(nombre, l_.linea(), col.col, "sigma '" + cita(col.texto) + "' must be positive");
-      c.sigma.push_back(s);
-    }
+    for (int k = 0; k < c.sigmas_por_par; ++k) c.sigma.push_back(sigma_en(l_, cols_[p + size_t(2 * dim_ + k)]));
     c.ids.anade(d_.con_id ? cols_[0].texto : std::string_view());
     c.lineas.push_back(l_.linea());
   }
@@ -499,13 +509,7 @@ Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_si
   e.numeros = dim == 3 ? "x y z of a point list: two files are two lists joined by id"
                        : "x y of a point list: two files are two lists joined by id";
   e.ids = Ids::si;
-  if (con_sigma) {
-    e.extras = dim == 3 ? std::vector<int>{1, 2} : std::vector<int>{1};
-    e.extra = {"1 sigma", "plan and height sigma"};
-    e.sigmas_forzados = o.sigmas;
-  } else {
-    e.extras = {0};
-  }
+  admite_sigmas(e, dim, con_sigma, o.sigmas);
   Lector l(f, r.nombre, o.coma_decimal);
   std::vector<Columna> cols;
   Disposicion d;
@@ -513,12 +517,7 @@ Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_si
     if (!asienta(e, l, cols, d)) continue;
     r.sigmas_por_par = d.extra;
     for (int k = 0; k < dim; ++k) r.x.push_back(numero_en(l, cols[1 + size_t(k)]));
-    for (int k = 0; k < d.extra; ++k) {
-      const Columna& c = cols[1 + size_t(dim + k)];
-      const double s = numero_en(l, c);
-      if (!(s > 0)) error_en(r.nombre, l.linea(), c.col, "sigma '" + cita(c.texto) + "' must be positive");
-      r.sigma.push_back(s);
-    }
+    for (int k = 0; k < d.extra; ++k) r.sigma.push_back(sigma_en(l, cols[1 + size_t(dim + k)]));
     r.ids.anade(cols[0].texto);
     r.lineas.push_back(l.linea());
   }

@@ -272,14 +272,6 @@ size_t ancho_id(const Conjunto& c, size_t k) {
   return ascii_simple(id) ? id.size() : ancho_visible(etiqueta_id(c, k));
 }
 
-// x right-aligned in `ancho` columns with `decimales` decimals, as fijo() writes it.
-void anade_fijo(std::string& r, double x, int decimales, size_t ancho) {
-  char b[kFijoMaximo];
-  const size_t n = fijo_en(b, x, decimales);
-  if (n < ancho) r.append(ancho - n, ' ');
-  r.append(b, n);
-}
-
 // Baarda's internal reliability of a coordinate: the smallest bias that data snooping finds with
 // the stated power, δ0·σ/√r, σ the a priori σ of the coordinate (σ0 without); NaN where r is not
 // known, and for a coordinate the fit does not control (r < 1e-10).
@@ -291,7 +283,7 @@ double mdb(const Ajuste& a, const Filas& f, size_t k, int i) {
     const int por = f.c.sigmas_por_par;
     s = f.c.sigma[size_t(por) * k + (por == 2 && i == 2 ? 1 : 0)];
   }
-  return a.delta0 * s / std::sqrt(r);
+  return a.delta0() * s / std::sqrt(r);
 }
 
 constexpr double kSinControl = 0.1;  // r below it: a blunder there hardly shows in its residual
@@ -321,17 +313,18 @@ void fila_texto(std::string& r, const Filas& f, size_t k, int dim, size_t ancho,
   const double umbral = a.umbral;
   r += "  ";
   const std::string_view id = f.c.ids[k];
-  const size_t desde = r.size();
-  if (id.empty()) {
-    char b[24];
-    r.append("line ").append(b, std::to_chars(b, b + sizeof b, f.c.lineas[k]).ptr);
-  } else if (ascii_simple(id)) {
-    r.append(id);
+  if (!id.empty() && !ascii_simple(id)) {
+    r += rellena(etiqueta_id(f.c, k), ancho, false);  // padded by display width
   } else {
-    r += rellena(etiqueta_id(f.c, k), ancho, false);
-  }
-  if (id.empty() || ascii_simple(id))
+    const size_t desde = r.size();  // a byte a column
+    if (id.empty()) {
+      char b[24];
+      r.append("line ").append(b, std::to_chars(b, b + sizeof b, f.c.lineas[k]).ptr);
+    } else {
+      r.append(id);
+    }
     if (r.size() - desde < ancho) r.append(ancho - (r.size() - desde), ' ');
+  }
   // The numbers go into one buffer of the line's size and join the output in one append.
   Linea l;
   const double* v = f.v + size_t(dim) * k;
@@ -468,7 +461,7 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
   std::printf(
       "  r redundancy number and MDB the smallest bias that test finds with 80%% power (delta0 %s), of\n"
       "  the weakest coordinate; uncontrolled where r < %s: a blunder there hardly shows\n  %s",
-      fijo(a.delta0, 2).c_str(), fijo(kSinControl, 1).c_str(), rellena("id", ancho, false).c_str());
+      fijo(a.delta0(), 2).c_str(), fijo(kSinControl, 1).c_str(), rellena("id", ancho, false).c_str());
   for (int i = 0; i < dim; ++i) std::printf(" %10s", ejes[i]);
   std::printf(" %10s", "|v|");
   for (int i = 0; i < dim; ++i) std::printf(" %7s", wejes[i]);
@@ -512,7 +505,7 @@ void json_estadisticas(Json& j, const Ajuste& a, const Opciones& o) {
     j["chi2_p"] = a.e.chi2_p;
   }
   j["mirrored"] = a.e.reflejo != 0;
-  j["reliability"] = {{"power", 0.8}, {"delta0", a.delta0}, {"uncontrolled_below", kSinControl}};
+  j["reliability"] = {{"power", 0.8}, {"delta0", a.delta0()}, {"uncontrolled_below", kSinControl}};
   j["threshold"] = a.umbral;
   if (a.alfa > 0) j["threshold_alpha"] = a.alfa;
   Json par = Json::object();
