@@ -328,6 +328,17 @@ ORIENTA_API int32_t orienta_cierra(const orienta_solucion* s, double vtpv, uint3
  *  @return the row (static storage), or null */
 ORIENTA_API const orienta_modelo_info* orienta_modelo(int32_t modelo);
 
+/** The EPSG name of the rotation convention a model's angles follow, or null for the models
+ *  without angles (affine, polynomials): "position vector" for the similarities and the rigid
+ *  motion, whose rotation turns the points (the position vectors) in a fixed frame, a positive
+ *  angle counter-clockwise seen from the axis' positive end: R = Rz(κ)·Ry(φ)·Rx(ω) exactly (not its
+ *  small-angle form), so target = T + s·R·source. A "coordinate frame" rotation by the same
+ *  angles is Rᵀ; PROJ's exact coordinate-frame Helmert with the angles negated is this R (see
+ *  orienta_proj). Stored records name it under "convention"; readers refuse another.
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @return a static string, or null */
+ORIENTA_API const char* orienta_convencion(int32_t modelo);
+
 /** The one rule for a stored transformation (see orienta_transformacion): ORIENTA_OK, or the
  *  status of the first fault found (ORIENTA_E_MODELO, ORIENTA_E_REG_NO_FINITO,
  *  ORIENTA_E_REG_TERMINOS, ORIENTA_E_REG_SINGULAR, ORIENTA_E_REG_INCOHERENTE; ORIENTA_E_ARGUMENTO

@@ -183,6 +183,7 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_invierte": (i32, [vp, vp]),
     "orienta_estado_texto": (ctypes.c_char_p, [i32]),
     "orienta_modelo": (ctypes.POINTER(ModeloInfo), [i32]),
+    "orienta_convencion": (ctypes.c_char_p, [i32]),
     "orienta_valida": (i32, [vp, ctypes.POINTER(ctypes.c_char_p)]),
     "orienta_parametros": (i32, [vp, vp]),
     "orienta_proj": (i32, [vp, ctypes.c_char_p, u32]),

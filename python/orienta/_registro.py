@@ -177,7 +177,28 @@ def de_documento(documento, donde=""):
     estado, campo = valida(t)
     if estado != 0:
         _mal(donde, campo, estado_texto(estado))
+    _convencion(r, donde, m)
     return t
+
+
+def convencion(codigo):
+    """The EPSG name of the rotation convention of a model's angles ("position vector"), or None."""
+    c = _b.funcion("orienta_convencion")(codigo)
+    return c.decode() if c is not None else None
+
+
+def _convencion(r, donde, m):
+    # A record naming another convention would turn every point the wrong way: refused, not read.
+    if "convention" not in r:
+        return
+    nuestra, c = convencion(m.code), r["convention"]
+    if nuestra is not None and c == nuestra:
+        return
+    if nuestra is None:
+        _mal(donde, "convention", "a model without angles names no rotation convention")
+    dicho = repr(c) if isinstance(c, str) else "not a string"
+    _mal(donde, "convention", f"is {dicho}, but these angles are read in the {nuestra!r} convention "
+         "(for coordinate-frame angles negate the angles and transpose the rotation)")
 
 
 def _pon_angulos(t, valores):
@@ -201,6 +222,8 @@ def a_documento(t):
         "rotation": bloque(t.rotacion),
         "angles": list(t.angulos[:m.num_angles]),
     })
+    if (c := convencion(t.modelo)) is not None:
+        r["convention"] = c
     if m.num_terms:
         r["coef_x"], r["coef_y"] = list(t.coef_x), list(t.coef_y)
     return r

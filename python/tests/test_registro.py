@@ -46,6 +46,9 @@ ESTROPEADOS = [
     ("p3", lambda r: r.update(matrix=[[1, 2], [2, 4]], coef_x=[1, 2] + [0] * 7, coef_y=[2, 4] + [0] * 7),
      "'matrix': the linear part is singular"),
     ("p3", lambda r: r["coef_x"].__setitem__(4, "1"), "'coef_x': must be a list of 9 numbers"),
+    ("h3", lambda r: r.update(convention="coordinate frame"), "'convention': is 'coordinate frame', but these"),
+    ("h2", lambda r: r.update(convention=1), "'convention': is not a string"),
+    ("p3", lambda r: r.update(convention="position vector"), "'convention': a model without angles names no"),
 ]
 
 

@@ -219,6 +219,11 @@ using namespace orienta::interno;
 
 extern "C" const orienta_modelo_info* orienta_modelo(int32_t modelo) { return modelo_de(modelo); }
 
+extern "C" const char* orienta_convencion(int32_t modelo) {
+  const orienta_modelo_info* m = modelo_de(modelo);
+  return m && m->num_angulos > 0 ? "position vector" : nullptr;
+}
+
 extern "C" int32_t orienta_valida(const orienta_transformacion* t, const char** campo) {
   return valida_registro(t, campo);
 }

@@ -84,6 +84,21 @@ const orienta_modelo_info& modelo_nombrado(const Json& j, const std::string& fic
   mal(fichero, "model", "unknown model '" + id_visible(nombre) + "' (" + nombres_de_modelos() + ")");
 }
 
+// A record may name its rotation convention; one that names another than ours would turn every
+// point the wrong way, so it is refused rather than read.
+void convencion(const Json& j, const std::string& fichero, int32_t modelo) {
+  if (!j.contains("convention")) return;
+  const char* nuestra = orienta_convencion(modelo);
+  const Json& c = j.at("convention");
+  if (nuestra && c == Json(nuestra)) return;
+  if (!nuestra)
+    mal(fichero, "convention", "a model without angles names no rotation convention");
+  mal(fichero, "convention",
+      "is " + (c.is_string() ? "'" + id_visible(c.get<std::string>()) + "'" : std::string("not a string")) +
+          ", but these angles are read in the '" + nuestra +
+          "' convention (for coordinate-frame angles negate the angles and transpose the rotation)");
+}
+
 }  // namespace
 
 orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero) {
@@ -132,6 +147,7 @@ orienta_transformacion registro_de_json(const Json& documento, const std::string
   const char* campo = nullptr;
   const int32_t estado = orienta_valida(&t, &campo);
   if (estado != ORIENTA_OK) mal(fichero, campo, orienta_estado_texto(estado));
+  convencion(j, fichero, m.modelo);
   return t;
 }
 
@@ -157,6 +173,7 @@ Json json_de_registro(const orienta_transformacion& t) {
   j["scale"] = t.escala;  // NaN for the affine and polynomials, written as null
   j["rotation"] = R;
   j["angles"] = vector(t.angulos, m.num_angulos);
+  if (const char* c = orienta_convencion(t.modelo)) j["convention"] = c;
   if (m.num_terminos > 0) {
     j["coef_x"] = vector(t.coef_x, 9);
     j["coef_y"] = vector(t.coef_y, 9);
@@ -245,7 +262,7 @@ class Lectura : public nlohmann::json_sax<Json> {
   }
   static bool guardada(const std::string& k) {
     static const char* const kCampos[] = {"model", "order",    "dim",    "source_centroid", "target_centroid", "matrix",
-                                          "scale", "rotation", "angles", "coef_x",          "coef_y"};
+                                          "scale", "rotation", "angles", "coef_x",          "coef_y", "convention"};
     return std::any_of(std::begin(kCampos), std::end(kCampos), [&](const char* c) { return k == c; });
   }
   bool escalar(Json v) {
