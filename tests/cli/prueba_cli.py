@@ -387,15 +387,18 @@ def listas():
 
 
 def dibujo():
-    # The plot parses as XML and holds one residual vector per pair (and one height bar in 3D).
-    for args, n, alturas in ((["helmert3d", "--snoop", d("errores_plantados.txt")], 14, 14),
-                             (["helmert2d", os.path.join(CONTROL, "control2d.txt")], 12, 0)):
+    # The plot parses as XML and holds one residual vector per pair (and one height bar in 3D);
+    # the two planted blunders, excluded, are drawn cut, vector and bar, and the rest whole.
+    for args, n, alturas, cortados in ((["helmert3d", "--snoop", d("errores_plantados.txt")], 14, 14, 4),
+                                       (["helmert2d", os.path.join(CONTROL, "control2d.txt")], 12, 0, 0)):
         svg = os.path.join(TMP, "r.svg")
         corre(*args, "--plot", svg)
         raiz = ET.parse(svg).getroot()
         lineas = [e for e in raiz.iter("{http://www.w3.org/2000/svg}line")]
-        assert sum(e.get("class") == "residuo" for e in lineas) == n
-        assert sum(e.get("class") == "altura" for e in lineas) == alturas
+        clases = [(e.get("class") or "").split() for e in lineas]
+        assert sum("residuo" in k for k in clases) == n
+        assert sum("altura" in k for k in clases) == alturas
+        assert sum("cortado" in k for k in clases) == cortados, clases
         assert "excluded" in ET.tostring(raiz, encoding="unicode")
 
 

@@ -364,6 +364,7 @@ struct Dibujo {
   const std::vector<double>* w;
   const std::vector<uint8_t>* excluido;
   double umbral;
+  const Ajuste* ajuste = nullptr;  // the fit, for the title's model and σ0; null: a title without them
 };
 void dibuja(std::FILE* salida, const Dibujo& d);
 

@@ -103,7 +103,7 @@ int orden_ajuste(Orden m, const Opciones& o, const std::string& fichero, const s
   const Conjunto c = destino.empty() ? lee(fichero, dim, o) : une_listas(fichero, destino, dim, o);
   const Ajuste a = ajusta(m, o, c);
   presenta(m, o, a, en_memoria(c, a));
-  if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral});
+  if (dibujo) dibuja(dibujo, Dibujo{&c, &a.v, &a.w, &a.excluido, a.umbral, &a});
   return avisa(a);
 }
 
