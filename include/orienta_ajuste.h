@@ -370,9 +370,45 @@ ORIENTA_API int32_t orienta_parametros(const orienta_transformacion* t, double* 
  *  @param[out] texto largo bytes, or null when largo is 0
  *  @param[in] largo the room in texto
  *  @return the string's full length without the NUL (a larger largo is needed when it is ≥ largo),
- *          or a negative status: orienta_valida's, ORIENTA_E_MODELO for a polynomial (no PROJ form
- *          here), ORIENTA_E_DESBORDA when the origin has no finite image, ORIENTA_E_ARGUMENTO */
+ *          or a negative status: orienta_valida's, ORIENTA_E_MODELO for a polynomial (its PROJ form
+ *          needs an area: orienta_proj_zona), ORIENTA_E_DESBORDA when the origin has no finite
+ *          image, ORIENTA_E_ARGUMENTO */
 ORIENTA_API int32_t orienta_proj(const orienta_transformacion* t, char* texto, uint32_t largo);
+
+/** orienta_proj for every model, the polynomials included, given the area of the source the
+ *  operation is for. The similarities and the affine are written as orienta_proj writes them
+ *  (zona, if given, is only checked) and their inverse is PROJ's own, exact: *error_inversa = 0.
+ *  A polynomial (order 2 or 3) becomes "+proj=horner +deg=3": +fwd_origin the source centroid
+ *  c_o, +fwd_u and +fwd_v its coefficients with c_d as the constant term (the cubic ones 0 for
+ *  order 2), in PROJ's term order, checked with cct of PROJ 9.1.1: u takes the coefficients of
+ *  1, x, x², x³, y, xy, x²y, y², xy², y³ (the power of y outer), v those of 1, y, y², y³, x, xy,
+ *  xy², x², x²y, x³ (the power of x outer), x, y the point minus the origin. PROJ's inverse of
+ *  horner is a polynomial too (+inv_origin, +inv_u, +inv_v; PROJ before 9.1 has no other): it
+ *  is fitted here, a third-order polynomial fitted by orienta_ajusta (target → source) to the
+ *  images of a 25 × 25 grid over zona, its nodes spaced as Chebyshev–Lobatto points (denser
+ *  towards the edges, where a least-squares fit strays most), and its worst round trip
+ *  |inverse(forward(p)) − p| over a uniform 201 × 201 grid of zona (edges included) goes to
+ *  *error_inversa, in source units. +range,
+ *  which PROJ applies to |x| and |y| about +fwd_origin forward and about +inv_origin inverse,
+ *  is 1.05 times the farthest such distance of the area and of its image: every point of the
+ *  area (and of its image, backwards) is accepted; points beyond it up to +range are too, where
+ *  the inverse was not measured. Allocates (the grids and the string) from the heap.
+ *  @param[in] t a record orienta_valida accepts
+ *  @param[in] zona xmin, ymin, xmax, ymax of the area in source units, finite, xmin < xmax and
+ *             ymin < ymax (ORIENTA_E_ARGUMENTO otherwise); may be null for the models that
+ *             need none (similarities, affine); null for a polynomial is ORIENTA_E_ARGUMENTO
+ *  @param[out] texto largo bytes, or null when largo is 0
+ *  @param[in] largo the room in texto, the NUL included (nothing written when 0)
+ *  @param[out] error_inversa the inverse's worst round-trip error over zona in source units (0
+ *              for the exact inverses), or null
+ *  @return the string's full length without the NUL (a larger largo is needed when it is ≥
+ *          largo), or a negative status: orienta_valida's, ORIENTA_E_ARGUMENTO (null t, null
+ *          texto with largo > 0, a bad zona, a polynomial without one), ORIENTA_E_DESBORDA
+ *          (a point of the area or its image not finite), the status of orienta_ajusta when the
+ *          images of the grid admit no inverse fit (a map that folds the area flat),
+ *          ORIENTA_E_MEMORIA */
+ORIENTA_API int32_t orienta_proj_zona(const orienta_transformacion* t, const double zona[4], char* texto,
+                                      uint32_t largo, double* error_inversa);
 
 /** The six numbers of a world file (A D B E C F, one a line) for GDAL and QGIS, of a 2D similarity
  *  or affine fitted from pixel to map: the source coordinates are GDAL's pixel and line (origin at
@@ -426,6 +462,36 @@ ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inve
  *  @param[out] inv its inverse (may be t)
  *  @return ORIENTA_OK or a negative status */
 ORIENTA_API int32_t orienta_invierte(const orienta_transformacion* t, orienta_transformacion* inv);
+
+/** Carries n points forward through t, as orienta_aplica does, and writes the covariance of each
+ *  image: C = J_θ·Σθ·J_θᵀ + J_x·Σx·J_xᵀ, J_θ and J_x the derivatives of the image with respect to
+ *  the parameters (in orienta_estadisticas order and units) and to the point. Σθ is the fit's
+ *  orienta_estadisticas.covarianza (u × u by rows, u = num_parametros; σ0² is in it); Σx the
+ *  point's own covariance, or nothing where cov_entrada is null (the point taken as exact). Each
+ *  covariance is t->dim × t->dim by rows, symmetric, in the squared units of the target: √C_ii is
+ *  the σ of coordinate i. Computed in the centred form, so that near the centroid it does not lose
+ *  digits to the large variances of the translation at the origin.
+ *  The images follow orienta_aplica (in place works: entrada == salida, equal strides); the
+ *  covariance outputs must not overlap the inputs. A point without a finite image gets NaN
+ *  covariances too. Forward only: the precision of the inverse is not computed.
+ *  Returns what orienta_aplica returns, orienta_valida's status for an invalid record,
+ *  ORIENTA_E_REG_NO_FINITO for a covariance holding a value that is not finite, or
+ *  ORIENTA_E_ARGUMENTO (null pointers with n > 0, pointers or strides not aligned to 8 bytes).
+ *  @param[in] t a valid record
+ *  @param[in] cov_parametros u × u doubles by rows
+ *  @param[in] entrada the first point; paso_entrada bytes from one to the next
+ *  @param[in] cov_entrada the first point's covariance (dim × dim by rows), or null
+ *  @param[in] paso_cov_entrada bytes from one point's covariance to the next
+ *  @param[out] salida where the first image goes; paso_salida bytes between images
+ *  @param[out] cov_salida where the first image's covariance goes (dim × dim by rows)
+ *  @param[in] paso_cov_salida bytes from one image's covariance to the next
+ *  @param[in] n points
+ *  @param[out] fallo n flags (1: no finite image), or null
+ *  @return points without a finite image, or a negative status */
+ORIENTA_API int64_t orienta_aplica_precision(const orienta_transformacion* t, const double* cov_parametros,
+                                             const double* entrada, int64_t paso_entrada, const double* cov_entrada,
+                                             int64_t paso_cov_entrada, double* salida, int64_t paso_salida,
+                                             double* cov_salida, int64_t paso_cov_salida, uint64_t n, uint8_t* fallo);
 
 /** A short English description of a status (a static string; never null).
  *  @param[in] estado a status code

@@ -49,4 +49,23 @@ TEST(Fijo, IgualQueToChars) {
   for (double x : {NAN, INFINITY, -INFINITY}) EXPECT_EQ(orienta::cli::fijo(x, 4), orienta::cli::corto(x));
 }
 
+// Degrees, minutes and seconds: rounding that reaches 60 carries upwards, the sign stays on the
+// degrees, and what rounds to zero has none.
+TEST(Sexagesimal, RedondeaYLleva) {
+  const struct {
+    double grados;
+    const char* texto;
+  } kCasos[] = {{0.0, "0\u00B000'00.00000\""},
+                {97.5, "97\u00B030'00.00000\""},
+                {-12.25, "-12\u00B015'00.00000\""},
+                {1.0 - 1e-12, "1\u00B000'00.00000\""},
+                {59.0 / 60.0 + 59.999994 / 3600.0, "0\u00B059'59.99999\""},
+                {59.0 / 60.0 + 59.9999999 / 3600.0, "1\u00B000'00.00000\""},
+                {-1e-12, "0\u00B000'00.00000\""},
+                {359.9999999999, "360\u00B000'00.00000\""},
+                {1.0 / 3600.0 * 2.4e-5, "0\u00B000'00.00002\""}};
+  for (const auto& c : kCasos) EXPECT_EQ(orienta::cli::sexagesimal(c.grados), c.texto) << c.grados;
+  EXPECT_EQ(orienta::cli::sexagesimal(NAN), orienta::cli::corto(NAN));
+}
+
 }  // namespace

@@ -28,7 +28,7 @@ void escribe_columna(std::string& r, std::string_view texto, bool citada) {
 
 // One block of points: coordinates, and the text around them (id, carried columns) end to end.
 struct Bloque {
-  std::vector<double> puntos, imagen;
+  std::vector<double> puntos, imagen, covarianza;
   std::vector<uint8_t> fallo;
   std::vector<uint64_t> lineas;
   std::string delante, detras;  // ids, and carried columns, as they will be printed
@@ -50,10 +50,15 @@ class Aplicacion {
       : o_(o),
         transformacion_(std::move(transformacion)),
         nombre_(std::move(nombre)),
-        t_(lee_registro(transformacion_)),
+        t_(lee_registro(transformacion_, &precision_)),
         d_(t_.dim),
         b_(d_) {
     polinomio_ = t_.modelo == ORIENTA_POLI2D_2 || t_.modelo == ORIENTA_POLI2D_3;
+    if (o_.precision && precision_.covarianza.empty())
+      throw Fallo(transformacion_ +
+                  ": the record carries no parameter_covariance (written by hand or by an earlier orienta): "
+                  "fit again for --precision; without it the record still applies");
+    if (o_.precision) b_.covarianza.resize(kBloque * size_t(d_ * d_));
     salida_.reserve(size_t(1) << 20);
   }
   int dim() const { return d_; }
@@ -77,7 +82,11 @@ class Aplicacion {
     if (b_.n == 0) return;
     const int64_t paso = int64_t(sizeof(double)) * d_;
     const int64_t malos =
-        orienta_aplica(&t_, o_.inversa ? 1 : 0, b_.puntos.data(), paso, b_.imagen.data(), paso, b_.n, b_.fallo.data());
+        o_.precision ? orienta_aplica_precision(&t_, precision_.covarianza.data(), b_.puntos.data(), paso, nullptr, 0,
+                                                b_.imagen.data(), paso, b_.covarianza.data(), paso * d_, b_.n,
+                                                b_.fallo.data())
+                     : orienta_aplica(&t_, o_.inversa ? 1 : 0, b_.puntos.data(), paso, b_.imagen.data(), paso, b_.n,
+                                      b_.fallo.data());
     if (malos < 0) throw Fallo(transformacion_ + ": transform: " + orienta_estado_texto(int32_t(malos)));
     for (size_t k = 0; malos > 0 && k < b_.n; ++k)
       if (b_.fallo[k]) sin_imagen(k);
@@ -116,14 +125,12 @@ class Aplicacion {
       }
       desde = b_.fin_delante[k];
       for (int i = 0; i < d_; ++i) {
-        const double x = b_.imagen[size_t(d_) * k + size_t(i)];
-        char c[kFijoMaximo];
-        const size_t n = o_.decimales >= 0 ? fijo_en(c, x, o_.decimales) : size_t(std::to_chars(c, c + 32, x).ptr - c);
         if (i > 0) salida_ += ' ';
-        salida_.append(c, n);
+        numero(b_.imagen[size_t(d_) * k + size_t(i)]);
       }
       salida_.append(b_.detras, desde_detras, b_.fin_detras[k] - desde_detras);
       desde_detras = b_.fin_detras[k];
+      if (o_.precision) precision(b_.covarianza.data() + size_t(d_ * d_) * k);
       salida_ += '\n';
     }
     if (std::fwrite(salida_.data(), 1, salida_.size(), stdout) != salida_.size())
@@ -131,8 +138,34 @@ class Aplicacion {
     salida_.clear();
   }
 
+  void numero(double x) {
+    char c[kFijoMaximo];
+    const size_t n = o_.decimales >= 0 ? fijo_en(c, x, o_.decimales) : size_t(std::to_chars(c, c + 32, x).ptr - c);
+    salida_.append(c, n);
+  }
+
+  // σ of each coordinate, and in 2D the error ellipse: semi-axes from the eigenvalues of the 2×2
+  // covariance, and the bearing of the major one, clockwise from +y (north), in [0, 180°).
+  void precision(const double* C) {
+    for (int i = 0; i < d_; ++i) {
+      salida_ += ' ';
+      numero(std::sqrt(C[d_ * i + i]));
+    }
+    if (d_ != 2) return;
+    const double medio = 0.5 * (C[0] + C[3]), r = std::hypot(0.5 * (C[0] - C[3]), C[1]);
+    const double theta = 0.5 * std::atan2(2.0 * C[1], C[0] - C[3]);  // from +x, counter-clockwise
+    double rumbo = 0.5 * 3.141592653589793 - theta;
+    if (rumbo < 0) rumbo += 3.141592653589793;
+    if (rumbo >= 3.141592653589793) rumbo -= 3.141592653589793;
+    for (const double x : {std::sqrt(medio + r), std::sqrt(std::max(0.0, medio - r)), en_unidad(rumbo, o_.unidad)}) {
+      salida_ += ' ';
+      numero(x);
+    }
+  }
+
   const Opciones& o_;
   std::string transformacion_, nombre_;
+  Precision precision_;
   orienta_transformacion t_;
   int d_;
   bool polinomio_ = false;
@@ -163,7 +196,10 @@ int orden_aplica(const Opciones& o, const std::string& transformacion, const std
   e.fijos = a.dim();
   e.numeros = a.dim() == 3 ? "x y z" : "x y";
   e.ids = o.ids;
+  if (!o.columnas.orden.empty() && a.dim() == 3 && !o.columnas.con_z)
+    throw Fallo(transformacion + ": a 3D transformation, but --columns names no z column");
   Lector l(entrada, nombre, o.coma_decimal);
+  l.selecciona(o.columnas);
   Progreso progreso("apply " + nombre);
   std::vector<Columna> cols;
   Disposicion disp;

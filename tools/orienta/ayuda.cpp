@@ -15,14 +15,14 @@ Commands:
   helmert2d   2D similarity from pairs of 2D points
   poly2d      2D affine or polynomial transformation (and the described kinds)
   apply       carry points through a fitted transformation, or its inverse
-  export      a fitted transformation as a PROJ operation or a world file
+  export      a fit as a PROJ operation, a world file, GDAL control points or QGIS .points
 
 'orienta COMMAND --help' describes each command; 'orienta --version' prints the version.
 Exit status: 0 done; 1 printed, but not trustworthy (a warning on standard error says why);
 2 error (bad options or input, degenerate points), nothing printed on standard output.
 )";
 
-constexpr const char* kDemo = R"(usage: orienta demo [--described] [--units rad|deg|gon] [--json]
+constexpr const char* kDemo = R"(usage: orienta demo [--described] [--units rad|deg|gon|arcsec|dms] [--json]
 
 Runs helmert3d on the bundled examples/data/control3d.txt (ten control points of a site,
 local frame to UTM grid with heights) and helmert2d on examples/data/control2d.txt (twelve
@@ -47,6 +47,11 @@ each (sigma, with --sigma, after the target's coordinates), paired in the source
 points in one list only are listed and left out, and an id twice in a list is refused.
 
   --ids yes|no   whether column 1 holds point ids (default: as the first data line shows)
+  --columns LIST  what each column of the file holds, in the file's order, comma-separated:
+                 id, the source x y (z), the target X Y (Z), sigma (3D: sigma, or sigma_plan
+                 and sigma_height; naming one implies --sigma), '-' for a column to ignore.
+                 Every line must then have exactly these columns (a header row too); with
+                 --columns nothing is guessed: e.g. --columns id,-,x,y,z,X,Y,Z,sigma
   --decimal-comma  read ',' as the decimal point; columns are then separated by blanks, tabs
                  or ';'
 )";
@@ -95,8 +100,8 @@ constexpr const char* kDescrita =
 
 constexpr const char* k3d =
     R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
-                         [--described [--general] [--float]] [--units rad|deg|gon] [--json]
-                         [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
+                         [--described [--general] [--float]] [--units U] [--json]
+                         [--ids yes|no] [--columns LIST] [--decimal-comma] [FILE | SOURCE TARGET]
 
 Estimates the 3D similarity target = T + scale*R*source, R = Rz(kappa)*Ry(phi)*Rx(omega):
 the translation T, the angles, the scale and its deviation from 1 in ppm, the centred form,
@@ -111,25 +116,37 @@ constexpr const char* k3dOpciones =
                  both ways (8 numbers after a whole-number first column)
   --general      with --described: start from the linear least-squares map (from 9 pairs)
                  instead of the best rotation about z
-  --units U      angles in rad, deg (default) or gon
+  --units U      angles in rad, deg (default), gon, arcsec or dms (degrees, minutes and
+                 seconds in the table; degrees in the JSON)
 )";
 
 constexpr const char* k2d =
     R"(usage: orienta helmert2d [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg] [--described [--float]]
-                         [--units rad|deg|gon] [--json] [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
+                         [--units U] [--image-rows-down] [--json] [--ids yes|no] [--columns LIST]
+                         [--decimal-comma] [FILE | SOURCE TARGET]
 
 Estimates the 2D similarity target = T + scale*R*source and prints T, the rotation angle
-(positive turns +x towards +y), the scale and its deviation from 1 in ppm, the plain form
+(positive turns +x towards +y), the scale and its deviation from 1 in ppm (a scale far from 1,
+such as pixels to metres, prints as the factor alone), the plain form
 target = scale*R*(source - t), the centred form, and each pair's residual.
 Columns: [id] source x y target x y [sigma]. At least 2 pairs with distinct source points.
 )";
 
-constexpr const char* kUnidades = R"(  --units U      angles in rad, deg (default) or gon
+constexpr const char* kUnidades = R"(  --units U      angles in rad, deg (default), gon, arcsec or dms (degrees, minutes and
+                 seconds in the table; degrees in the JSON)
+)";
+
+constexpr const char* kImagen = R"(  --image-rows-down  the source is an image's pixel (column, row), rows growing downwards:
+                 the fit sees (column, -row), a right-handed system like the map (else a
+                 similarity from pixels sees a mirror image). The report's parameters are those
+                 of that fit; the --json record maps (column, row) as read (for a similarity an
+                 affine record, which turns the image over), and says "image_rows_down"
 )";
 
 constexpr const char* kPoly =
     R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
-                      [--described [--float]] [--json] [--ids yes|no] [--decimal-comma] [FILE | SOURCE TARGET]
+                      [--described [--float]] [--image-rows-down] [--json] [--ids yes|no]
+                      [--columns LIST] [--decimal-comma] [FILE | SOURCE TARGET]
 
 Fits x' = x0 + sum cx[k]*term k, y' = y0 + sum cy[k]*term k in dx = x - xc, dy = y - yc
 (terms dx, dy; dx^2, dx*dy, dy^2; dx^3, dx^2*dy, dx*dy^2, dy^3) and prints the record, each
@@ -142,7 +159,8 @@ pair's residual and the RMS. Columns: [id] source x y target x y [sigma].
 )";
 
 constexpr const char* kAplica =
-    R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--decimal-comma] TRANSFORM [FILE]
+    R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--columns LIST] [--decimal-comma]
+                     TRANSFORM [FILE]
 
 Reads TRANSFORM, the JSON document a fitting command printed with --json (or its bare
 "transform" object; only as much of the document as that takes), refuses a record whose parts
@@ -162,10 +180,15 @@ status 2, after the points of the blocks of 4096 before it were printed.
   --decimals N   coordinates with N decimals (0 to 17), rounded correctly, instead of the
                  shortest form that reads back exactly
   --ids yes|no   whether column 1 holds point ids
+  --columns LIST  what each column holds, in the file's order: id, x, y, z, '-' for a column
+                 carried through (after the coordinates, in its order); a 3D transformation
+                 needs z, a 2D one carries a z named here
   --decimal-comma  read ',' as the decimal point; columns separated by blanks, tabs or ';'
 )";
 
-constexpr const char* kExporta = R"(usage: orienta export proj|world TRANSFORM
+constexpr const char* kExporta = R"(usage: orienta export proj [--area XMIN,YMIN,XMAX,YMAX] [--inverse-tolerance T] TRANSFORM
+       orienta export world TRANSFORM
+       orienta export gcp|points [--ids yes|no] [--columns LIST] [--decimal-comma] FIT PAIRS
 
 Prints the transformation of TRANSFORM (a fitting command's --json output, or its bare
 "transform" object) in a form other tools read:
@@ -173,12 +196,49 @@ Prints the transformation of TRANSFORM (a fitting command's --json output, or it
           +proj=helmert +exact +convention=coordinate_frame (the angles negated, in
           arcseconds, the scale as (scale - 1)*1e6 ppm); a 2D similarity as +proj=helmert
           with +theta = -rotation in arcseconds and +s the scale factor; the affine as
-          +proj=affine. Translations are the images of the origin. cct -I gives the inverse.
-          Polynomials have no PROJ form here yet.
+          +proj=affine. Translations are the images of the origin. cct -I gives the inverse,
+          exact for these.
+          A polynomial (order 2 or 3) as +proj=horner +deg=3: +fwd_origin the source
+          centroid, the forward coefficients exactly (the target centroid as the constant),
+          and an inverse that PROJ needs as a polynomial too (+inv_origin, +inv_u, +inv_v):
+          a third-order polynomial fitted by least squares to the forward images of a grid
+          over the area the operation serves, then checked on a denser grid. A note on
+          standard error gives its worst round trip there, in source units (a GCP fit of
+          mild curvature: around 1e-6 to 1e-4 pixels). +range, applied by PROJ to |x| and
+          |y| about each origin, is set so that every point of the area (backwards, of its
+          image) is accepted. The area is the fit document's "source_extent" (the box of
+          the source points of the pairs used); a bare record needs --area.
   world   a world file (six lines A D B E C F) for GDAL and QGIS, for a 2D similarity or
           affine fitted from pixel to map: source coordinates are GDAL's pixel and line
           (the origin at the outer corner of the first pixel), and C F are the map position
           of that pixel's centre, the image of (0.5, 0.5).
+  gcp     the pairs of a 2D fit as gdal_translate's ground control points, one
+          '-gcp pixel line X Y' a line, to use as
+            gdal_translate $(orienta export gcp fit.json pairs.txt) in.tif out.tif
+          and then gdalwarp -order N (gdaltransform -order N gives what 'orienta apply'
+          gives, for an unweighted fit). Pairs excluded by data snooping are left out
+          (GDAL has no disabled control point) and named on standard error.
+  points  the pairs of a 2D fit as a QGIS georeferencer points file: the CSV header
+          mapX,mapY,sourceX,sourceY,enable,dX,dY,residual, then a line a pair; enable is 0
+          for a pair excluded by data snooping. QGIS shows an image without georeferencing
+          with y upwards, pixel (column, row) at (column, -row) from the outer corner of the
+          first pixel, so sourceY is minus the source y of PAIRS: its source columns must be
+          GDAL's pixel and line, rows growing downwards (as for world). dX dY are the fit's
+          residual (transformed source - map) over the map size of a pixel, in map axes,
+          and residual their length; QGIS recomputes them when it loads the file. No CRS
+          line is written: QGIS asks for the target CRS.
+FIT is the fitting command's --json document and PAIRS the file of pairs it was made from,
+read with the same reading options (--ids, --columns, --decimal-comma; a sigma column where
+the fit used --sigma). The pairs must be the fit's, the same count, ids and lines: any other
+file is refused. A bare record (no "residuals") enables every pair.
+
+  --area XMIN,YMIN,XMAX,YMAX  the area in source units a polynomial's horner operation
+                 serves (default: the fit document's "source_extent"); checked, and
+                 otherwise unused, for the other models
+  --inverse-tolerance T  the worst round trip of horner's fitted inverse over the area the
+                 run accepts, in source units (default 1e-3: a thousandth of a pixel, far
+                 below what a control point is measured to; a millimetre for a metric
+                 source); beyond it the string is printed with a warning and exit status 1
 )";
 
 }  // namespace
@@ -188,8 +248,8 @@ std::string ayuda(const std::string& orden) {
   if (orden.empty()) return kGeneral;
   if (orden == "demo") return kDemo;
   if (orden == "helmert3d") return std::string(k3d) + kEntrada + kAjuste + kDescrita + k3dOpciones;
-  if (orden == "helmert2d") return std::string(k2d) + kEntrada + kAjuste + kDescrita + kUnidades;
-  if (orden == "poly2d") return std::string(kPoly) + kEntrada + kAjuste + kDescrita;
+  if (orden == "helmert2d") return std::string(k2d) + kEntrada + kAjuste + kDescrita + kUnidades + kImagen;
+  if (orden == "poly2d") return std::string(kPoly) + kEntrada + kAjuste + kDescrita + kImagen;
   if (orden == "apply") return kAplica;
   if (orden == "export") return kExporta;
   return std::string();

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <limits>
 #include <vector>
 
 #include "orienta_ajuste.h"
@@ -30,8 +31,16 @@ struct Fallo : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Unidad { rad, deg, gon };
+enum class Unidad { rad, deg, gon, arcsec, dms };  // dms: degrees, printed sexagesimal
 enum class Ids { automatico, si, no };  // --ids
+
+// --columns: which column of the file holds each field, in the order the readers take them (id,
+// coordinates, σ, then for apply the columns carried through). Every line must have `total`.
+struct Columnas {
+  std::vector<size_t> orden;
+  size_t total = 0;
+  bool con_z = false;  // a z column is named (a 3D record needs one)
+};
 
 struct Opciones {
   bool json = false;
@@ -52,6 +61,11 @@ struct Opciones {
   bool reflejo_ok = false;    // --mirrored-ok
   int decimales = -1;         // apply --decimals N (-1: shortest round trip)
   bool estricto = false;      // --strict: two lists must hold the same ids
+  Columnas columnas;          // --columns (empty: as the file's first data line shows)
+  bool filas_abajo = false;   // --image-rows-down: source y is an image row, growing downwards
+  bool precision = false;     // apply --precision: each image's σ (and 2D error ellipse)
+  std::string zona;           // export --area XMIN,YMIN,XMAX,YMAX, as given (exporta.cpp reads it)
+  std::string tolerancia;     // export --inverse-tolerance T, as given
 };
 
 // Progress on standard error, only when it is a terminal; at most a few updates a second.
@@ -97,6 +111,8 @@ class Lector {
   const std::string& nombre() const { return nombre_; }
   uint64_t bytes_leidos() const { return leidos_; }
   bool coma_decimal() const { return coma_decimal_; }
+  // Every line then has c.total columns, handed on as c.orden picks them.
+  void selecciona(const Columnas& c) { columnas_ = c; }
 
  private:
   bool linea_cruda(std::string_view& l);
@@ -110,6 +126,8 @@ class Lector {
   size_t ini_ = 0, fin_ = 0;
   bool agotado_ = false;
   uint64_t linea_ = 0, col_fin_ = 1, leidos_ = 0;
+  Columnas columnas_;
+  std::vector<Columna> todas_;  // a line's columns before --columns picks them
 };
 
 // "FILE:LINE:COLUMN: message" as a Fallo.
@@ -207,6 +225,7 @@ class LectorPares {
   Disposicion d_;
   int dim_;
   bool con_sigma_;
+  bool filas_abajo_;
   std::vector<Columna> cols_;
   Progreso progreso_;
 };
@@ -269,17 +288,36 @@ void escribe_json(const Json& j, std::string& r);  // appended, no newline
 void aviso(const std::string& mensaje);            // "orienta: warning: ..." on stderr
 double en_unidad(double radianes, Unidad u);
 const char* nombre_unidad(Unidad u);
+// Decimals an angle prints with in u (kSexagesimal: as degrees, minutes and seconds).
+constexpr int kSexagesimal = -2;
+int decimales_angulo(Unidad u);
+// Degrees as d°mm'ss.sssss", the seconds rounded to 1e-5 (about 5e-11 rad).
+std::string sexagesimal(double grados);
 
 // ---------------------------------------------------------------------------------------------
 // The stored transformation (registro.cpp)
 
 // The record of a "transform" object (or of a whole --json document holding one), validated by
 // the library; faults name the file and the field.
-orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero);
+// What a fitted record carries besides the map, for the precision of transformed points: the
+// parameters' covariance (u × u by rows, in the library's units and order), σ0, the redundancy.
+struct Precision {
+  std::vector<double> covarianza;
+  double sigma0 = std::numeric_limits<double>::quiet_NaN();
+  int64_t redundancia = -1;
+};
+orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero, Precision* p = nullptr);
+// Adds the fit's precision to the record it wrote (of the map as read with --image-rows-down):
+// nothing when the covariance is not finite (no redundancy).
+void anade_precision(Json& registro, const orienta_transformacion& t, const orienta_estadisticas& e,
+                     bool filas_abajo);
 Json json_de_registro(const orienta_transformacion& t);
+// A 2D map fitted with the source's y negated (--image-rows-down) as the map of the source as read:
+// a similarity becomes the affine record that turns the image over.
+orienta_transformacion de_filas_abajo(const orienta_transformacion& t);
 // Reads the transform of a JSON file, parsing only as far as its end.
-orienta_transformacion lee_registro(const std::string& fichero);
-orienta_transformacion lee_registro(std::istream& f, const std::string& fichero);
+orienta_transformacion lee_registro(const std::string& fichero, Precision* p = nullptr);
+orienta_transformacion lee_registro(std::istream& f, const std::string& fichero, Precision* p = nullptr);
 // The library's model row, never null for a valid record's code.
 const orienta_modelo_info& modelo(int32_t codigo);
 
@@ -354,8 +392,9 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
 const char* nombre_tipo(uint32_t tipo);
 
 int orden_aplica(const Opciones& o, const std::string& transformacion, const std::string& fichero);
-// `orienta export FORMAT TRANSFORM` (exporta.cpp).
-int orden_exporta(const std::string& formato, const std::string& transformacion);
+// `orienta export FORMAT TRANSFORM [PAIRS]` (exporta.cpp): proj, world, gcp, points.
+int orden_exporta(const Opciones& o, const std::string& formato, const std::string& transformacion,
+                  const std::string& pares);
 
 // SVG of the residuals (dibujo.cpp).
 struct Dibujo {

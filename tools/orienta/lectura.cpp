@@ -240,8 +240,22 @@ bool Lector::siguiente(std::vector<Columna>& columnas) {
     if (linea_ == UINT64_MAX) throw Fallo(nombre_ + ": too many lines");
     ++linea_;
     if (linea_ == 1 && l.substr(0, 3) == "\xEF\xBB\xBF") l.remove_prefix(3);  // a byte-order mark is no column
-    parte(l, columnas);
-    if (!columnas.empty()) return true;
+    if (columnas_.total == 0) {
+      parte(l, columnas);
+      if (!columnas.empty()) return true;
+      continue;
+    }
+    parte(l, todas_);
+    if (todas_.empty()) continue;
+    if (todas_.size() != columnas_.total) {
+      const uint64_t donde = todas_.size() > columnas_.total ? todas_[columnas_.total].col : col_fin_;
+      error_en(nombre_, linea_, donde,
+               std::to_string(todas_.size()) + (todas_.size() == 1 ? " column" : " columns") + " where --columns names " +
+                   std::to_string(columnas_.total));
+    }
+    columnas.clear();
+    for (const size_t k : columnas_.orden) columnas.push_back(todas_[k]);
+    return true;
   }
   return false;
 }
@@ -303,6 +317,12 @@ Disposicion decide(const Esquema& e, const Lector& l, const std::vector<Columna>
     error_en(l.nombre(), l.linea(), l.col_fin(),
              "expected " + std::to_string(e.fijos) + " numbers after the id '" + cita(primera.texto) + "', found " +
                  std::to_string(m - 1));
+  // The count fits a layout without ids, so the text in column 1 is what is wrong.
+  const int sin_id = m - e.fijos;
+  if (lecturas.empty() && !numero && e.ids == Ids::no && sin_id >= 0 &&
+      (e.extras.empty() || std::find(e.extras.begin(), e.extras.end(), sin_id) != e.extras.end()))
+    error_en(l.nombre(), l.linea(), primera.col,
+             "'" + cita(primera.texto) + "' is not a number, and this file is read without an id column");
   if (lecturas.empty()) {
     std::string pista;
     const int sobra = (e.ids == Ids::no ? 0 : 1) + e.fijos + (e.extras.empty() ? 0 : e.extras.back());
@@ -449,7 +469,10 @@ LectorPares::LectorPares(std::FILE* f, const std::string& nombre, int dim, const
       e_(esquema_pares(dim, o)),
       dim_(dim),
       con_sigma_(o.con_sigma),
-      progreso_("reading " + nombre) {}
+      filas_abajo_(o.filas_abajo),
+      progreso_("reading " + nombre) {
+  l_.selecciona(o.columnas);
+}
 
 bool LectorPares::lee(Conjunto& c, size_t hasta, bool reservar) {
   while (c.n() < hasta) {
@@ -465,6 +488,11 @@ bool LectorPares::lee(Conjunto& c, size_t hasta, bool reservar) {
     if (c.n() >= UINT32_MAX) throw Fallo(l_.nombre() + ": more than " + std::to_string(UINT32_MAX) + " point pairs");
     const size_t p = d_.con_id ? 1 : 0;
     for (int k = 0; k < dim_; ++k) c.origen.push_back(numero_en(l_, cols_[p + size_t(k)]));
+    // An image row grows downwards: negated, the source is a right-handed system like the map.
+    if (filas_abajo_) {
+      double& fila = c.origen[c.origen.size() - size_t(dim_) + 1];
+      fila = -fila;
+    }
     for (int k = 0; k < dim_; ++k) c.destino.push_back(numero_en(l_, cols_[p + size_t(dim_ + k)]));
     for (int k = 0; k < c.sigmas_por_par; ++k) c.sigma.push_back(sigma_en(l_, cols_[p + size_t(2 * dim_ + k)]));
     c.ids.anade(d_.con_id ? cols_[0].texto : std::string_view());
@@ -497,7 +525,7 @@ struct Lista {
   int sigmas_por_par = 0;
 };
 
-Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_sigma) {
+Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_sigma, bool filas_abajo) {
   Lista r;
   r.nombre = ruta == "-" ? "<stdin>" : ruta;
   std::FILE* f = ruta == "-" ? stdin : std::fopen(ruta.c_str(), "rb");
@@ -517,6 +545,7 @@ Lista lee_lista(const std::string& ruta, int dim, const Opciones& o, bool con_si
     if (!asienta(e, l, cols, d)) continue;
     r.sigmas_por_par = d.extra;
     for (int k = 0; k < dim; ++k) r.x.push_back(numero_en(l, cols[1 + size_t(k)]));
+    if (filas_abajo) r.x[r.x.size() - size_t(dim) + 1] = -r.x[r.x.size() - size_t(dim) + 1];
     for (int k = 0; k < d.extra; ++k) r.sigma.push_back(sigma_en(l, cols[1 + size_t(dim + k)]));
     r.ids.anade(cols[0].texto);
     r.lineas.push_back(l.linea());
@@ -548,7 +577,7 @@ std::string algunos(const std::vector<std::string_view>& ids) {
 
 Conjunto une_listas(const std::string& origen, const std::string& destino, int dim, const Opciones& o) {
   if (origen == "-" && destino == "-") throw Fallo("only one of the two lists can be standard input");
-  const Lista a = lee_lista(origen, dim, o, false), b = lee_lista(destino, dim, o, o.con_sigma);
+  const Lista a = lee_lista(origen, dim, o, false, o.filas_abajo), b = lee_lista(destino, dim, o, o.con_sigma, false);
   const std::unordered_map<std::string_view, size_t> en_a = indice(a), en_b = indice(b);
   Conjunto c;
   c.nombre = a.nombre + " + " + b.nombre;

@@ -30,7 +30,12 @@ struct Parametro {
   int decimales;         // in the table; -1: scientific
 };
 
-std::vector<Parametro> parametros_de(int32_t codigo, Unidad u) {
+// Parts per million of a scale far from 1 (pixels to metres, feet to metres) say nothing: such a
+// scale prints as the factor it is.
+bool escala_factor(double s) { return std::fabs(s - 1.0) > 0.01; }
+
+// `factor`: the scale as a factor in the table (the JSON keeps scale_ppm, and "scale" elsewhere).
+std::vector<Parametro> parametros_de(int32_t codigo, Unidad u, bool factor = false) {
   std::vector<Parametro> r;
   if (codigo == 0) return r;
   const orienta_modelo_info& m = modelo(codigo);
@@ -40,9 +45,9 @@ std::vector<Parametro> parametros_de(int32_t codigo, Unidad u) {
     if (n == "tx" || n == "ty" || n == "tz" || n == "x0" || n == "y0")
       r.push_back({n, n, 1, false, 4});
     else if (n == "omega" || n == "phi" || n == "kappa" || n == "rotation")
-      r.push_back({n, n + un, en_unidad(1.0, u), false, u == Unidad::rad ? 10 : 8});
+      r.push_back({n, n + un, en_unidad(1.0, u), false, decimales_angulo(u)});
     else if (n == "scale")
-      r.push_back({"scale_ppm", "scale (ppm)", 1e6, true, 4});
+      r.push_back(factor ? Parametro{"scale", "scale", 1, false, 12} : Parametro{"scale_ppm", "scale (ppm)", 1e6, true, 4});
     else
       r.push_back({n, n, 1, false, m.num_terminos > 0 ? -1 : 12});
   }
@@ -61,7 +66,9 @@ std::string cientifico(double x, int cifras) {
   return std::string(b, r.ptr);
 }
 
-std::string con_decimales(double x, int d) { return d < 0 ? cientifico(x, 6) : fijo(x, d); }
+std::string con_decimales(double x, int d) {
+  return d == kSexagesimal ? sexagesimal(x) : d < 0 ? cientifico(x, 6) : fijo(x, d);
+}
 
 Json vector_json(const double* p, int n) {
   Json r = Json::array();
@@ -107,7 +114,7 @@ Vista vista_3d(const Opciones& o, const Ajuste& a) {
   double T[3];
   for (int i = 0; i < 3; ++i) T[i] = a.valores.size() > 2 ? a.valores[size_t(i)] : kNaN;
   const std::string un = nombre_unidad(o.unidad);
-  const int dec = o.unidad == Unidad::rad ? 10 : 8;
+  const int dec = decimales_angulo(o.unidad);
   const double ang[3] = {en_unidad(t.angulos[0], o.unidad), en_unidad(t.angulos[1], o.unidad),
                          en_unidad(t.angulos[2], o.unidad)};
   const double s = t.escala, ppm = (s - 1.0) * 1e6;
@@ -124,10 +131,12 @@ Vista vista_3d(const Opciones& o, const Ajuste& a) {
               "scale",
               {s},
               12,
-              a.modelo == ORIENTA_RIGIDO3D ? std::string("   (held at 1: --rigid)") : "   (" + fijo(ppm, 4) + " ppm)"},
+              a.modelo == ORIENTA_RIGIDO3D ? std::string("   (held at 1: --rigid)")
+              : escala_factor(s)             ? std::string()
+                                             : "   (" + fijo(ppm, 4) + " ppm)"},
              {"", "scale_ppm", {ppm}, 4},
              {"", "rotation", {t.rotacion, t.rotacion + 9}, 12}};
-  v.json["angle_unit"] = un;
+  v.json["angle_unit"] = o.unidad == Unidad::dms ? "deg" : un;  // dms is the table's way of writing degrees
   v.json["omega"] = ang[0], v.json["phi"] = ang[1], v.json["kappa"] = ang[2];
   Seccion centrada{"centred form: target = target centroid + scale*R*(source - source centroid)",
                    {{"source centroid", nullptr, {t.centro_origen, t.centro_origen + 3}, 4},
@@ -156,17 +165,19 @@ Vista vista_2d(const Opciones& o, const Ajuste& a) {
   v.antes = {{"", "source_centroid", {co, co + 2}, 4},
              {"", "target_centroid", {cd, cd + 2}, 4},
              {"translation T", "translation", {T, T + 2}, 4, "", true},
-             {"rotation (" + un + ")", "rotation", {ang}, o.unidad == Unidad::rad ? 10 : 8},
+             {"rotation (" + un + ")", "rotation", {ang}, decimales_angulo(o.unidad)},
              {"scale",
               "scale",
               {s},
               12,
-              a.modelo == ORIENTA_RIGIDO3D ? std::string("   (held at 1: --rigid)") : "   (" + fijo(ppm, 4) + " ppm)"},
+              a.modelo == ORIENTA_RIGIDO3D ? std::string("   (held at 1: --rigid)")
+              : escala_factor(s)             ? std::string()
+                                             : "   (" + fijo(ppm, 4) + " ppm)"},
              {"", "scale_ppm", {ppm}, 4},
              {"", "cos", {t.rotacion[0]}, 12},
              {"", "sin", {t.rotacion[3]}, 12},
              {"", "plain_t", {plano, plano + 2}, 4, "", true}};
-  v.json["angle_unit"] = un;
+  v.json["angle_unit"] = o.unidad == Unidad::dms ? "deg" : un;  // dms is the table's way of writing degrees
   v.despues = {{"plain form: target = scale*R*(source - t)", {{"t", nullptr, {plano, plano + 2}, 4}}},
                {"centred form: target = target centroid + scale*R*(source - source centroid)",
                 {{"source centroid", nullptr, {co, co + 2}, 4},
@@ -220,7 +231,9 @@ std::string alfa_texto(const Ajuste& a) {
   return ": Sidak, family-wise alpha " + corto(a.alfa) + " over " + std::to_string(a.n * size_t(a.dim)) + " tests";
 }
 
-std::string valor_texto(double x, int decimales) { return decimales < 0 ? cientifico(x, 14) : fijo(x, decimales); }
+std::string valor_texto(double x, int decimales) {
+  return decimales == kSexagesimal ? sexagesimal(x) : decimales < 0 ? cientifico(x, 14) : fijo(x, decimales);
+}
 
 void imprime_filas(const std::vector<Fila>& filas, int ancho) {
   for (const Fila& f : filas) {
@@ -414,7 +427,7 @@ void fila_json(std::string& r, const Filas& f, size_t k, const Ajuste& a) {
 }
 
 void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& pares) {
-  const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad);
+  const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad, escala_factor(a.t.escala));
   const size_t u = std::min(ps.size(), a.valores.size());
   if (u > 0) {
     std::printf("\n  %s %20s %16s\n", rellena("parameter", 16, false).c_str(), "value", "sd");
@@ -566,7 +579,9 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
             {"precision", a.descrito && o.flotante ? "single" : "double"},
             {"pairs", a.n}};
   // The record first: apply reads a document only as far as its end.
-  d["transform"] = json_de_registro(a.t);
+  d["transform"] = json_de_registro(o.filas_abajo ? de_filas_abajo(a.t) : a.t);
+  if (!a.descrito && a.modelo != 0) anade_precision(d["transform"], a.t, a.e, o.filas_abajo);
+  if (o.filas_abajo) d["image_rows_down"] = true;
   for (const auto& [clave, valor] : v.json.items()) d[clave] = valor;
   json_filas(v.antes, d);
   json_estadisticas(d, a, o);
@@ -576,6 +591,9 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
   r += ",\"residuals\":[";
   Json fuera = Json::array();
   bool primero = true;
+  // "source_extent": the least and greatest source coordinates of the pairs used, x y [z] each,
+  // in the frame the record maps (rows as the file gives them).
+  double menor[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, mayor[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
   pares([&](const Filas& f) {
     for (size_t k = 0; k < f.c.n(); ++k) {
       if (!primero) r += ',';
@@ -583,11 +601,21 @@ void escribe_documento(Orden m, const Opciones& o, const Ajuste& a, const Recorr
       fila_json(r, f, k, a);
       if (f.excluido && f.excluido[k])
         fuera.push_back(f.c.ids[k].empty() ? Json(f.c.lineas[k]) : Json(id_json(f.c.ids[k])));
+      else
+        for (int i = 0; i < f.c.dim; ++i) {
+          const double x = f.c.origen[size_t(f.c.dim) * k + size_t(i)] * (o.filas_abajo && i == 1 ? -1.0 : 1.0);
+          menor[i] = std::min(menor[i], x), mayor[i] = std::max(mayor[i], x);
+        }
       vacia_si_lleno(r);
     }
   });
   r += "],\"excluded\":";
   escribe_json(fuera, r);
+  Json extension = Json::array();
+  for (const double* e : {menor, mayor})
+    for (int i = 0; i < a.dim; ++i) extension.push_back(e[i]);
+  r += ",\"source_extent\":";
+  escribe_json(menor[0] <= mayor[0] ? extension : Json(nullptr), r);
   r += "}";
   vacia_si_lleno(r, true);
 }
@@ -603,6 +631,8 @@ void presenta(Orden m, const Opciones& o, const Ajuste& a, const Recorrido& pare
               id_visible(a.nombre).c_str(), v.titulo.c_str());
   std::printf("  %s\n", v.formula.c_str());
   imprime_filas(v.antes, v.ancho);
+  if (o.filas_abajo)
+    std::printf("\n  image rows grow downwards: fitted to (column, -row); the --json record maps (column, row)\n");
   texto_estadisticas(a, o, pares);
   for (const Seccion& s : v.despues) {
     std::printf("\n  %s\n", s.nota.c_str());

@@ -1,5 +1,6 @@
 // orienta: command-line host of the library: options, the run of a command, the demonstration.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -40,6 +41,10 @@ bool lee_unidad(const std::string& s, Unidad& u) {
     u = Unidad::deg;
   else if (s == "gon")
     u = Unidad::gon;
+  else if (s == "arcsec")
+    u = Unidad::arcsec;
+  else if (s == "dms")
+    u = Unidad::dms;
   else
     return false;
   return true;
@@ -147,14 +152,78 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
   return r;
 }
 
+// --columns names each column of the file by what it holds, in the file's order: id, the source
+// x y z, the target X Y Z, sigma (in 3D sigma, or sigma_plan and sigma_height), '-' for a column
+// to ignore (apply carries it through). The readers then take the fields in their own order.
+std::string lee_columnas(const std::string& orden, const std::string& lista, Opciones& o) {
+  const bool aplica = orden == "apply", tres = orden == "helmert3d";
+  std::vector<std::string> roles = {"id", "x", "y"};
+  if (tres || aplica) roles.push_back("z");
+  if (!aplica) {
+    roles.insert(roles.end(), {"X", "Y"});
+    if (tres) roles.push_back("Z");
+    roles.push_back("sigma");
+    if (tres) roles.insert(roles.end(), {"sigma_plan", "sigma_height"});
+  }
+  std::vector<size_t> donde(roles.size(), SIZE_MAX), ignoradas;
+  size_t total = 0;
+  for (size_t a = 0;; ++total) {
+    const size_t b = std::min(lista.find(',', a), lista.size());
+    const std::string nombre = lista.substr(a, b - a);
+    if (nombre == "-") {
+      ignoradas.push_back(total);
+    } else {
+      const auto it = std::find(roles.begin(), roles.end(), nombre);
+      if (it == roles.end()) {
+        std::string validos;
+        for (const std::string& r : roles) validos += r + ", ";
+        return "--columns: unknown column '" + cita(nombre) + "' (" + validos + "or - to ignore one)";
+      }
+      size_t& k = donde[size_t(it - roles.begin())];
+      if (k != SIZE_MAX) return "--columns names '" + nombre + "' twice";
+      k = total;
+    }
+    if (b == lista.size()) break;
+    a = b + 1;
+  }
+  ++total;
+  const auto tiene = [&](const char* r) { return donde[size_t(std::find(roles.begin(), roles.end(), r) - roles.begin())] != SIZE_MAX; };
+  for (const char* r : {"x", "y", "X", "Y", "Z"})
+    if (std::find(roles.begin(), roles.end(), r) != roles.end() && !tiene(r))
+      return std::string("--columns names no '") + r + "' column";
+  if (tres && !tiene("z")) return "--columns names no 'z' column";
+  if (tres && tiene("sigma") && (tiene("sigma_plan") || tiene("sigma_height")))
+    return "--columns: give sigma, or sigma_plan and sigma_height, not both";
+  if (tres && tiene("sigma_plan") != tiene("sigma_height"))
+    return "--columns: sigma_plan and sigma_height go together";
+  const bool con_id = tiene("id");
+  if (o.ids != Ids::automatico && (o.ids == Ids::si) != con_id)
+    return std::string("--ids ") + (o.ids == Ids::si ? "yes" : "no") + " but --columns names " +
+           (con_id ? "an id column" : "no id column");
+  o.ids = con_id ? Ids::si : Ids::no;
+  int sigmas = 0;
+  for (size_t k = 0; k < roles.size(); ++k) {
+    if (donde[k] == SIZE_MAX) continue;
+    o.columnas.orden.push_back(donde[k]);
+    sigmas += roles[k].rfind("sigma", 0) == 0;
+  }
+  if (o.con_sigma && sigmas == 0) return "--sigma, but --columns names no sigma column";
+  if (sigmas > 0) o.con_sigma = true, o.sigmas = sigmas;
+  if (aplica) o.columnas.orden.insert(o.columnas.orden.end(), ignoradas.begin(), ignoradas.end());
+  o.columnas.total = total;
+  o.columnas.con_z = tiene("z");
+  return "";
+}
+
 // The options as given, checked against each other. Returns an exit status when the run ends
 // here (help, a bad option), or -1 to go on.
 struct Textos {
-  std::string unidad = "deg", tipo, umbral, alfa, fichero, fichero2, transformacion, ids, sigmas, formato, decimales;
+  std::string unidad = "deg", tipo, umbral, alfa, fichero, fichero2, transformacion, ids, sigmas, formato, decimales,
+      columnas;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
-  if (!lee_unidad(x.unidad, o.unidad)) return uso_mal(orden, "unknown unit '" + x.unidad + "': use rad, deg or gon");
+  if (!lee_unidad(x.unidad, o.unidad)) return uso_mal(orden, "unknown unit '" + x.unidad + "': use rad, deg, gon, arcsec or dms");
   if (!x.ids.empty()) {
     if (x.ids != "yes" && x.ids != "no") return uso_mal(orden, "--ids takes yes or no, not '" + x.ids + "'");
     o.ids = x.ids == "yes" ? Ids::si : Ids::no;
@@ -165,6 +234,12 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
     if (r.ec != std::errc() || r.ptr != x.decimales.data() + x.decimales.size() || d < 0 || d > 17)
       return uso_mal(orden, "--decimals takes a whole number from 0 to 17, not '" + x.decimales + "'");
     o.decimales = d;
+  }
+  if (!x.columnas.empty()) {
+    if (!x.fichero2.empty())
+      return uso_mal(orden, "--columns describes one file; two lists joined by id are read as id x y [z] [sigma]");
+    if (!x.sigmas.empty()) return uso_mal(orden, "--columns says how many sigma a line holds: drop --sigmas");
+    if (const std::string mal = lee_columnas(orden, x.columnas, o); !mal.empty()) return uso_mal(orden, mal);
   }
   if (!x.sigmas.empty()) {
     if (x.sigmas != "1" && x.sigmas != "2") return uso_mal(orden, "--sigmas takes 1 or 2, not '" + x.sigmas + "'");
@@ -242,16 +317,26 @@ int ejecuta(int argc, char** argv) {
     app.add_option("--sigmas", x.sigmas);
   }
   if (orden == "poly2d") app.add_option("--kind", x.tipo);
+  if (orden == "helmert2d" || orden == "poly2d") app.add_flag("--image-rows-down", o.filas_abajo);
   if (orden == "apply") {
     app.add_flag("--inverse", o.inversa);
+    app.add_flag("--precision", o.precision);
+    app.add_option("--units", x.unidad);
     app.add_option("--decimals", x.decimales);
     app.add_option("transform", x.transformacion);
   }
   if (orden == "export") {
     app.add_option("format", x.formato);
     app.add_option("transform", x.transformacion);
+    app.add_option("pairs", x.fichero);
+    app.add_option("--area", o.zona);
+    app.add_option("--inverse-tolerance", o.tolerancia);
+    app.add_option("--ids", x.ids);
+    app.add_option("--columns", x.columnas);
+    app.add_flag("--decimal-comma", o.coma_decimal);
   } else if (orden != "demo") {
     app.add_option("--ids", x.ids);
+    app.add_option("--columns", x.columnas);
     app.add_flag("--decimal-comma", o.coma_decimal);
     app.add_option("file", x.fichero);
     if (es_ajuste) app.add_option("target_file", x.fichero2);
@@ -274,6 +359,8 @@ int ejecuta(int argc, char** argv) {
                                           : "more than one input file");
   }
   if (const int estado = comprueba_opciones(orden, o, x); estado >= 0) return estado;
+  if (o.precision && o.inversa)
+    return uso_mal(orden, "--precision is of the forward transformation only: drop --inverse");
   if (o.estricto && x.fichero2.empty()) return uso_mal(orden, "--strict applies to two lists joined by id");
   if (!x.fichero2.empty() && o.ids == Ids::no)
     return uso_mal(orden, "two lists are joined by their ids: drop --ids no");
@@ -281,8 +368,8 @@ int ejecuta(int argc, char** argv) {
   if (orden == "demo") return termina(demo(o));
   if (orden == "export") {
     if (x.transformacion.empty())
-      return uso_mal(orden, "missing FORMAT or TRANSFORM (orienta export proj|world T.json)");
-    return termina(orden_exporta(x.formato, x.transformacion));
+      return uso_mal(orden, "missing FORMAT or TRANSFORM (orienta export proj|world T.json, gcp|points FIT.json PAIRS)");
+    return termina(orden_exporta(o, x.formato, x.transformacion, x.fichero));
   }
   if (orden == "apply") {
     if (x.transformacion.empty()) return uso_mal(orden, "missing TRANSFORM (a fitting command's --json output)");

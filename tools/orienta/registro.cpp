@@ -101,7 +101,84 @@ void convencion(const Json& j, const std::string& fichero, int32_t modelo) {
 
 }  // namespace
 
-orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero) {
+namespace {
+
+// The precision a record may carry: a u × u covariance of finite numbers, symmetric to rounding
+// with a diagonal that is not negative, or the record is refused naming it.
+void lee_precision(const Json& j, const std::string& fichero, const orienta_modelo_info& m, Precision& p) {
+  if (!j.contains("parameter_covariance")) return;
+  const Json& c = j.at("parameter_covariance");
+  const size_t u = size_t(m.num_parametros);
+  const auto fuera = [&](const std::string& que) { mal(fichero, "parameter_covariance", que); };
+  if (!c.is_array() || c.size() != u)
+    fuera("must be " + std::to_string(u) + " rows of " + std::to_string(u) + " numbers (" + m.nombre + ")");
+  std::vector<double> r(u * u);
+  for (size_t i = 0; i < u; ++i) {
+    if (!c[i].is_array() || c[i].size() != u) fuera("row " + std::to_string(i + 1) + " must hold " + std::to_string(u) + " numbers");
+    for (size_t k = 0; k < u; ++k) {
+      if (!c[i][k].is_number() || !std::isfinite(c[i][k].get<double>())) fuera("holds a value that is not a finite number");
+      r[i * u + k] = c[i][k].get<double>();
+    }
+  }
+  for (size_t i = 0; i < u; ++i) {
+    if (r[i * u + i] < 0) fuera("a variance on its diagonal is negative");
+    for (size_t k = 0; k < i; ++k)
+      if (std::fabs(r[i * u + k] - r[k * u + i]) > 1e-9 * std::sqrt(r[i * u + i] * r[k * u + k]) + 1e-300)
+        fuera("is not symmetric");
+  }
+  p.covarianza = std::move(r);
+  if (j.contains("sigma0") && j.at("sigma0").is_number()) p.sigma0 = j.at("sigma0").get<double>();
+  if (j.contains("redundancy") && j.at("redundancy").is_number_integer()) p.redundancia = j.at("redundancy").get<int64_t>();
+}
+
+}  // namespace
+
+void anade_precision(Json& registro, const orienta_transformacion& t, const orienta_estadisticas& e, bool filas_abajo) {
+  const int u = e.num_parametros;
+  std::vector<double> c(e.covarianza, e.covarianza + size_t(u) * size_t(u));
+  if (!std::all_of(c.begin(), c.end(), [](double x) { return std::isfinite(x); })) return;
+  int v = u;
+  if (filas_abajo) {
+    // The parameters of the map of (column, row): a similarity's T, α, s become the affine's T
+    // and s·(cos α, sin α, sin α, −cos α), propagated through their derivatives; for the affine
+    // and the polynomials only the signs of the terms odd in the row change (T and the centre's
+    // image do not move).
+    std::vector<double> G;
+    if (t.modelo == ORIENTA_HELMERT2D) {
+      const double ca = std::cos(t.angulos[0]), sa = std::sin(t.angulos[0]), s = t.escala;
+      v = 6;
+      G = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -s * sa, ca, 0, 0, s * ca, sa, 0, 0, s * ca, sa, 0, 0, s * sa, -ca};
+    } else {
+      G.assign(size_t(u) * size_t(u), 0.0);
+      const orienta_modelo_info* m = orienta_modelo(t.modelo);
+      for (int i = 0; i < u; ++i) {
+        bool impar = false;
+        if (t.modelo == ORIENTA_AFIN2D) impar = i == 3 || i == 5;
+        if (m->num_terminos > 0 && i >= 2) {
+          const int termino = (i - 2) % m->num_terminos;
+          impar = termino == 1 || termino == 3 || termino == 6 || termino == 8;
+        }
+        G[size_t(i) * size_t(u) + size_t(i)] = impar ? -1.0 : 1.0;
+      }
+    }
+    std::vector<double> r(size_t(v) * size_t(v), 0.0);
+    for (int a = 0; a < v; ++a)
+      for (int b = 0; b < v; ++b) {
+        double x = 0.0;
+        for (int i = 0; i < u; ++i)
+          for (int k = 0; k < u; ++k) x += G[size_t(a * u + i)] * c[size_t(i * u + k)] * G[size_t(b * u + k)];
+        r[size_t(a * v + b)] = x;
+      }
+    c = std::move(r);
+  }
+  Json filas = Json::array();
+  for (int i = 0; i < v; ++i) filas.push_back(std::vector<double>(c.begin() + i * v, c.begin() + (i + 1) * v));
+  registro["parameter_covariance"] = filas;
+  registro["sigma0"] = e.sigma0;
+  registro["redundancy"] = e.redundancia;
+}
+
+orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero, Precision* p) {
   // A fitting command's whole document, or the bare transform object.
   const Json& j = documento.is_object() && documento.contains("transform") ? documento.at("transform") : documento;
   if (!j.is_object())
@@ -148,7 +225,26 @@ orienta_transformacion registro_de_json(const Json& documento, const std::string
   const int32_t estado = orienta_valida(&t, &campo);
   if (estado != ORIENTA_OK) mal(fichero, campo, orienta_estado_texto(estado));
   convencion(j, fichero, m.modelo);
+  if (p) lee_precision(j, fichero, m, *p);
   return t;
+}
+
+orienta_transformacion de_filas_abajo(const orienta_transformacion& t) {
+  // Fitted to (column, -row), the map of (column, row) is the same map after negating y: the
+  // second column of the linear part, every term odd in dy and the centre's y change sign. A
+  // similarity then turns the image over, which only the affine record can say.
+  orienta_transformacion r = t;
+  r.centro_origen[1] = -t.centro_origen[1];
+  r.matriz[1] = -t.matriz[1], r.matriz[4] = -t.matriz[4];
+  for (const size_t k : {1, 3, 6, 8}) r.coef_x[k] = -t.coef_x[k], r.coef_y[k] = -t.coef_y[k];
+  if (t.modelo == ORIENTA_HELMERT2D) {
+    r.modelo = ORIENTA_AFIN2D;
+    r.escala = std::numeric_limits<double>::quiet_NaN();
+    std::fill(std::begin(r.rotacion), std::end(r.rotacion), 0.0);
+    r.rotacion[0] = r.rotacion[4] = r.rotacion[8] = 1.0;
+    std::fill(std::begin(r.angulos), std::end(r.angulos), 0.0);
+  }
+  return r;
 }
 
 Json json_de_registro(const orienta_transformacion& t) {
@@ -262,7 +358,8 @@ class Lectura : public nlohmann::json_sax<Json> {
   }
   static bool guardada(const std::string& k) {
     static const char* const kCampos[] = {"model", "order",    "dim",    "source_centroid", "target_centroid", "matrix",
-                                          "scale", "rotation", "angles", "coef_x",          "coef_y", "convention"};
+                                          "scale", "rotation", "angles", "coef_x",          "coef_y", "convention",
+                                          "parameter_covariance", "redundancy", "sigma0"};
     return std::any_of(std::begin(kCampos), std::end(kCampos), [&](const char* c) { return k == c; });
   }
   bool escalar(Json v) {
@@ -308,13 +405,13 @@ std::pair<uint64_t, uint64_t> linea_columna(std::istream& f, std::size_t posicio
 
 }  // namespace
 
-orienta_transformacion lee_registro(const std::string& fichero) {
+orienta_transformacion lee_registro(const std::string& fichero, Precision* p) {
   std::ifstream f(fichero, std::ios::binary);
   if (!f) throw Fallo(fichero + ": cannot open: " + std::strerror(errno));
-  return lee_registro(f, fichero);
+  return lee_registro(f, fichero, p);
 }
 
-orienta_transformacion lee_registro(std::istream& f, const std::string& fichero) {
+orienta_transformacion lee_registro(std::istream& f, const std::string& fichero, Precision* p) {
   Lectura l;
   const bool completa = Json::sax_parse(f, &l);
   if (!completa && !l.terminada) {
@@ -326,8 +423,8 @@ orienta_transformacion lee_registro(std::istream& f, const std::string& fichero)
     const auto [linea, col] = linea_columna(f, l.posicion);
     error_en(fichero, linea, col, "not a valid JSON document: " + que);
   }
-  if (l.hay_transformacion) return registro_de_json(l.transformacion.raiz, fichero);
-  return registro_de_json(l.raiz.raiz, fichero);
+  if (l.hay_transformacion) return registro_de_json(l.transformacion.raiz, fichero, p);
+  return registro_de_json(l.raiz.raiz, fichero, p);
 }
 
 }  // namespace orienta::cli

@@ -246,7 +246,9 @@ void aviso(const std::string& mensaje) { std::fprintf(stderr, "orienta: warning:
 double en_unidad(double radianes, Unidad u) {
   // One factor per unit, as a product: the factor is the double nearest 180/π (200/π).
   switch (u) {
-    case Unidad::deg: return radianes * (180.0 / 3.141592653589793);
+    case Unidad::deg:
+    case Unidad::dms: return radianes * (180.0 / 3.141592653589793);
+    case Unidad::arcsec: return radianes * (648000.0 / 3.141592653589793);
     case Unidad::gon: return radianes * (200.0 / 3.141592653589793);
     case Unidad::rad: break;
   }
@@ -257,9 +259,31 @@ const char* nombre_unidad(Unidad u) {
   switch (u) {
     case Unidad::deg: return "deg";
     case Unidad::gon: return "gon";
+    case Unidad::arcsec: return "arcsec";
+    case Unidad::dms: return "dms";
     case Unidad::rad: break;
   }
   return "rad";
+}
+
+int decimales_angulo(Unidad u) {
+  switch (u) {
+    case Unidad::rad: return 10;
+    case Unidad::arcsec: return 5;
+    case Unidad::dms: return kSexagesimal;
+    default: return 8;
+  }
+}
+
+std::string sexagesimal(double grados) {
+  if (!std::isfinite(grados) || std::fabs(grados) > 1e9) return corto(grados);
+  // Rounded once, in whole 1e-5 seconds, so that 59.999999" carries into the minute.
+  const long long n = std::llround(std::fabs(grados) * 3600.0 * 1e5);
+  const long long cs = n % 6000000, m = (n / 6000000) % 60, d = n / 360000000;
+  char b[64];
+  std::snprintf(b, sizeof b, "%s%lld\u00B0%02lld'%02lld.%05lld\"", grados < 0 && n > 0 ? "-" : "", d, m, cs / 100000,
+                cs % 100000);
+  return b;
 }
 
 namespace {
