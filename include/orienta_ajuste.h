@@ -479,10 +479,12 @@ ORIENTA_API int32_t orienta_invierte(const orienta_transformacion* t, orienta_tr
  *  ORIENTA_E_ARGUMENTO (null pointers with n > 0, pointers or strides not aligned to 8 bytes).
  *  @param[in] t a valid record
  *  @param[in] cov_parametros u × u doubles by rows
- *  @param[in] entrada the first point; paso_entrada bytes from one to the next
+ *  @param[in] entrada the first point
+ *  @param[in] paso_entrada bytes from one point to the next (a multiple of 8)
  *  @param[in] cov_entrada the first point's covariance (dim × dim by rows), or null
  *  @param[in] paso_cov_entrada bytes from one point's covariance to the next
- *  @param[out] salida where the first image goes; paso_salida bytes between images
+ *  @param[out] salida where the first image goes
+ *  @param[in] paso_salida bytes from one image to the next
  *  @param[out] cov_salida where the first image's covariance goes (dim × dim by rows)
  *  @param[in] paso_cov_salida bytes from one image's covariance to the next
  *  @param[in] n points

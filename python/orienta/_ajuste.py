@@ -13,13 +13,16 @@ from numpy.typing import ArrayLike
 
 from . import _biblioteca as _b
 from . import _registro as _r
-from ._entrada import mismo_numero, puntos
+from ._entrada import identificadores, mismo_numero, puntos
+from ._puntos import PointList
 
 __all__ = ["Transformation", "FitResult", "FitError", "sidak_threshold", "helmert3d", "rigid3d", "helmert2d", "affine2d", "poly2d", "load"]
 
 # Model codes of orienta_ajuste.h; everything else about a model comes from the library's table.
 _HELMERT3D, _HELMERT2D, _AFIN2D, _POLI2D_2, _POLI2D_3, _RIGIDO3D = 1, 2, 3, 4, 5, 6
 UMBRAL_USUAL = 3.29  # |w| beyond which data snooping excludes a pair when snoop=True
+_Ids = typing.Union[typing.Sequence[str], PointList, None]
+SIN_CONTROL = 0.1  # r below it: a blunder there is mostly absorbed by the fit, as the tool's report says
 
 
 class FitError(ValueError):
@@ -73,9 +76,13 @@ class Transformation:
         True for the inverse of a polynomial, applied point by point by Newton iteration.
     """
 
-    def __init__(self, registro, inversa=False):
+    def __init__(self, registro, inversa=False, precision=None):
         self._t = registro
         self.is_inverse = bool(inversa)
+        # The record's parameter_covariance, sigma0 and redundancy, kept for apply(precision=True)
+        # and written back by to_json.
+        self._precision = precision
+        self._covarianza = None if precision is None else np.array(precision["parameter_covariance"], dtype=np.float64)
 
     # -- what the record holds -----------------------------------------------------------------
     @property
@@ -138,7 +145,8 @@ class Transformation:
 
     # -- using it ------------------------------------------------------------------------------
     def apply(self, points: ArrayLike, inverse: bool = False, out: "np.ndarray | None" = None,
-              errors: str = "warn") -> np.ndarray:
+              errors: str = "warn", precision: bool = False,
+              point_covariance: "ArrayLike | None" = None) -> "np.ndarray | tuple[np.ndarray, np.ndarray]":
         """Carries points through the transformation, in one library call for the whole array.
 
         Parameters
@@ -159,11 +167,19 @@ class Transformation:
             those points are NaN in every coordinate (``np.isnan(out[:, 0])`` finds them), and
             a RuntimeWarning says how many ("warn"), a ValueError is raised ("raise"), or
             nothing is said ("ignore").
+        precision : bool
+            Also return each image's covariance, J_θ·Σθ·J_θᵀ propagated from the fit's parameter
+            covariance (a fit's result, or a record written with ``parameter_covariance``), plus
+            J_x·Σx·J_xᵀ with ``point_covariance``. Forward only.
+        point_covariance : array_like, shape (n, dim, dim), optional
+            The points' own covariances, with precision=True.
 
         Returns
         -------
-        ndarray
-            out, or a new (n, dim) float64 array; (dim,) for a single point.
+        ndarray, or (ndarray, ndarray)
+            out, or a new (n, dim) float64 array; (dim,) for a single point. With precision=True
+            also the covariances, (n, dim, dim) ((dim, dim) for a single point), in the target's
+            squared units: ``np.sqrt(np.diagonal(c, axis1=1, axis2=2))`` are the σ.
 
         Raises
         ------
@@ -203,8 +219,27 @@ class Transformation:
                 raise ValueError("out overlaps points other than exactly (in place)")
         destino = out.reshape(1, -1) if uno else out
         inversa = bool(inverse) != self.is_inverse
-        r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
-                                         destino.ctypes.data, destino.strides[0], n, None)
+        if precision:
+            if inversa:
+                raise ValueError("precision=True is of the forward transformation only")
+            if self._covarianza is None:
+                raise ValueError("this transformation carries no parameter covariance: use a fit's result, "
+                                 "or a record written with one (parameter_covariance)")
+            cov = np.ascontiguousarray(self._covarianza, dtype=np.float64)
+            salida_cov = np.empty((n, self.dim, self.dim), dtype=np.float64)
+            cx = None
+            if point_covariance is not None:
+                cx = np.ascontiguousarray(point_covariance, dtype=np.float64).reshape(-1, self.dim, self.dim)
+                if cx.shape[0] != n:
+                    raise ValueError(f"point_covariance must be ({n}, {self.dim}, {self.dim}), got {np.shape(point_covariance)}")
+            paso_cov = 8 * self.dim * self.dim
+            r = _b.funcion("orienta_aplica_precision")(
+                ctypes.byref(self._t), cov.ctypes.data, a.ctypes.data, a.strides[0],
+                None if cx is None else cx.ctypes.data, paso_cov, destino.ctypes.data, destino.strides[0],
+                salida_cov.ctypes.data, paso_cov, n, None)
+        else:
+            r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
+                                             destino.ctypes.data, destino.strides[0], n, None)
         if r < 0:
             estado, campo = _r.valida(self._t)
             if estado != 0:
@@ -217,6 +252,8 @@ class Transformation:
             if errors == "raise":
                 raise ValueError(mensaje)
             warnings.warn(mensaje, RuntimeWarning, stacklevel=2)
+        if precision:
+            return out, (salida_cov[0] if uno else salida_cov)
         return out
 
     def inverse(self) -> "Transformation":
@@ -247,7 +284,10 @@ class Transformation:
         if self.is_inverse:
             raise ValueError("the inverse of a polynomial has no JSON record; store the forward "
                              "transformation and apply it with inverse=True")
-        return {"transform": _r.a_documento(self._t)}
+        registro = _r.a_documento(self._t)
+        if self._precision is not None:
+            registro.update(self._precision)
+        return {"transform": registro}
 
     def to_json(self, indent: "int | None" = None) -> str:
         """The JSON document that ``orienta.load`` and ``orienta apply`` read.
@@ -364,8 +404,14 @@ class FitResult(Transformation):
         True when a priori σ were given (w is then Baarda's, the χ² test meaningful).
     reflected : bool
         A similarity (3D or 2D) whose pairs a reflection fits better than any rotation (mirrored
-        input: one system left-handed, x and y swapped); the rotation returned is still proper.
+        input: one system left-handed, x and y swapped); the rotation returned is still proper,
+        and its residuals are large. ``summary()`` states it, ``residual_table()`` warns of it.
         An exact 2D mirror image, which no rotation fits at all, raises FitError instead.
+    ids : tuple of str or None
+        The pairs' point ids, as given to the fit (``ids=``); None without them.
+    threshold : float
+        The |w| beyond which a pair is flagged (and, with snooping, excluded): the snooping
+        threshold, else 3.29. ``residual_table`` and ``summary`` give the MDB at it.
     tau_unreachable : bool
         Snooping without σ with a threshold above √redundancy, the largest τ can be.
     stats : orienta_estadisticas
@@ -380,8 +426,10 @@ class FitResult(Transformation):
     before reading those attributes and the arrays describe the new values, not the fit.
     """
 
-    def __init__(self, registro, estadisticas, pasada):
+    def __init__(self, registro, estadisticas, pasada, ids=None, threshold=UMBRAL_USUAL):
         super().__init__(registro)
+        self.ids = ids
+        self.threshold = float(threshold)
         e = estadisticas
         u = e.num_parametros
         self.parameter_names = _r.modelo(registro.modelo).parameter_names
@@ -400,6 +448,10 @@ class FitResult(Transformation):
         self.pairs = pasada.n
         self.stats = e
         self._pasada = pasada
+        if np.all(np.isfinite(self.covariance)):
+            self._precision = {"parameter_covariance": self.covariance.tolist(), "sigma0": self.sigma0,
+                               "redundancy": self.redundancy}
+            self._covarianza = self.covariance
 
     residuals = property(lambda self: self._pasada.lee("v"), doc="v = transformed source − target, (n, dim).")
     w = property(lambda self: self._pasada.lee("w"), doc="Standardized residuals, (n, dim).")
@@ -418,6 +470,88 @@ class FitResult(Transformation):
         s = self._pasada.sigmas() if self.with_sigma else self.sigma0
         with np.errstate(invalid="ignore", divide="ignore"):
             return delta0 * s / np.sqrt(np.where(r >= 1e-10, r, np.nan))
+
+    def _etiquetas(self):
+        # Pairs without ids are named by their index into the per-pair arrays.
+        return self.ids if self.ids is not None else tuple(f"pair {k}" for k in range(self.pairs))
+
+    def residual_table(self, dataframe: "bool | None" = None, power: float = 0.8):
+        """The per-pair table of the fit: one row a pair, in the order given.
+
+        Columns: ``id`` (the pair's id; "pair k", k its index, without ids), ``vx vy (vz)`` the
+        residuals, ``wx wy (wz)`` the standardized residuals, ``rx ry (rz)`` the redundancy numbers,
+        ``mdbx mdby (mdbz)`` the minimal detectable biases at ``threshold`` and ``power``,
+        ``excluded`` (by snooping) and ``uncontrolled`` (a pair used whose smallest r is below
+        0.1: a blunder there hardly shows in its residual).
+
+        Parameters
+        ----------
+        dataframe : bool, optional
+            True for a pandas DataFrame, False for a numpy structured array; by default a
+            DataFrame when pandas can be imported, else the structured array.
+        power : float
+            Of the MDB, as in ``minimal_detectable_bias``.
+
+        Returns
+        -------
+        pandas.DataFrame or numpy structured array, shape (n,)
+            The same columns either way: ``id`` is str (object in the DataFrame, ``<U…`` in the
+            array), the flags bool, the rest float64 (NaN for the r and MDB of excluded pairs).
+            The DataFrame's ``attrs`` hold model, threshold, sigma0 and reflected.
+
+        Warns
+        -----
+        UserWarning
+            When the fit is ``reflected``: the table's large residuals come from mirrored input.
+        """
+        try:
+            import pandas
+        except ImportError:
+            pandas = None
+        if dataframe is None:
+            dataframe = pandas is not None
+        elif dataframe and pandas is None:
+            raise ImportError("residual_table(dataframe=True) needs pandas; dataframe=False gives a numpy array")
+        ejes = "xyz"[:self.dim]
+        etiquetas = self._etiquetas()
+        bloques = (("v", self.residuals), ("w", self.w), ("r", self.redundancy_numbers),
+                   ("mdb", self.minimal_detectable_bias(self.threshold, power)))
+        campos = [("id", f"U{max(1, max(map(len, etiquetas)))}")]
+        campos += [(f"{c}{e}", "f8") for c, _ in bloques for e in ejes] + [("excluded", "?"), ("uncontrolled", "?")]
+        t = np.empty(self.pairs, dtype=campos)
+        t["id"] = etiquetas
+        for c, a in bloques:
+            for i, e in enumerate(ejes):
+                t[f"{c}{e}"] = a[:, i]
+        fuera = self.excluded
+        t["excluded"] = fuera
+        r = self.redundancy_numbers
+        t["uncontrolled"] = ~fuera & (np.where(np.isnan(r), np.inf, r).min(axis=1) < SIN_CONTROL)
+        if self.reflected:
+            warnings.warn(f"mirrored input: a reflection fits these pairs better than any rotation; the "
+                          f"{self.model}'s residuals reflect that", UserWarning, stacklevel=2)
+        if not dataframe:
+            return t
+        df = pandas.DataFrame({c: (t[c].astype(object) if c == "id" else t[c]) for c in t.dtype.names})
+        df.attrs.update(model=self.model, threshold=self.threshold, sigma0=self.sigma0, reflected=self.reflected)
+        return df
+
+    def summary(self, units: str = "deg") -> str:
+        """The report of the fit as text, laid out as the command-line tool's table: the model, the
+        transformation, the parameters with their standard deviations, pairs, used, redundancy and
+        σ0, the mirrored-input warning, the global χ² test (with σ), the correlations, and per pair
+        v, |v|, w (flagged * beyond ``threshold``), the smallest r, the largest MDB, 'excluded' and
+        'uncontrolled'; then the centred form.
+
+        Parameters
+        ----------
+        units : {"deg", "rad", "gon", "arcsec", "dms"}
+            Of the angles and their deviations; dms writes degrees, minutes and seconds.
+
+        Scale prints as its deviation from 1 in ppm, or as the factor itself when it is far from
+        1 (more than 1 %: pixels to metres), where ppm say nothing.
+        """
+        return _informe(self, units)
 
     def _documento(self):
         # The fit's unit-free summary under the command-line tool's keys, then the record.
@@ -540,10 +674,12 @@ def _comprueba(estado, n, modelo=None, pares=None, desde=0):
         raise FitError(estado, par)
 
 
-def _ajusta(modelo, dim, source, target, sigma, snoop):
+def _ajusta(modelo, dim, source, target, sigma, snoop, ids=None):
     S, T, sig, por_par = _entrada(dim, source, target, sigma)
     n = S.shape[0]
+    nombres = identificadores(ids, n)
     umbral = _umbral(snoop)
+    marca = umbral if umbral > 0 else UMBRAL_USUAL
     t, e = _b.Transformacion(), _b.Estadisticas()
     if umbral > 0:
         # Snooping passes over the pairs anyway: the library writes every array as it ends.
@@ -554,7 +690,7 @@ def _ajusta(modelo, dim, source, target, sigma, snoop):
         p = _pares(S, T, sig, por_par, umbral)
         _comprueba(_b.funcion("orienta_ajusta")(modelo, ctypes.byref(p), ctypes.byref(t), ctypes.byref(e),
                                                 ctypes.byref(obs)), n, modelo, p)
-        return FitResult(t, e, _Pasada(n, dim, excluido, hechos, pares=(S, T, sig, por_par)))
+        return FitResult(t, e, _Pasada(n, dim, excluido, hechos, pares=(S, T, sig, por_par)), nombres, marca)
     # Without snooping: the statistics of the pairs, the solution, and vᵀPv in one more pass; the
     # per-pair arrays wait until they are asked for.
     a, s = _b.Acumulador(), _b.Solucion()
@@ -570,7 +706,7 @@ def _ajusta(modelo, dim, source, target, sigma, snoop):
     _comprueba(f("orienta_cierra")(ctypes.byref(s), vtpv.value, 0, 0.0, ctypes.byref(e)), n)
     pasada = _Pasada(n, dim, np.zeros(n, dtype=np.uint8), solucion=s, pares=(S, T, sig, por_par),
                      escala=1.0 if e.con_sigma else e.sigma0)
-    return FitResult(s.t, e, pasada)
+    return FitResult(s.t, e, pasada, nombres, marca)
 
 
 _DOC_AJUSTE = """{que}
@@ -586,6 +722,10 @@ sigma : float or array_like, optional
 snoop : None, bool or float, optional
     Data snooping: pairs whose largest |w| exceeds the threshold are excluded one at a time and
     the fit repeated. True uses {umbral}; None, False or 0 turn it off.
+ids : sequence of str, or a PointList, optional
+    The pairs' point ids, n of them (whole numbers are taken as text), or the PointList the
+    arrays came from (``read_points``): kept as ``FitResult.ids`` for ``residual_table`` and
+    ``summary``.
 
 Returns
 -------
@@ -594,9 +734,9 @@ FitResult
 Raises
 ------
 ValueError
-    Wrong shapes, mismatched counts, a bad sigma or threshold.
+    Wrong shapes, mismatched counts, a bad sigma or threshold, ids of another count.
 TypeError
-    Non-numeric input.
+    Non-numeric input, ids that are not text.
 FitError
     (a ValueError) too few pairs, non-finite data, coincident or collinear points, rank loss or
     overflow, with the library's status and message.
@@ -606,31 +746,31 @@ MemoryError
 
 
 def helmert3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-              snoop: "bool | float | None" = None) -> FitResult:
-    return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop)
+              snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
+    return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop, ids)
 
 
 def rigid3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-            snoop: "bool | float | None" = None) -> FitResult:
-    return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop)
+            snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
+    return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop, ids)
 
 
 def helmert2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-              snoop: "bool | float | None" = None) -> FitResult:
-    return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop)
+              snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
+    return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop, ids)
 
 
 def affine2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-             snoop: "bool | float | None" = None) -> FitResult:
-    return _ajusta(_AFIN2D, 2, source, target, sigma, snoop)
+             snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
+    return _ajusta(_AFIN2D, 2, source, target, sigma, snoop, ids)
 
 
 def poly2d(source: ArrayLike, target: ArrayLike, order: int, sigma: "ArrayLike | None" = None,
-           snoop: "bool | float | None" = None) -> FitResult:
+           snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
     if order not in (1, 2, 3) or isinstance(order, bool):
         raise ValueError(f"order must be 1, 2 or 3, got {order!r}")
     # Order 1 is the affine polynomial: the affine fit, with the affine's record.
-    return _ajusta({1: _AFIN2D, 2: _POLI2D_2, 3: _POLI2D_3}[order], 2, source, target, sigma, snoop)
+    return _ajusta({1: _AFIN2D, 2: _POLI2D_2, 3: _POLI2D_3}[order], 2, source, target, sigma, snoop, ids)
 
 
 _S3 = ", or (n, 2) for plan (x, y) and height (z) σ"
@@ -646,6 +786,192 @@ poly2d.__doc__ = _DOC_AJUSTE.format(
     que="Centred 2D polynomial of order 1, 2 or 3 in dx, dy = source − source centroid.", dim=2,
     extra="\norder : {1, 2, 3}\n    The polynomial's order; 1 is the affine (the same fit and record as affine2d).",
     sigma3d="", umbral=UMBRAL_USUAL)
+
+# ------------------------------------------------------------------------------------------------
+# The report of a fit, laid out as the command-line tool's table
+
+# Per unit: the factor from radians (a product with the double nearest 180/π, 200/π, as the tool
+# writes it) and the decimals of the table; dms writes degrees sexagesimally.
+_UNIDADES = {"rad": (1.0, 10), "deg": (180.0 / math.pi, 8), "dms": (180.0 / math.pi, None),
+             "gon": (200.0 / math.pi, 8), "arcsec": (648000.0 / math.pi, 5)}
+_TERMINOS = ("dx", "dy", "dx^2", "dx*dy", "dy^2", "dx^3", "dx^2*dy", "dx*dy^2", "dy^3")
+
+
+def _fijo(x, d):
+    if not math.isfinite(x):
+        return str(x)
+    t = f"{x:.{d}f}"
+    # A value that rounds to zero prints without its sign: "-0.000" reads as a fault.
+    return t[1:] if t[0] == "-" and not t.strip("-0.") else t
+
+
+def _sexagesimal(grados):
+    if not math.isfinite(grados) or abs(grados) > 1e9:
+        return repr(grados)
+    # Rounded once, in whole 1e-5 seconds, so that 59.999999" carries into the minute.
+    n = round(abs(grados) * 3600.0 * 1e5)
+    cs, m, d = n % 6000000, (n // 6000000) % 60, n // 360000000
+    return f"{'-' if grados < 0 and n > 0 else ''}{d}\u00b0{m:02d}'{cs // 100000:02d}.{cs % 100000:05d}\""
+
+
+def _valor(x, d, cifras=14):
+    """d decimals; None: sexagesimal degrees; -1: scientific with cifras digits."""
+    if d is None:
+        return _sexagesimal(x)
+    if d < 0:
+        return f"{x:.{cifras}e}" if math.isfinite(x) else str(x)
+    return _fijo(x, d)
+
+
+def _filas(filas, ancho):
+    """Rows of (label, values, decimals[, text after]) as the tool prints them."""
+    r = []
+    for f in filas:
+        etiqueta, valores, d = f[:3]
+        sufijo = f[3] if len(f) > 3 else ""
+        r.append("  " + etiqueta.ljust(22) + "".join(" " + _valor(x, d).rjust(ancho) for x in valores) + sufijo)
+    return r
+
+
+def _escala_factor(s):
+    # Parts per million of a scale far from 1 (pixels to metres, feet to metres) say nothing.
+    return abs(s - 1.0) > 0.01
+
+
+def _parametros(f, unidad):
+    """(key, label, value, sd, decimals) of each parameter, in the units the table prints."""
+    factor_angulo, dec_angulo = _UNIDADES[unidad]
+    factor = _escala_factor(f.scale) if f.model in ("helmert3d", "helmert2d") else False
+    r = []
+    for nombre, x, s in zip(f.parameter_names, f.parameters.tolist(), f.sd.tolist()):
+        if nombre in ("tx", "ty", "tz", "x0", "y0"):
+            r.append((nombre, nombre, x, s, 4))
+        elif nombre in ("omega", "phi", "kappa", "rotation"):
+            r.append((nombre, f"{nombre} ({unidad})", x * factor_angulo, s * factor_angulo, dec_angulo))
+        elif nombre == "scale":
+            r.append(("scale", "scale", x, s, 12) if factor
+                     else ("scale_ppm", "scale (ppm)", (x - 1.0) * 1e6, s * 1e6, 4))
+        else:
+            r.append((nombre, nombre, x, s, -1 if f.model == "poly2d" else 12))
+    return r
+
+
+def _antes_y_despues(f, unidad):
+    """The rows a model prints before the statistics and its sections after them."""
+    factor_angulo, dec_angulo = _UNIDADES[unidad]
+    co, cd, R, s = f.source_centroid, f.target_centroid, f.rotation, f.scale
+    escala = ("scale", [s], 12, "   (held at 1: rigid3d)" if f.model == "rigid3d"
+              else "" if _escala_factor(s) else f"   ({_fijo((s - 1.0) * 1e6, 4)} ppm)")
+    if f.dim == 3:
+        antes = [("translation T", f.translation, 4),
+                 (f"omega phi kappa ({unidad})", f.angles * factor_angulo, dec_angulo), escala]
+        centrada = [("source centroid", co, 4), ("target centroid", cd, 4)]
+        centrada += [("rotation R, by rows" if i == 0 else " ", R[i], 12) for i in range(3)]
+        return "target = T + scale*R*source,  R = Rz(kappa)*Ry(phi)*Rx(omega)", antes, [
+            ("centred form: target = target centroid + scale*R*(source - source centroid)", centrada)], 16
+    if f.model == "helmert2d":
+        T = f.translation
+        plano = -np.linalg.solve(f.matrix, T)  # target = scale*R*(source - t)
+        antes = [("translation T", T, 4), (f"rotation ({unidad})", f.angles * factor_angulo, dec_angulo), escala]
+        return "target = T + scale*R*source,  R = [cos -sin; sin cos] of the rotation", antes, [
+            ("plain form: target = scale*R*(source - t)", [("t", plano, 4)]),
+            ("centred form: target = target centroid + scale*R*(source - source centroid)",
+             [("source centroid", co, 4), ("target centroid", cd, 4), ("cos, sin", [R[0, 0], R[1, 0]], 12)])], 16
+    # The affine and the polynomials print the record of the centred polynomial.
+    if f.model == "poly2d":
+        cx, cy = list(f._t.coef_x), list(f._t.coef_y)
+        usados = 5 if f.order == 2 else 9
+    else:
+        M = f.matrix
+        cx, cy, usados = [M[0, 0], M[0, 1]], [M[1, 0], M[1, 1]], 2
+    antes = [("(xc, yc)", co, 4), ("(x0, y0)", cd, 4), ("term", [], 0, " " + "cx".rjust(22) + " " + "cy".rjust(22))]
+    antes += [(_TERMINOS[k], [cx[k], cy[k]], -1) for k in range(usados)]
+    if math.isfinite(f.condition):
+        antes.append(("condition number of the design", [], 0, " " + _fijo(f.condition, 1)))
+    return "x' = x0 + sum cx[k]*term k,  y' = y0 + sum cy[k]*term k,  dx = x - xc, dy = y - yc", antes, [], 22
+
+
+def _informe(f, unidad):
+    if unidad not in _UNIDADES:
+        raise ValueError(f"units must be one of {', '.join(_UNIDADES)}, not {unidad!r}")
+    formula, antes, despues, ancho_valor = _antes_y_despues(f, unidad)
+    orden = f"order {f.order}, " if f.model == "poly2d" else ""
+    L = [f"orienta {f.model}: {orden}{f.pairs} pairs (least-squares adjustment)", "", "  " + formula]
+    L += _filas(antes, ancho_valor)
+    ps = _parametros(f, unidad)
+    L += ["", "  " + "parameter".ljust(16) + " " + "value".rjust(20) + " " + "sd".rjust(16)]
+    L += ["  " + et.ljust(16) + " " + _valor(x, d, 6).rjust(20) + " " + _valor(s, d, 6).rjust(16)
+          for _, et, x, s, d in ps]
+    unidad_s0 = " (unitless: residuals over their a priori sigma)" if f.with_sigma else " (units of the coordinates)"
+    L += ["", f"  used {f.used} of {f.pairs} pairs, redundancy {f.redundancy}, "
+              f"sigma0 {_fijo(f.sigma0, 4)}{unidad_s0}"]
+    if f.reflected:
+        L.append("  mirrored input: a reflection fits these pairs better than any rotation")
+    if f.with_sigma:
+        L.append(f"  global test: chi2 {_fijo(f.chi2, 3)} with {f.redundancy} degrees of freedom, p = "
+                 f"{_fijo(f.chi2_p, 4)}: {'passes' if f.chi2_p >= 0.05 else 'fails'} at the 5% level")
+    if f.tau_unreachable:
+        L.append(f"  snooping can exclude nothing: no tau exceeds sqrt(redundancy) = "
+                 f"{_fijo(math.sqrt(max(f.redundancy, 0)), 2)}, below the threshold {_fijo(f.threshold, 2)}")
+    if len(ps) > 1 and f.used > 0:
+        C = f.covariance
+        with np.errstate(invalid="ignore", divide="ignore"):
+            Q = C / np.sqrt(np.outer(np.diag(C), np.diag(C)))
+        L += ["", "  correlations", "  " + " " * 12 + "".join(" " + p[0][:9].rjust(9) for p in ps)]
+        L += ["  " + p[0].ljust(12) + "".join(" " + _fijo(q, 3).rjust(9) for q in fila)
+              for p, fila in zip(ps, Q.tolist())]
+    L += [""] + _tabla_residuos(f)
+    for nota, filas in despues:
+        L += ["", "  " + nota] + _filas(filas, ancho_valor)
+    return "\n".join(L) + "\n"
+
+
+def _tabla_residuos(f):
+    d = f.dim
+    etiquetas = f._etiquetas()
+    ancho = max(12, min(32, max(map(len, etiquetas))))
+    v, w, r = f.residuals, f.w, f.redundancy_numbers
+    mdb = f.minimal_detectable_bias(f.threshold)
+    fuera = f.excluded
+    delta0 = f.threshold + statistics.NormalDist().inv_cdf(0.8)
+    cual = "Baarda's, from the a priori sigma" if f.with_sigma else "Pope's tau, from sigma0"
+    L = [f"  residuals v = transformed source - target; w standardized ({cual}), "
+         f"* where |w| > {_fijo(f.threshold, 2)}",
+         "  r redundancy number and MDB the smallest bias that test finds with 80% power "
+         f"(delta0 {_fijo(delta0, 2)}), of",
+         f"  the weakest coordinate; uncontrolled where r < {SIN_CONTROL}: a blunder there hardly shows",
+         "  " + "id".ljust(ancho) + "".join(f" {'v' + e:>10}" for e in "xyz"[:d]) + f" {'|v|':>10}"
+         + "".join(f" {'w' + e:>7}" for e in "xyz"[:d]) + f" {'r':>5} {'MDB':>9}"]
+    for k, etiqueta in enumerate(etiquetas):
+        vk, wk, rk, mk = v[k].tolist(), w[k].tolist(), r[k].tolist(), mdb[k].tolist()
+        t = "  " + etiqueta.ljust(ancho) + "".join(" " + _fijo(x, 4).rjust(10) for x in vk)
+        t += " " + _fijo(math.sqrt(sum(x * x for x in vk)), 4).rjust(10)
+        t += "".join(" " + (_fijo(x, 2).rjust(7) if math.isfinite(x) else "      -") for x in wk)
+        # The weakest coordinate of the pair: its smallest redundancy number and largest MDB.
+        rmin = min(rk) if not any(math.isnan(x) for x in rk) else None
+        mmax = max(mk) if all(math.isfinite(x) for x in mk) else None
+        t += " " + (_fijo(rmin, 2).rjust(5) if rmin is not None else "    -")
+        t += " " + (_fijo(mmax, 4).rjust(9) if mmax is not None else "        -")
+        if fuera[k]:
+            t += "  excluded"
+        else:
+            if max((abs(x) for x in wk if math.isfinite(x)), default=0.0) > f.threshold:
+                t += "  *"
+            if rmin is not None and rmin < SIN_CONTROL:
+                t += "  uncontrolled"
+        L.append(t)
+    usados = ~fuera
+    def rms(a):
+        return math.sqrt(float(np.sum(a[usados] ** 2)) / f.used) if f.used else math.nan
+    linea = "  " + "RMS of |v|".ljust(ancho) + " " * (11 * d) + " " + _fijo(rms(v), 4).rjust(10)
+    if d == 3:
+        linea += f"   plan {_fijo(rms(v[:, :2]), 4)}, height {_fijo(rms(v[:, 2]), 4)}"
+    L.append(linea + (" (excluded pairs left out)" if f.excluded_count > 0 else ""))
+    if fuera.any():
+        L += ["", f"  excluded by data snooping (|w| > {_fijo(f.threshold, 2)}), residuals against the final fit: "
+              + " ".join(etiquetas[k] for k in np.flatnonzero(fuera))]
+    return L
+
 
 # ------------------------------------------------------------------------------------------------
 # Reading the JSON record back
@@ -680,4 +1006,4 @@ def load(source: "str | os.PathLike | dict | typing.IO") -> Transformation:
         The file cannot be read.
     """
     doc, donde = _r.lee_documento(source)
-    return Transformation(_r.de_documento(doc, donde))
+    return Transformation(_r.de_documento(doc, donde), precision=_r.precision(doc, donde))

@@ -180,6 +180,7 @@ for _sufijo, _reg in (("dbl", Hel2Dg_dbl), ("fl", Hel2Dg_fl)):
 _PROTOTIPOS_AJUSTE = {
     "orienta_ajusta": (i32, [i32, vp, vp, vp, vp]),
     "orienta_aplica": (i64, [vp, i32, vp, i64, vp, i64, u64, vp]),
+    "orienta_aplica_precision": (i64, [vp, vp, vp, i64, vp, i64, vp, i64, vp, i64, u64, vp]),
     "orienta_invierte": (i32, [vp, vp]),
     "orienta_estado_texto": (ctypes.c_char_p, [i32]),
     "orienta_modelo": (ctypes.POINTER(ModeloInfo), [i32]),

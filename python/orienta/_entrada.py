@@ -74,3 +74,27 @@ def mismo_numero(nombre_a, a, nombre_b, b):
     if a.shape[0] != b.shape[0]:
         raise ValueError(f"{nombre_a} and {nombre_b} must have the same number of points "
                          f"({a.shape[0]} and {b.shape[0]})")
+
+
+def identificadores(ids, n):
+    """ids as a tuple of n str, or None: a sequence of str (or whole numbers, point numbers), or
+    anything with an ``ids`` attribute holding one (the PointList of read_points)."""
+    if ids is None:
+        return None
+    if hasattr(ids, "ids") and not isinstance(ids, (str, np.ndarray)):
+        ids = ids.ids
+        if ids is None:
+            return None
+    if isinstance(ids, (str, bytes)):
+        raise TypeError("ids must be a sequence of str, one a pair, not a single string")
+    r = []
+    for i in ids:
+        if isinstance(i, (str, np.str_)):
+            r.append(str(i))
+        elif isinstance(i, (int, np.integer)) and not isinstance(i, (bool, np.bool_)):
+            r.append(str(int(i)))
+        else:
+            raise TypeError(f"ids must hold str (or whole numbers), not {type(i).__name__}")
+    if len(r) != n:
+        raise ValueError(f"ids has {len(r)} entries for {n} pairs")
+    return tuple(r)

@@ -252,3 +252,25 @@ def lee_documento(fuente):
         return json.loads(texto), donde
     except json.JSONDecodeError as e:
         raise ValueError(f"{donde.rstrip(': ') or '<text>'}:{e.lineno}:{e.colno}: not a valid JSON document: {e.msg}") from None
+
+
+def precision(documento, donde=""):
+    """What a record carries for the precision of transformed points ("parameter_covariance",
+    u × u, checked; "sigma0", "redundancy"), as a dict of those keys, or None."""
+    import numpy as np
+    if not isinstance(documento, dict):
+        return None
+    r = documento.get("transform", documento)
+    if not isinstance(r, dict) or "parameter_covariance" not in r:
+        return None
+    u = modelo_nombrado(r, donde).num_parameters
+    try:
+        c = np.array(r["parameter_covariance"], dtype=np.float64)
+    except (TypeError, ValueError):
+        c = None
+    if c is None or c.shape != (u, u) or not np.all(np.isfinite(c)):
+        _mal(donde, "parameter_covariance", f"must be {u} rows of {u} finite numbers")
+    escala = np.sqrt(np.outer(np.abs(np.diag(c)), np.abs(np.diag(c))))
+    if np.any(np.diag(c) < 0) or np.any(np.abs(c - c.T) > 1e-9 * escala + 1e-300):
+        _mal(donde, "parameter_covariance", "is not a symmetric covariance")
+    return {k: r[k] for k in ("parameter_covariance", "sigma0", "redundancy") if k in r}

@@ -65,6 +65,41 @@ def test_the_tool_applies_a_python_fit_as_python_does(caso, herramienta, tmp_pat
         assert mismos_bits(np.loadtxt(salida.splitlines(), ndmin=2), ajuste.apply(S, inverse=sentido))
 
 
+def test_precision_of_transformed_points_is_the_tools(caso, herramienta, tmp_path):
+    # The σ Python propagates for a fit equal the tool's for the record Python wrote, and the
+    # record read back carries the covariance; the points' own covariance adds J_x·Σx·J_xᵀ.
+    ajuste, S = caso[0], caso[1]
+    puntos = np.vstack([S[:3], S.mean(axis=0) + 500.0])
+    imagen, C = ajuste.apply(puntos, precision=True)
+    assert C.shape == (4, ajuste.dim, ajuste.dim) and np.allclose(C, np.swapaxes(C, 1, 2), rtol=0, atol=0)
+    assert np.array_equal(imagen, ajuste.apply(puntos))
+    (tmp_path / "t.json").write_text(ajuste.to_json())
+    np.savetxt(tmp_path / "p.txt", puntos, fmt="%r")
+    salida = subprocess.run([herramienta, "apply", "--precision", str(tmp_path / "t.json"), str(tmp_path / "p.txt")],
+                            capture_output=True, text=True, check=True).stdout
+    sigma = np.loadtxt(salida.splitlines(), ndmin=2)[:, ajuste.dim:2 * ajuste.dim]
+    assert np.allclose(sigma, np.sqrt(np.diagonal(C, axis1=1, axis2=2)), rtol=1e-12, atol=0)
+    _, C2 = orienta.load(str(tmp_path / "t.json")).apply(puntos, precision=True)
+    assert np.allclose(C2, C, rtol=1e-12, atol=0)
+    if ajuste.model in ("helmert3d", "helmert2d", "affine2d"):
+        sx = np.broadcast_to(np.diag(np.linspace(1e-4, 4e-4, ajuste.dim)), (4, ajuste.dim, ajuste.dim))
+        _, C3 = ajuste.apply(puntos, precision=True, point_covariance=sx)
+        A = ajuste.matrix
+        assert np.allclose(C3 - C, A @ sx @ A.T, rtol=1e-9, atol=1e-15)
+
+
+@pytest.mark.parametrize("llamada, mensaje", [
+    (lambda f: orienta.load(json.loads(f.to_json())["transform"] | {"parameter_covariance": [[1.0]]}), "parameter_covariance"),
+    (lambda f: orienta.load({k: v for k, v in json.loads(f.to_json())["transform"].items()
+                             if k != "parameter_covariance"}).apply([1.0, 2.0, 3.0], precision=True), "no parameter covariance"),
+    (lambda f: f.apply([1.0, 2.0, 3.0], inverse=True, precision=True), "forward"),
+])
+def test_precision_refusals(llamada, mensaje, datos):
+    S, T = lee_pares(os.path.join(datos, "control3d.txt"), 3)
+    with pytest.raises(ValueError, match=mensaje):
+        llamada(orienta.helmert3d(S, T))
+
+
 def test_json_round_trip_is_exact_in_every_form(caso, tmp_path):
     ajuste = caso[0]
     texto = ajuste.to_json()
@@ -171,9 +206,12 @@ ESPEJOS = [
 
 
 @pytest.mark.parametrize("ajusta,S,T,espejado", ESPEJOS)
-def test_mirrored_input_is_flagged(ajusta, S, T, espejado):
+def test_mirrored_input_is_flagged(ajusta, S, T, espejado, recwarn):
     f = ajusta(S, T)
     assert f.reflected == espejado
+    assert ("mirrored input" in f.summary()) == espejado
+    f.residual_table(dataframe=False)
+    assert any("mirrored input" in str(w.message) for w in recwarn) == espejado
     d = S.shape[1]
     assert np.isclose(np.linalg.det(f.rotation[:d, :d]), 1.0)
 
@@ -226,6 +264,29 @@ def test_the_tools_reliability_against_the_hat_matrix(herramienta, datos):
     assert filas and all(("uncontrolled" in l) == (float(l.split()[6]) < 0.1) for l in filas)
 
 
+def test_the_report_states_what_the_fit_found(datos):
+    S, T = lee_pares(os.path.join(datos, "control3d.txt"), 3)
+    T[4, 2] += 0.5  # a blunder in one height
+    ids = [f"CP{k:02d}" for k in range(1, len(S) + 1)]
+    f = orienta.helmert3d(S, T, sigma=0.004, snoop=True, ids=ids)
+    assert f.ids == tuple(ids) and f.threshold == 3.29
+    texto = f.summary()
+    for cifra in (f"used 9 of 10 pairs, redundancy {f.redundancy}, sigma0 {f.sigma0:.4f}", f"chi2 {f.chi2:.3f}",
+                  f"({(f.scale - 1) * 1e6:.4f} ppm)", "kappa (deg)".ljust(16) + f" {np.degrees(f.angles[2]):20.8f}",
+                  "excluded by data snooping (|w| > 3.29), residuals against the final fit: CP05"):
+        assert cifra in texto, cifra
+    filas = {l.split()[0]: l for l in texto.splitlines() if l.startswith("  CP")}
+    assert filas["CP05"].endswith("excluded") and not any(l.endswith("*") for l in filas.values())
+    mdb = np.nanmax(f.minimal_detectable_bias(), axis=1)
+    assert all(float(filas[i].split()[9]) == pytest.approx(m, abs=5e-5) for i, m in zip(ids, mdb) if i != "CP05")
+    # Units: the same angle in gon, and sexagesimal degrees.
+    assert "kappa (gon)".ljust(16) + f" {np.degrees(f.angles[2]) / 0.9:20.8f}" in f.summary(units="gon")
+    assert "\u00b0" in f.summary(units="dms")
+    # A 2D similarity far from unit scale prints the factor, not parts per million.
+    g = orienta.helmert2d(S[:, :2], S[:, :2] * 0.25 + T[:, :2] * 1e-9)
+    assert "scale " + " " * 3 in g.summary() and "ppm" not in g.summary()
+
+
 def test_a_bad_pair_is_named_by_its_index():
     S, T = _nube(40, 8)
     T[17, 1] = np.inf
@@ -263,6 +324,10 @@ MALOS = [
     (lambda: orienta.helmert2d(S2, S2 * 2).apply(S2, out=np.empty((10, 2), np.float32)), TypeError, "float64"),
     (lambda: orienta.helmert2d(S2, S2 * 2).apply(S2, out=S2[::-1]), ValueError, "overlaps"),
     (_poli_inverso_json, ValueError, "inverse of a polynomial"),
+    (lambda: orienta.helmert3d(S3, S3 * 2, ids=["a"] * 9), ValueError, "ids has 9 entries for 10 pairs"),
+    (lambda: orienta.poly2d(S2, S2 * 2, 2, ids=[1.5] * 10), TypeError, "ids must hold str"),
+    (lambda: orienta.helmert2d(S2, S2 * 2, ids="P1"), TypeError, "not a single string"),
+    (lambda: orienta.helmert2d(S2, S2 * 2).summary(units="grad"), ValueError, "units must be one of"),
 ]
 
 

@@ -75,7 +75,7 @@ int32_t texto_horner(const orienta_transformacion* t, const double* zona, std::s
   auto rejilla = [&](int n, auto nodo) -> int32_t {
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
-        const size_t k = size_t(2 * (i * n + j));
+        const size_t k = 2 * (size_t(i) * size_t(n) + size_t(j));
         // The last node is the area's edge exactly.
         p[k] = i == n - 1 ? zona[2] : x0 + ax * nodo(i, n);
         p[k + 1] = j == n - 1 ? zona[3] : y0 + ay * nodo(j, n);

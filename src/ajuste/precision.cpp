@@ -35,7 +35,7 @@ void terminos(const orienta_transformacion& t, int L, const double* p, double* t
   const double dx = p[0] - t.centro_origen[0], dy = p[1] - t.centro_origen[1];
   tau[0] = 1.0;
   if (t.modelo != ORIENTA_POLI2D_2 && t.modelo != ORIENTA_POLI2D_3) {
-    for (int i = 0; i < t.dim; ++i) tau[1 + i] = p[i] - t.centro_origen[i];
+    for (int i = 0; i < t.dim && i < 3; ++i) tau[1 + i] = p[i] - t.centro_origen[i];
     return;
   }
   const double todos[kMaxTerminos] = {1.0, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy,
@@ -192,7 +192,7 @@ extern "C" int64_t orienta_aplica_precision(const orienta_transformacion* t, con
   auto* cs = reinterpret_cast<unsigned char*>(cov_salida);
   // The covariances first: they read the points, which the images may overwrite in place.
   for (uint64_t k = 0; k < n; ++k) {
-    double x[3], tau[kMaxTerminos], C[6] = {0, 0, 0, 0, 0, 0};
+    double x[3] = {0, 0, 0}, tau[kMaxTerminos] = {}, C[6] = {0, 0, 0, 0, 0, 0};
     for (int i = 0; i < d; ++i) x[i] = leido(e, paso_entrada, k, i);
     terminos(*t, p.L, x, tau);
     int par = 0;
@@ -202,7 +202,7 @@ extern "C" int64_t orienta_aplica_precision(const orienta_transformacion* t, con
         for (int q = 0; q < p.entradas; ++q) C[q] += f * p.S[par][q];
       }
     if (ce) {
-      double J[3][3], Sx[3][3];
+      double J[3][3] = {}, Sx[3][3] = {};
       jacobiano_punto(*t, x, J);
       for (int a = 0; a < d; ++a)
         for (int b = 0; b < d; ++b) Sx[a][b] = leido(ce, paso_cov_entrada, k, a * d + b);
@@ -227,7 +227,7 @@ extern "C" int64_t orienta_aplica_precision(const orienta_transformacion* t, con
                                                         int64_t(k) * paso_salida);
       if (!std::isnan(y[0])) continue;
       double* c = reinterpret_cast<double*>(cs + int64_t(k) * paso_cov_salida);
-      std::fill(c, c + d * d, std::numeric_limits<double>::quiet_NaN());
+      std::fill(c, c + size_t(d) * size_t(d), std::numeric_limits<double>::quiet_NaN());
     }
   return malos;
 }

@@ -434,8 +434,10 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
     for (size_t k = 0; k < u; ++k) {
       double x, s;
       en_unidades(ps[k], a.valores[k], a.e.desv[k], x, s);
-      std::printf("  %s %20s %16s\n", rellena(ps[k].etiqueta, 16, false).c_str(),
-                  con_decimales(x, ps[k].decimales).c_str(), con_decimales(s, ps[k].decimales).c_str());
+      // Padded by what shows, not by bytes: a dms angle holds a two-byte degree sign.
+      std::printf("  %s %s %s\n", rellena(ps[k].etiqueta, 16, false).c_str(),
+                  rellena(con_decimales(x, ps[k].decimales), 20, true).c_str(),
+                  rellena(con_decimales(s, ps[k].decimales), 16, true).c_str());
     }
   }
   std::printf("\n  redundancy %d, sigma0 %s%s\n", a.e.redundancia, fijo(a.e.sigma0, 4).c_str(),

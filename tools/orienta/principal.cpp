@@ -158,11 +158,11 @@ std::vector<std::string> con_umbral_explicito(int argc, char** argv) {
 std::string lee_columnas(const std::string& orden, const std::string& lista, Opciones& o) {
   const bool aplica = orden == "apply", tres = orden == "helmert3d";
   std::vector<std::string> roles = {"id", "x", "y"};
-  if (tres || aplica) roles.push_back("z");
+  if (tres || aplica) roles.emplace_back("z");
   if (!aplica) {
     roles.insert(roles.end(), {"X", "Y"});
-    if (tres) roles.push_back("Z");
-    roles.push_back("sigma");
+    if (tres) roles.emplace_back("Z");
+    roles.emplace_back("sigma");
     if (tres) roles.insert(roles.end(), {"sigma_plan", "sigma_height"});
   }
   std::vector<size_t> donde(roles.size(), SIZE_MAX), ignoradas;

@@ -166,13 +166,16 @@ void anade_precision(Json& registro, const orienta_transformacion& t, const orie
       for (int b = 0; b < v; ++b) {
         double x = 0.0;
         for (int i = 0; i < u; ++i)
-          for (int k = 0; k < u; ++k) x += G[size_t(a * u + i)] * c[size_t(i * u + k)] * G[size_t(b * u + k)];
-        r[size_t(a * v + b)] = x;
+          for (int k = 0; k < u; ++k)
+            x += G[size_t(a) * size_t(u) + size_t(i)] * c[size_t(i) * size_t(u) + size_t(k)] *
+                 G[size_t(b) * size_t(u) + size_t(k)];
+        r[size_t(a) * size_t(v) + size_t(b)] = x;
       }
     c = std::move(r);
   }
   Json filas = Json::array();
-  for (int i = 0; i < v; ++i) filas.push_back(std::vector<double>(c.begin() + i * v, c.begin() + (i + 1) * v));
+  for (size_t i = 0; i < size_t(v); ++i)
+    filas.push_back(std::vector<double>(c.begin() + long(i * size_t(v)), c.begin() + long((i + 1) * size_t(v))));
   registro["parameter_covariance"] = filas;
   registro["sigma0"] = e.sigma0;
   registro["redundancy"] = e.redundancia;
