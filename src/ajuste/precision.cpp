@@ -26,23 +26,6 @@ struct Plan {
   double S[kMaxPares][6] = {};  // per pair of terms i ≤ j: the upper triangle of K_ij (+ K_ji)
 };
 
-double leido(const unsigned char* base, int64_t paso, uint64_t k, int i) {
-  return reinterpret_cast<const double*>(base + int64_t(k) * paso)[i];
-}
-
-// The terms of point p, centred on t's source centroid.
-void terminos(const orienta_transformacion& t, int L, const double* p, double* tau) {
-  const double dx = p[0] - t.centro_origen[0], dy = p[1] - t.centro_origen[1];
-  tau[0] = 1.0;
-  if (t.modelo != ORIENTA_POLI2D_2 && t.modelo != ORIENTA_POLI2D_3) {
-    for (int i = 0; i < t.dim && i < 3; ++i) tau[1 + i] = p[i] - t.centro_origen[i];
-    return;
-  }
-  const double todos[kMaxTerminos] = {1.0, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy, dx * dy * dy,
-                                      dy * dy * dy};
-  std::copy(todos, todos + L, tau);
-}
-
 // R = Rz(κ)·Ry(φ)·Rx(ω) and its three derivatives, each times s.
 void producto(const double a[3][3], const double b[3][3], double r[3][3]) {
   for (int i = 0; i < 3; ++i)
@@ -168,6 +151,66 @@ void jacobiano_punto(const orienta_transformacion& t, const double* p, double J[
   }
 }
 
+// One pass over the points with the sizes fixed, so that the sum over the pairs of terms unrolls:
+// for each point its terms τ, then every entry of the upper triangle as Σ τ_i·τ_j·S_ij.
+// Left scalar on purpose: vectorised, the loop loads pairs of terms just stored one by one and
+// waits for every such store (about 4× slower in 2D, where it matters most; 3D loses a little).
+#if defined(__GNUC__) && !defined(__clang__)
+#  define ORIENTA_SIN_VECTORES __attribute__((optimize("no-tree-vectorize")))
+#else
+#  define ORIENTA_SIN_VECTORES
+#endif
+
+template <int D, int L>
+ORIENTA_SIN_VECTORES void covarianzas(const orienta_transformacion& t, const Plan& p, const unsigned char* e, int64_t pe,
+                 const unsigned char* ce, int64_t pce, unsigned char* cs, int64_t pcs, uint64_t n) {
+  constexpr int kEntradas = D * (D + 1) / 2, kAncho = kEntradas, kPares = L * (L + 1) / 2;
+  double S[kPares][kAncho] = {};
+  for (int par = 0; par < kPares; ++par)
+    for (int q = 0; q < kEntradas; ++q) S[par][q] = p.S[par][q];
+  const double* c0 = t.centro_origen;
+  for (uint64_t k = 0; k < n; ++k) {
+    const double* x = reinterpret_cast<const double*>(e + int64_t(k) * pe);
+    double tau[L];
+    tau[0] = 1.0;
+    if constexpr (L == D + 1) {
+      for (int i = 0; i < D; ++i) tau[1 + i] = x[i] - c0[i];
+    } else {
+      const double dx = x[0] - c0[0], dy = x[1] - c0[1];
+      const double todos[kMaxTerminos] = {1.0, dx, dy, dx * dx, dx * dy, dy * dy, dx * dx * dx, dx * dx * dy,
+                                          dx * dy * dy, dy * dy * dy};
+      for (int i = 1; i < L; ++i) tau[i] = todos[i];
+    }
+    double C[kAncho] = {};
+    int par = 0;
+    for (int i = 0; i < L; ++i)
+      for (int j = i; j < L; ++j, ++par) {
+        const double f = tau[i] * tau[j];
+        for (int q = 0; q < kAncho; ++q) C[q] += f * S[par][q];
+      }
+    if (ce) {
+      double J[3][3] = {}, Sx[3][3] = {}, punto[3] = {0, 0, 0};
+      for (int i = 0; i < D; ++i) punto[i] = x[i];
+      jacobiano_punto(t, punto, J);
+      const double* s = reinterpret_cast<const double*>(ce + int64_t(k) * pce);
+      for (int a = 0; a < D; ++a)
+        for (int b = 0; b < D; ++b) Sx[a][b] = s[a * D + b];
+      int q = 0;
+      for (int a = 0; a < D; ++a)
+        for (int b = a; b < D; ++b, ++q) {
+          double r = 0.0;
+          for (int i = 0; i < D; ++i)
+            for (int j = 0; j < D; ++j) r += J[a][i] * Sx[i][j] * J[b][j];
+          C[q] += r;
+        }
+    }
+    double* c = reinterpret_cast<double*>(cs + int64_t(k) * pcs);
+    int q = 0;
+    for (int a = 0; a < D; ++a)
+      for (int b = a; b < D; ++b, ++q) c[a * D + b] = c[b * D + a] = C[q];
+  }
+}
+
 bool alineado(const void* p, int64_t paso) {
   return reinterpret_cast<uintptr_t>(p) % alignof(double) == 0 && paso % int64_t(sizeof(double)) == 0;
 }
@@ -191,35 +234,14 @@ extern "C" int64_t orienta_aplica_precision(const orienta_transformacion* t, con
   const auto* ce = reinterpret_cast<const unsigned char*>(cov_entrada);
   auto* cs = reinterpret_cast<unsigned char*>(cov_salida);
   // The covariances first: they read the points, which the images may overwrite in place.
-  for (uint64_t k = 0; k < n; ++k) {
-    double x[3] = {0, 0, 0}, tau[kMaxTerminos] = {}, C[6] = {0, 0, 0, 0, 0, 0};
-    for (int i = 0; i < d; ++i) x[i] = leido(e, paso_entrada, k, i);
-    terminos(*t, p.L, x, tau);
-    int par = 0;
-    for (int i = 0; i < p.L; ++i)
-      for (int j = i; j < p.L; ++j, ++par) {
-        const double f = tau[i] * tau[j];
-        for (int q = 0; q < p.entradas; ++q) C[q] += f * p.S[par][q];
-      }
-    if (ce) {
-      double J[3][3] = {}, Sx[3][3] = {};
-      jacobiano_punto(*t, x, J);
-      for (int a = 0; a < d; ++a)
-        for (int b = 0; b < d; ++b) Sx[a][b] = leido(ce, paso_cov_entrada, k, a * d + b);
-      int q = 0;
-      for (int a = 0; a < d; ++a)
-        for (int b = a; b < d; ++b, ++q) {
-          double s = 0.0;
-          for (int i = 0; i < d; ++i)
-            for (int j = 0; j < d; ++j) s += J[a][i] * Sx[i][j] * J[b][j];
-          C[q] += s;
-        }
-    }
-    double* c = reinterpret_cast<double*>(cs + int64_t(k) * paso_cov_salida);
-    int q = 0;
-    for (int a = 0; a < d; ++a)
-      for (int b = a; b < d; ++b, ++q) c[a * d + b] = c[b * d + a] = C[q];
-  }
+  if (t->modelo == ORIENTA_POLI2D_3)
+    covarianzas<2, 10>(*t, p, e, paso_entrada, ce, paso_cov_entrada, cs, paso_cov_salida, n);
+  else if (t->modelo == ORIENTA_POLI2D_2)
+    covarianzas<2, 6>(*t, p, e, paso_entrada, ce, paso_cov_entrada, cs, paso_cov_salida, n);
+  else if (d == 3)
+    covarianzas<3, 4>(*t, p, e, paso_entrada, ce, paso_cov_entrada, cs, paso_cov_salida, n);
+  else
+    covarianzas<2, 3>(*t, p, e, paso_entrada, ce, paso_cov_entrada, cs, paso_cov_salida, n);
   const int64_t malos = orienta_aplica(t, 0, entrada, paso_entrada, salida, paso_salida, n, fallo);
   if (malos > 0)
     for (uint64_t k = 0; k < n; ++k) {
