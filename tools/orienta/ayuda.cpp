@@ -159,8 +159,8 @@ pair's residual and the RMS. Columns: [id] source x y target x y [sigma].
 )";
 
 constexpr const char* kAplica =
-    R"(usage: orienta apply [--inverse] [--decimals N] [--ids yes|no] [--columns LIST] [--decimal-comma]
-                     TRANSFORM [FILE]
+    R"(usage: orienta apply [--inverse | --precision [--units U]] [--decimals N] [--ids yes|no]
+                     [--columns LIST] [--decimal-comma] TRANSFORM [FILE]
 
 Reads TRANSFORM, the JSON document a fitting command printed with --json (or its bare
 "transform" object; only as much of the document as that takes), refuses a record whose parts
@@ -177,8 +177,16 @@ status 2, after the points of the blocks of 4096 before it were printed.
 
   --inverse      the inverse transformation (polynomials: Newton iteration per point; a
                  point where it does not converge prints as nan, with exit status 1)
-  --decimals N   coordinates with N decimals (0 to 17), rounded correctly, instead of the
-                 shortest form that reads back exactly
+  --precision    also the precision of each image, propagated from the parameter covariance
+                 the fit's record carries ("parameter_covariance"; a record without it, from
+                 an earlier orienta or by hand, is refused for this option and still applies
+                 without it): after the line's other columns, the sigma of each coordinate
+                 and, in 2D, the error ellipse: its semi-major and semi-minor axes and the
+                 bearing of the major one, clockwise from +y (north), in [0, 180) of --units
+                 (rad, deg by default, gon, arcsec; dms as degrees). The points themselves are
+                 taken as exact. Forward only
+  --decimals N   coordinates (and sigmas) with N decimals (0 to 17), rounded correctly, instead
+                 of the shortest form that reads back exactly
   --ids yes|no   whether column 1 holds point ids
   --columns LIST  what each column holds, in the file's order: id, x, y, z, '-' for a column
                  carried through (after the coordinates, in its order); a 3D transformation
