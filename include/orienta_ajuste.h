@@ -500,6 +500,126 @@ ORIENTA_API int64_t orienta_aplica_precision(const orienta_transformacion* t, co
  *  @return a static English sentence ("unknown status" for codes the library does not return) */
 ORIENTA_API const char* orienta_estado_texto(int32_t estado);
 
+/* ------------------------------------------------------------------------------------------------
+ * Robust estimation: fits that survive wrong pairs (automatic matching leaves 30–70 % of them),
+ * where data snooping, one pair at a time, fails because several large blunders mask each other.
+ * Both methods end with orienta_ajusta, so the statistics (σ0, covariance, w) are those of a
+ * rigorous fit.
+ *
+ * MSAC (ORIENTA_ROBUSTO_MSAC), a sample-consensus search:
+ *  - a hypothesis is the fit of min_pares pairs (orienta_modelo: 3 for the 3D similarity, the
+ *    rigid motion and the affine, 2 for the 2D similarity, 6 and 10 for the polynomials) drawn
+ *    without repetition, solved with the block functions with unit weights (a minimal sample is an
+ *    exact fit or nearly so). A degenerate sample (coincident, collinear, or any negative status
+ *    of orienta_resuelve) or one whose solution is not a finite, valid record is skipped and
+ *    counted in orienta_robusto_info.degeneradas;
+ *  - its score is the MSAC cost Σ min(r², T²) over every pair: r = ‖v‖ and T = umbral in the
+ *    target's units when umbral > 0; with umbral 0 (σ required) r = ‖v/σ‖, coordinate by
+ *    coordinate with the pair's σ (plan σ for x, y and height σ for z when two), and
+ *    T = √χ²(dim, 0.99): 3.0349 in 2D, 3.3682 in 3D, the norm a good pair passes with
+ *    probability 0.99 when its σ hold. A pair is an inlier when r ≤ T;
+ *  - each new best hypothesis is optimised locally: the least-squares fit (caller's σ) of its
+ *    inliers replaces it while it lowers the cost, again while the inlier set grows, at most 4
+ *    rounds;
+ *  - the search stops after N = ⌈log(1 − confianza)/log(1 − ε^m)⌉ samples, ε the inlier fraction
+ *    of the best hypothesis so far and m = min_pares, or after max_iteraciones samples (degenerate
+ *    ones included), whichever comes first;
+ *  - the result is orienta_ajusta on the final inliers, packed in pair order, with the caller's σ
+ *    and the caller's snooping (pares->umbral; 0: none): t and e are bit for bit those of
+ *    orienta_ajusta on those pairs alone. The inlier set is that of the best hypothesis; it is
+ *    not re-derived from the final fit.
+ * IRLS (ORIENTA_ROBUSTO_HUBER, ORIENTA_ROBUSTO_DANES), iteratively reweighted least squares:
+ *  - it starts from the consensus result above (more robust than the plain fit: the first
+ *    weights already see the blunders), with the same umbral, confianza, max_iteraciones and
+ *    semilla; when there is no threshold (umbral 0 and no σ) from the plain least-squares
+ *    fit of all pairs;
+ *  - each pair's standardized residual is u = √(‖v/σ‖²/dim)/σ̂ (σ = 1 without σ), an RMS over
+ *    its coordinates; σ̂ = 1 with σ (they are trusted: a priori σ0 = 1), otherwise
+ *    1.4826·median |v| over every coordinate of every pair (the median absolute residual, robust
+ *    up to half the pairs), recomputed at each step;
+ *  - weights: Huber w = min(1, 1.345/u); Danish w = 1 for u ≤ 2, exp(1 − (u/2)²) beyond
+ *    (continuous at 2, and a pair at u = 6 already weighs 3e-4). Every weight is floored at 1e-12
+ *    (and so that σ/√w ≤ 1e148), so that the scaled σ remain weights orienta_ajusta accepts;
+ *  - a step is orienta_ajusta on every pair with σ_i/√w_i (the weights multiply the a priori
+ *    weights), without snooping (pares->umbral is ignored: the weights do its work); it stops
+ *    when no weight changes by 1e-6 or more, or after max_pasos steps (0: 100). The result
+ *    is the fit of the final weights. Without the caller's σ its statistics are converted to
+ *    those of relative weights: con_sigma 0, chi2 and chi2_p NaN, w divided by σ0.
+ *
+ * Degenerate input: fewer pairs than min_pares, or a best consensus of fewer, is ORIENTA_E_POCOS;
+ * when no sample at all is non-degenerate (all points collinear or coincident) the status of the
+ * last degenerate sample (ORIENTA_E_COLINEALES, ORIENTA_E_COINCIDENTES, ORIENTA_E_RANGO …); the
+ * final fit's own statuses (orienta_ajusta's) pass through. Every negative status leaves every
+ * output untouched.
+ * Repeatability and threads: the samples come from a generator (xoshiro256** seeded through
+ * splitmix64) owned by the call, so the same input, options and seed give the same bits every
+ * time, on any thread. No global state; distinct calls may run at once. The call allocates its
+ * scratch from the heap (a few bytes and doubles a pair) and releases it before it returns.
+ * --------------------------------------------------------------------------------------------- */
+
+/** Methods of orienta_robusto_opciones.metodo. */
+enum {
+  ORIENTA_ROBUSTO_MSAC = 1,  /**< sample consensus with the truncated quadratic cost */
+  ORIENTA_ROBUSTO_HUBER = 2, /**< IRLS, Huber's weights, k = 1.345 */
+  ORIENTA_ROBUSTO_DANES = 3  /**< IRLS, the Danish weights, c = 2 */
+};
+
+/** Options of orienta_robusto; all-zero fields take the defaults stated. */
+typedef struct {
+  int32_t metodo;           /**< ORIENTA_ROBUSTO_MSAC, _HUBER or _DANES */
+  uint32_t max_iteraciones; /**< most samples drawn, by MSAC and by the start of IRLS (0: 10000) */
+  double umbral;            /**< inlier threshold T on ‖v‖ in the target's units, finite, ≥ 0; 0:
+                                 T = √χ²(dim, 0.99) on ‖v/σ‖, which needs σ (MSAC without
+                                 either is ORIENTA_E_ARGUMENTO) */
+  double confianza;         /**< probability of having drawn one clean sample at the adaptive
+                                 stop, in [0, 1] (1: never stop early); 0: 0.999 */
+  uint64_t semilla;         /**< the generator's seed: same seed, same result */
+  uint32_t max_pasos;       /**< IRLS: most reweighting steps (0: 100); unused by MSAC */
+  uint32_t reservado;       /**< 0 */
+} orienta_robusto_opciones;
+
+/** What a robust fit did. */
+typedef struct {
+  uint32_t iteraciones;      /**< samples drawn (0 when IRLS started from the plain fit) */
+  uint32_t degeneradas;      /**< of which skipped as degenerate */
+  uint32_t mejoras_locales;  /**< local optimisation refits that lowered the cost */
+  uint32_t inliers;          /**< pairs flagged in inlier */
+  uint32_t iteraciones_irls; /**< reweighting steps (0 for MSAC) */
+  int32_t convergido;        /**< IRLS: 1 when the weights settled below 1e-6 (0 for MSAC) */
+  int32_t umbral_de_sigma;   /**< 1 when the threshold is on ‖v/σ‖ (umbral 0 with σ) */
+  int32_t reservado;         /**< 0 */
+  double umbral;             /**< the threshold T used: target units, or σ units when
+                                  umbral_de_sigma */
+  double coste;              /**< the MSAC cost of the best hypothesis (+∞ without one) */
+  double escala;             /**< IRLS: σ̂ of the final fit (1 with σ); 0 for MSAC */
+  double cambio;             /**< IRLS: the largest weight change of the last step; 0 for MSAC */
+} orienta_robusto_info;
+
+/** A fit robust to wrong pairs, by sample consensus or reweighting (see above for the rules).
+ *  Per pair, in pair order: inlier (n bytes) 1 for a pair of the final fit (MSAC: in the
+ *  consensus and not excluded by snooping; IRLS: with u²·dim ≤ χ²(dim, 0.99), a pair a clean fit
+ *  would keep), 0 otherwise; peso (n doubles) the final weights (MSAC: the inlier flags as 0 and
+ *  1). obs gets every pair's v (outliers included) against the final fit, and q_vv, r, w as
+ *  orienta_ajusta writes them: MSAC's outliers as excluded pairs (against the prediction, NaN q_vv
+ *  and r, obs->excluido 1). Every output pointer may be null.
+ *  @param[in] modelo an ORIENTA_* model code
+ *  @param[in] pares the pairs and their σ; pares->umbral > 0 snoops MSAC's final fit
+ *  @param[in] op the options (required)
+ *  @param[out] t the fitted transformation, or null
+ *  @param[out] e the statistics of the final fit, or null
+ *  @param[out] obs per-observation arrays of n·dim doubles over every pair, or null
+ *  @param[out] inlier n flags, or null
+ *  @param[out] peso n weights, or null
+ *  @param[out] info what the search did, or null
+ *  @return ORIENTA_OK, ORIENTA_E_ARGUMENTO (null pares or op, unknown model or method, a bad
+ *          umbral or confianza, MSAC without umbral and σ, orienta_ajusta's argument faults),
+ *          orienta_valida_pares' status for a bad pair, ORIENTA_E_POCOS, the degenerate statuses
+ *          above, ORIENTA_E_MEMORIA */
+ORIENTA_API int32_t orienta_robusto(int32_t modelo, const orienta_pares* pares, const orienta_robusto_opciones* op,
+                                    orienta_transformacion* t, orienta_estadisticas* e,
+                                    const orienta_observaciones* obs, uint8_t* inlier, double* peso,
+                                    orienta_robusto_info* info);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,503 @@
+// Robust estimation on top of the fit in blocks: a sample-consensus search (MSAC scoring, local
+// optimisation, adaptive stop) and iteratively reweighted least squares with Huber's or the Danish
+// weights, both ending with orienta_ajusta so that the statistics are those of a rigorous fit.
+// Every call keeps its own generator and scratch: nothing is shared between calls.
+#include "orienta.h"  // first, so a drifting signature is a compile error, not a mangled overload
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "ajuste/aplica.hpp"
+#include "orienta_ajuste.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A heap array of fixed length. The library exports its C functions and nothing else, and the
+// members of a standard container instantiated here would leave it as weak symbols.
+template <class T>
+class Arreglo {
+ public:
+  Arreglo() = default;
+  explicit Arreglo(size_t n, T v = T()) { asigna(n, v); }
+  Arreglo(const Arreglo&) = delete;
+  Arreglo& operator=(const Arreglo&) = delete;
+  Arreglo(Arreglo&& o) noexcept : p_(o.p_), n_(o.n_) { o.p_ = nullptr, o.n_ = 0; }
+  Arreglo& operator=(Arreglo&& o) noexcept {
+    std::swap(p_, o.p_), std::swap(n_, o.n_);
+    return *this;
+  }
+  ~Arreglo() { std::free(p_); }
+  void asigna(size_t n, T v = T()) {
+    if (n != n_) {
+      T* q = static_cast<T*>(std::malloc(n ? n * sizeof(T) : 1));
+      if (!q) throw std::bad_alloc();
+      std::free(p_);
+      p_ = q, n_ = n;
+    }
+    for (size_t k = 0; k < n; ++k) p_[k] = v;
+  }
+  void copia(const Arreglo& o) {
+    asigna(o.n_);
+    if (o.n_) std::memcpy(p_, o.p_, o.n_ * sizeof(T));
+  }
+  // Read only within size(): the analyzer cannot see that an empty array is never indexed.
+  // NOLINTNEXTLINE(clang-analyzer-core.uninitialized.UndefReturn)
+  T& operator[](size_t k) { return p_[k]; }
+  const T& operator[](size_t k) const { return p_[k]; }
+  T* data() { return p_; }
+  const T* data() const { return p_; }
+  size_t size() const { return n_; }
+
+ private:
+  T* p_ = nullptr;
+  size_t n_ = 0;
+};
+
+// xoshiro256** seeded through splitmix64: the seed's bits spread over the whole state, so seeds
+// 0, 1, 2 … give unrelated streams, and the state never starts all zero.
+class Generador {
+ public:
+  explicit Generador(uint64_t semilla) {
+    for (uint64_t& x : s_) {
+      semilla += 0x9e3779b97f4a7c15ull;
+      uint64_t z = semilla;
+      z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+      z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+      x = z ^ (z >> 31);
+    }
+  }
+  uint64_t operator()() {
+    const uint64_t r = rota(s_[1] * 5, 7) * 9, t = s_[1] << 17;
+    s_[2] ^= s_[0], s_[3] ^= s_[1], s_[1] ^= s_[2], s_[0] ^= s_[3];
+    s_[2] ^= t, s_[3] = rota(s_[3], 45);
+    return r;
+  }
+  // An index below n by the high half of a 64 × 32-bit product: no division, and a bias below
+  // 2⁻³² that no sample count here can show.
+  uint32_t indice(uint32_t n) { return uint32_t(((*this)() >> 32) * uint64_t(n) >> 32); }
+
+ private:
+  static uint64_t rota(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+  uint64_t s_[4];
+};
+
+// The pairs as the caller laid them out, read point by point.
+struct Vista {
+  const orienta_pares* p;
+  int dim, spp;  // spp: σ per pair given (0 without)
+  const double* origen(uint32_t k) const {
+    return reinterpret_cast<const double*>(reinterpret_cast<const char*>(p->origen) + int64_t(k) * p->paso_origen);
+  }
+  const double* destino(uint32_t k) const {
+    return reinterpret_cast<const double*>(reinterpret_cast<const char*>(p->destino) + int64_t(k) * p->paso_destino);
+  }
+  // σ of coordinate c of pair k (1 without σ): plan σ for x, y and height σ for z when two.
+  double sigma(uint32_t k, int c) const {
+    if (!spp) return 1.0;
+    return p->sigma[size_t(spp) * k + (spp == 2 && c == 2 ? 1 : 0)];
+  }
+  // Pair k alone, as a block (its σ those of the caller, or none when sin_sigma).
+  orienta_pares uno(uint32_t k, bool sin_sigma = false) const {
+    const bool s = spp && !sin_sigma;
+    return {origen(k), p->paso_origen, destino(k), p->paso_destino, 1, s ? p->sigma + size_t(spp) * k : nullptr,
+            s ? spp : 1, 0.0};
+  }
+};
+
+// v = transformed source − target of one pair. The polynomials go through the library's own
+// evaluation, so the residual here is the one orienta_ajusta reports.
+void residuo(const orienta_transformacion& t, int dim, const double* o, const double* d, double* v) {
+  if (t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3) {
+    double f[2];
+    orienta::interno::polinomio(&t, o[0] - t.centro_origen[0], o[1] - t.centro_origen[1], f, nullptr);
+    v[0] = f[0] - d[0], v[1] = f[1] - d[1];
+    return;
+  }
+  double c[3];
+  for (int j = 0; j < dim; ++j) c[j] = o[j] - t.centro_origen[j];
+  for (int i = 0; i < dim; ++i) {
+    double y = 0.0;
+    for (int j = 0; j < dim; ++j) y += t.matriz[3 * i + j] * c[j];
+    v[i] = (t.centro_destino[i] + y) - d[i];
+  }
+}
+
+// The squared norm a pair is scored by: ‖v‖² in the target's units, or ‖v/σ‖² when the threshold
+// comes from σ. Not finite (an overflow) counts as an outlier.
+double cuadrado(const Vista& x, const orienta_transformacion& t, uint32_t k, bool por_sigma) {
+  double v[3] = {0, 0, 0};
+  residuo(t, x.dim, x.origen(k), x.destino(k), v);
+  double q = 0.0;
+  for (int c = 0; c < x.dim; ++c) {
+    const double u = por_sigma ? v[c] / x.sigma(k, c) : v[c];
+    q += u * u;
+  }
+  if (!std::isfinite(q)) return kInf;
+  return q;
+}
+
+struct Puntuacion {
+  double coste;
+  uint32_t dentro;
+};
+
+// MSAC: every pair costs min(r², T²). The sum stops early once it passes tope (a hypothesis that
+// cannot win needs no exact score), so a loser's count is meaningless.
+Puntuacion puntua(const Vista& x, const orienta_transformacion& t, double t2, bool por_sigma, double tope) {
+  Puntuacion p{0.0, 0};
+  for (uint32_t k = 0; k < x.p->n; ++k) {
+    const double q = cuadrado(x, t, k, por_sigma);
+    if (q <= t2)
+      p.coste += q, ++p.dentro;
+    else
+      p.coste += t2;
+    if (p.coste > tope) break;
+  }
+  return p;
+}
+
+bool finita(const orienta_transformacion& t) {
+  double z = 0.0;
+  for (int k = 0; k < 3; ++k) z += t.centro_origen[k] * 0.0 + t.centro_destino[k] * 0.0;
+  for (int k = 0; k < 9; ++k) z += t.matriz[k] * 0.0 + t.coef_x[k] * 0.0 + t.coef_y[k] * 0.0;
+  return z == 0.0 && orienta_valida(&t, nullptr) == ORIENTA_OK;
+}
+
+// The least-squares fit of the pairs flagged in dentro, with the caller's σ.
+int32_t ajusta_dentro(const Vista& x, int32_t modelo, const Arreglo<uint8_t>& dentro, orienta_transformacion& t) {
+  orienta_acumulador a;
+  int32_t st = orienta_acumulador_inicia(&a, modelo, x.spp);
+  for (uint32_t k = 0; st == ORIENTA_OK && k < x.p->n; ++k)
+    if (dentro[k]) {
+      const orienta_pares b = x.uno(k);
+      st = orienta_acumulador_anade(&a, &b);
+    }
+  orienta_solucion s;
+  if (st != ORIENTA_OK || (st = orienta_resuelve(&a, &s)) != ORIENTA_OK) return st;
+  if (!finita(s.t)) return ORIENTA_E_DESBORDA;
+  t = s.t;
+  return ORIENTA_OK;
+}
+
+void marca(const Vista& x, const orienta_transformacion& t, double t2, bool por_sigma, Arreglo<uint8_t>& dentro) {
+  for (uint32_t k = 0; k < x.p->n; ++k) dentro[k] = cuadrado(x, t, k, por_sigma) <= t2;
+}
+
+// Samples a run of conf needs once a fraction eps of the pairs agree: log(1 − conf)/log(1 − eps^m).
+double necesarias(double eps, uint32_t m, double conf) {
+  if (eps >= 1.0) return 0.0;
+  const double p = std::pow(eps, double(m));
+  const double den = std::log1p(-p);
+  if (!(den < 0.0)) return kInf;
+  return std::ceil(std::log1p(-conf) / den);
+}
+
+// χ² quantiles at 99 % for 2 and 3 degrees of freedom: the squared threshold on ‖v/σ‖ a pair of
+// that dimension passes with probability 0.99 when its σ hold.
+constexpr double kChi2_99[4] = {0.0, 6.634896601021214, 9.210340371976184, 11.344866730144373};
+
+constexpr uint32_t kRondasLocales = 4;
+constexpr uint32_t kMaxMuestras = 10000;
+constexpr uint32_t kMaxIrls = 100;
+constexpr double kConfianza = 0.999;
+constexpr double kCambioIrls = 1e-6;
+constexpr double kHuber = 1.345;
+constexpr double kDanes = 2.0;
+// Weights are floored so that σ/√w stays a σ orienta_ajusta accepts (its weight a normal number):
+// a pair weighted 1e-12 counts a millionth of its σ, nothing a fit can see.
+constexpr double kPesoMin = 1e-12;
+constexpr double kSigmaMax = 1e148;
+
+struct Consenso {
+  orienta_transformacion t;
+  Arreglo<uint8_t> dentro;
+  uint32_t iteraciones = 0, degeneradas = 0, mejoras_locales = 0, dentro_n = 0;
+  double coste = kInf;
+  int32_t estado_degenerado = ORIENTA_OK;
+};
+
+int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, double conf, uint32_t tope,
+                 uint64_t semilla, Consenso& c) {
+  const uint32_t n = x.p->n, m = orienta_modelo(modelo)->min_pares;
+  Generador g(semilla);
+  c.dentro.asigna(n, 0);
+  double objetivo = double(tope);
+  uint32_t muestra[ORIENTA_MAX_PARAMETROS];
+  bool alguna = false;
+  while (c.iteraciones < tope && double(c.iteraciones) < objetivo) {
+    ++c.iteraciones;
+    for (uint32_t j = 0; j < m;) {
+      const uint32_t k = g.indice(n);
+      if (std::find(muestra, muestra + j, k) == muestra + j) muestra[j++] = k;
+    }
+    // Hypotheses from unit weights: a minimal sample is (nearly) an exact fit, and plan and
+    // height σ apart would cost a Gauss–Newton per sample for nothing.
+    orienta_acumulador a;
+    orienta_acumulador_inicia(&a, modelo, 0);
+    int32_t st = ORIENTA_OK;
+    for (uint32_t j = 0; j < m && st == ORIENTA_OK; ++j) {
+      const orienta_pares b = x.uno(muestra[j], true);
+      st = orienta_acumulador_anade(&a, &b);
+    }
+    orienta_solucion s;
+    if (st == ORIENTA_OK) st = orienta_resuelve(&a, &s);
+    if (st == ORIENTA_OK && !finita(s.t)) st = ORIENTA_E_DESBORDA;
+    if (st != ORIENTA_OK) {
+      ++c.degeneradas, c.estado_degenerado = st;
+      continue;
+    }
+    const Puntuacion p = puntua(x, s.t, t2, por_sigma, c.coste);
+    if (!(p.coste < c.coste)) continue;
+    alguna = true;
+    c.t = s.t, c.coste = p.coste, c.dentro_n = p.dentro;
+    marca(x, c.t, t2, por_sigma, c.dentro);
+    // Local optimisation: the least-squares fit of the consensus, again while it gains pairs.
+    for (uint32_t r = 0; r < kRondasLocales && c.dentro_n >= m; ++r) {
+      orienta_transformacion t;
+      if (ajusta_dentro(x, modelo, c.dentro, t) != ORIENTA_OK) break;
+      const Puntuacion q = puntua(x, t, t2, por_sigma, c.coste);
+      if (!(q.coste < c.coste)) break;
+      const bool crece = q.dentro > c.dentro_n;
+      c.t = t, c.coste = q.coste, c.dentro_n = q.dentro, ++c.mejoras_locales;
+      marca(x, c.t, t2, por_sigma, c.dentro);
+      if (!crece) break;
+    }
+    objetivo = std::min(objetivo, necesarias(double(c.dentro_n) / double(n), m, conf));
+  }
+  if (!alguna) return c.estado_degenerado;
+  return c.dentro_n < m ? ORIENTA_E_POCOS : ORIENTA_OK;
+}
+
+// The pairs flagged, packed (dim doubles a point, spp σ a pair) for orienta_ajusta.
+struct Empaquetado {
+  Arreglo<double> o, d, s;
+  orienta_pares p;
+};
+
+void empaqueta(const Vista& x, const Arreglo<uint8_t>& dentro, Empaquetado& e) {
+  uint32_t m = 0;
+  for (uint32_t k = 0; k < x.p->n; ++k) m += dentro[k];
+  e.o.asigna(size_t(x.dim) * m), e.d.asigna(size_t(x.dim) * m), e.s.asigna(size_t(x.spp) * m);
+  for (uint32_t k = 0, j = 0; k < x.p->n; ++k) {
+    if (!dentro[k]) continue;
+    std::memcpy(&e.o[size_t(x.dim) * j], x.origen(k), 8 * size_t(x.dim));
+    std::memcpy(&e.d[size_t(x.dim) * j], x.destino(k), 8 * size_t(x.dim));
+    if (x.spp) std::memcpy(&e.s[size_t(x.spp) * j], x.p->sigma + size_t(x.spp) * k, 8 * size_t(x.spp));
+    ++j;
+  }
+  e.p = {e.o.data(), int64_t(8) * x.dim, e.d.data(), int64_t(8) * x.dim, m, x.spp ? e.s.data() : nullptr, x.spp ? x.spp : 1,
+         x.p->umbral};
+}
+
+// The rigorous fit of the consensus, then the residual pass over every pair against it: the
+// pairs outside it (and those snooping left out) as excluded pairs, against the prediction.
+int32_t cierra_consenso(const Vista& x, int32_t modelo, Arreglo<uint8_t>& dentro, orienta_transformacion& t,
+                        orienta_estadisticas& e, const orienta_observaciones* obs) {
+  Empaquetado q;
+  empaqueta(x, dentro, q);
+  Arreglo<uint8_t> fuera(q.p.n + 1, 0);
+  const orienta_observaciones oq{nullptr, nullptr, nullptr, nullptr, fuera.data()};
+  int32_t st = orienta_ajusta(modelo, &q.p, &t, &e, &oq);
+  if (st != ORIENTA_OK) return st;
+  for (uint32_t k = 0, j = 0; k < x.p->n; ++k)
+    if (dentro[k]) dentro[k] = !fuera[j++];
+  if (!obs) return ORIENTA_OK;
+  // The solution the pass needs: the fit's pairs accumulated as orienta_ajusta accumulates them,
+  // one block, so that without snooping it is the same solution bit for bit.
+  Empaquetado f;
+  empaqueta(x, dentro, f);
+  orienta_acumulador a;
+  orienta_solucion s;
+  if ((st = orienta_acumulador_inicia(&a, modelo, x.spp)) != ORIENTA_OK ||
+      (st = orienta_acumulador_anade(&a, &f.p)) != ORIENTA_OK || (st = orienta_resuelve(&a, &s)) != ORIENTA_OK)
+    return st;
+  Arreglo<uint8_t> excluido(x.p->n);
+  for (uint32_t k = 0; k < x.p->n; ++k) excluido[k] = !dentro[k];
+  orienta_pares todos = *x.p;
+  todos.umbral = 0.0;
+  return orienta_residuos(&s, &todos, excluido.data(), e.con_sigma ? 1.0 : e.sigma0, obs, nullptr);
+}
+
+double mediana(double* a, size_t n) {
+  if (n == 0) return 0.0;
+  const size_t h = n / 2;
+  std::nth_element(a, a + h, a + n);
+  double m = a[h];
+  if (n % 2 == 0) m = 0.5 * (m + *std::max_element(a, a + h));
+  return m;
+}
+
+// IRLS: standardized residuals u of every pair at t, the scale, and the weights of the method.
+struct Reponderacion {
+  Arreglo<double> u, abs, peso;
+  double escala = 1.0;
+};
+
+void reponderar(const Vista& x, const orienta_transformacion& t, int32_t metodo, Reponderacion& r) {
+  const uint32_t n = x.p->n;
+  r.u.asigna(n), r.peso.asigna(n), r.abs.asigna(x.spp ? 0 : size_t(x.dim) * n);
+  size_t absolutos = 0;
+  for (uint32_t k = 0; k < n; ++k) {
+    double v[3] = {0, 0, 0}, q = 0.0;
+    residuo(t, x.dim, x.origen(k), x.destino(k), v);
+    for (int c = 0; c < x.dim && c < 3; ++c) {
+      const double z = v[c] / x.sigma(k, c);
+      q += z * z;
+      // NaN (∞ − ∞ of coordinates near overflow) would break the ordering of the median.
+      if (!x.spp) r.abs[absolutos++] = std::isnan(z) ? kInf : std::fabs(z);
+    }
+    r.u[k] = std::sqrt(q / x.dim);
+  }
+  // With σ the scale is theirs (σ0 a priori 1); without, 1.4826 times the median |v| over every
+  // coordinate (the median absolute residual, residuals centring on 0), floored so that an exact
+  // majority still divides.
+  r.escala = x.spp ? 1.0 : std::max(1.482602218505602 * mediana(r.abs.data(), absolutos), std::numeric_limits<double>::min());
+  for (uint32_t k = 0; k < n; ++k) {
+    const double u = r.u[k] / r.escala;
+    r.u[k] = u;
+    if (!std::isfinite(u)) r.u[k] = kInf;
+    double w;
+    if (metodo == ORIENTA_ROBUSTO_HUBER)
+      w = u <= kHuber ? 1.0 : kHuber / u;
+    else
+      w = u <= kDanes ? 1.0 : std::exp(1.0 - (u / kDanes) * (u / kDanes));
+    if (!(w >= 0.0)) w = 0.0;
+    // The floor keeps σ/√w within the weights orienta_ajusta accepts, however large σ is.
+    double minimo = kPesoMin;
+    for (int c = 0; c < x.dim; ++c) minimo = std::max(minimo, std::pow(x.sigma(k, c) / kSigmaMax, 2.0));
+    r.peso[k] = std::max(w, std::min(minimo, 1.0));
+  }
+}
+
+// orienta_ajusta on every pair, each σ divided by √w (unit σ without the caller's).
+int32_t ajusta_pesado(const Vista& x, int32_t modelo, const Arreglo<double>& peso, Arreglo<double>& sigma,
+                      orienta_transformacion* t, orienta_estadisticas* e, const orienta_observaciones* obs) {
+  const int spp = x.spp ? x.spp : 1;
+  sigma.asigna(size_t(spp) * x.p->n);
+  for (uint32_t k = 0; k < x.p->n; ++k)
+    for (int c = 0; c < spp; ++c)
+      sigma[size_t(spp) * k + c] = (x.spp ? x.p->sigma[size_t(spp) * k + c] : 1.0) / std::sqrt(peso[k]);
+  orienta_pares p = *x.p;
+  p.sigma = sigma.data(), p.sigmas_por_par = spp, p.umbral = 0.0;
+  return orienta_ajusta(modelo, &p, t, e, obs);
+}
+
+int32_t robusto(int32_t modelo, const orienta_pares* pares, const orienta_robusto_opciones* op,
+                orienta_transformacion* t_out, orienta_estadisticas* e_out, const orienta_observaciones* obs,
+                uint8_t* inlier, double* peso_out, orienta_robusto_info* info_out) {
+  const orienta_modelo_info* m = orienta_modelo(modelo);
+  if (!m || !pares || !op) return ORIENTA_E_ARGUMENTO;
+  const int32_t metodo = op->metodo;
+  if (metodo != ORIENTA_ROBUSTO_MSAC && metodo != ORIENTA_ROBUSTO_HUBER && metodo != ORIENTA_ROBUSTO_DANES)
+    return ORIENTA_E_ARGUMENTO;
+  if (!(op->umbral >= 0.0) || std::isinf(op->umbral)) return ORIENTA_E_ARGUMENTO;
+  if (!(op->confianza >= 0.0 && op->confianza <= 1.0)) return ORIENTA_E_ARGUMENTO;
+  uint32_t malo;
+  int32_t st = orienta_valida_pares(modelo, pares, &malo);
+  if (st != ORIENTA_OK) return st;
+  const bool con_sigma = pares->sigma != nullptr;
+  const bool con_umbral = op->umbral > 0.0 || con_sigma;
+  if (metodo == ORIENTA_ROBUSTO_MSAC && !con_umbral) return ORIENTA_E_ARGUMENTO;
+  if (pares->n < m->min_pares) return ORIENTA_E_POCOS;
+
+  const Vista x{pares, m->dim, con_sigma ? pares->sigmas_por_par : 0};
+  const uint32_t n = pares->n;
+  const bool por_sigma = op->umbral == 0.0;
+  const double umbral = por_sigma ? std::sqrt(kChi2_99[m->dim]) : op->umbral;
+  const double conf = op->confianza > 0.0 ? op->confianza : kConfianza;
+
+  orienta_robusto_info info{};
+  info.umbral = umbral;
+  info.coste = kInf;
+  info.umbral_de_sigma = con_umbral && por_sigma;
+  orienta_transformacion t;
+  orienta_estadisticas e;
+  Arreglo<uint8_t> dentro;
+  Arreglo<double> peso(n, 1.0);
+
+  if (con_umbral) {
+    Consenso c;
+    const uint32_t tope = op->max_iteraciones ? op->max_iteraciones : kMaxMuestras;
+    st = consenso(x, modelo, umbral * umbral, por_sigma, conf, tope, op->semilla, c);
+    info.iteraciones = c.iteraciones, info.degeneradas = c.degeneradas, info.mejoras_locales = c.mejoras_locales;
+    info.coste = c.coste;
+    if (st != ORIENTA_OK) return st;
+    dentro = std::move(c.dentro);
+    if (metodo == ORIENTA_ROBUSTO_MSAC) {
+      if ((st = cierra_consenso(x, modelo, dentro, t, e, obs)) != ORIENTA_OK) return st;
+      for (uint32_t k = 0; k < n; ++k) peso[k] = dentro[k];
+    } else {
+      // The start of the reweighting is the consensus' rigorous fit, without snooping.
+      Empaquetado q;
+      empaqueta(x, dentro, q);
+      q.p.umbral = 0.0;
+      if ((st = orienta_ajusta(modelo, &q.p, &t, nullptr, nullptr)) != ORIENTA_OK) return st;
+    }
+  } else {
+    orienta_pares p = *pares;
+    p.umbral = 0.0;
+    if ((st = orienta_ajusta(modelo, &p, &t, nullptr, nullptr)) != ORIENTA_OK) return st;
+  }
+
+  if (metodo != ORIENTA_ROBUSTO_MSAC) {
+    const uint32_t tope = op->max_pasos ? op->max_pasos : kMaxIrls;
+    Reponderacion r;
+    Arreglo<double> sigma;
+    reponderar(x, t, metodo, r);
+    peso.copia(r.peso);
+    info.cambio = kInf;
+    while (info.iteraciones_irls < tope) {
+      ++info.iteraciones_irls;
+      if ((st = ajusta_pesado(x, modelo, peso, sigma, &t, nullptr, nullptr)) != ORIENTA_OK) return st;
+      reponderar(x, t, metodo, r);
+      double cambio = 0.0;
+      for (uint32_t k = 0; k < n; ++k) cambio = std::max(cambio, std::fabs(r.peso[k] - peso[k]));
+      peso.copia(r.peso), info.cambio = cambio;
+      if (cambio < kCambioIrls) {
+        info.convergido = 1;
+        break;
+      }
+    }
+    // The reported fit is that of the reported weights.
+    if ((st = ajusta_pesado(x, modelo, peso, sigma, &t, &e, obs)) != ORIENTA_OK) return st;
+    reponderar(x, t, metodo, r);
+    info.escala = r.escala;
+    // Without the caller's σ the weights are relative: the statistics are those of a fit without
+    // σ (w as Pope's τ, against σ0; no global test).
+    if (!con_sigma) {
+      if (obs && obs->w)
+        for (size_t k = 0; k < size_t(n) * m->dim; ++k) obs->w[k] /= e.sigma0;
+      e.con_sigma = 0, e.chi2 = NAN, e.chi2_p = NAN;
+    }
+    dentro.asigna(n, 0);
+    for (uint32_t k = 0; k < n; ++k) dentro[k] = r.u[k] * r.u[k] * m->dim <= kChi2_99[m->dim];
+  }
+  for (uint32_t k = 0; k < n; ++k) info.inliers += dentro[k];
+  if (t_out) *t_out = t;
+  if (e_out) *e_out = e;
+  if (inlier) std::memcpy(inlier, dentro.data(), n);
+  if (peso_out) std::memcpy(peso_out, peso.data(), sizeof(double) * n);
+  if (info_out) *info_out = info;
+  return ORIENTA_OK;
+}
+
+}  // namespace
+
+extern "C" int32_t orienta_robusto(int32_t modelo, const orienta_pares* pares, const orienta_robusto_opciones* op,
+                                   orienta_transformacion* t, orienta_estadisticas* e,
+                                   const orienta_observaciones* obs, uint8_t* inlier, double* peso,
+                                   orienta_robusto_info* info) {
+  try {
+    return robusto(modelo, pares, op, t, e, obs, inlier, peso, info);
+  } catch (const std::bad_alloc&) {
+    return ORIENTA_E_MEMORIA;
+  }
+}
