@@ -414,6 +414,9 @@ class FitResult(Transformation):
         threshold, else 3.29. ``residual_table`` and ``summary`` give the MDB at it.
     tau_unreachable : bool
         Snooping without σ with a threshold above √redundancy, the largest τ can be.
+    inliers, weights, robust : ndarray of bool (n,), ndarray (n,), dict; or None
+        With robust=: the pairs kept, their final weights (msac: 0 or 1) and what the search did
+        (method, seed, threshold, samples, steps, settled); None otherwise.
     stats : orienta_estadisticas
         The library's statistics record as it came back (Spanish field names; the attributes
         above are the same numbers).
@@ -448,6 +451,7 @@ class FitResult(Transformation):
         self.pairs = pasada.n
         self.stats = e
         self._pasada = pasada
+        self.inliers = self.weights = self.robust = None  # set by a robust fit
         if np.all(np.isfinite(self.covariance)):
             self._precision = {"parameter_covariance": self.covariance.tolist(), "sigma0": self.sigma0,
                                "redundancy": self.redundancy}
@@ -674,13 +678,20 @@ def _comprueba(estado, n, modelo=None, pares=None, desde=0):
         raise FitError(estado, par)
 
 
-def _ajusta(modelo, dim, source, target, sigma, snoop, ids=None):
+_METODOS_ROBUSTOS = {"msac": 1, "ransac": 1, "huber": 2, "danish": 3}
+
+
+def _ajusta(modelo, dim, source, target, sigma, snoop, ids=None, robust=None, threshold=None, seed=1):
     S, T, sig, por_par = _entrada(dim, source, target, sigma)
     n = S.shape[0]
     nombres = identificadores(ids, n)
     umbral = _umbral(snoop)
     marca = umbral if umbral > 0 else UMBRAL_USUAL
     t, e = _b.Transformacion(), _b.Estadisticas()
+    if robust is not None:
+        return _ajusta_robusto(modelo, dim, S, T, sig, por_par, n, nombres, umbral, marca, robust, threshold, seed)
+    if threshold is not None:
+        raise ValueError("threshold applies only with robust=")
     if umbral > 0:
         # Snooping passes over the pairs anyway: the library writes every array as it ends.
         hechos = {c: np.empty((n, dim)) for c in _Pasada._CAMPOS}
@@ -709,6 +720,41 @@ def _ajusta(modelo, dim, source, target, sigma, snoop, ids=None):
     return FitResult(s.t, e, pasada, nombres, marca)
 
 
+def _ajusta_robusto(modelo, dim, S, T, sig, por_par, n, nombres, umbral, marca, metodo, umbral_robusto, semilla):
+    # The robust search ends with the rigorous fit of the pairs it keeps: its arrays are written
+    # as it ends, like the snooping pass's.
+    if metodo not in _METODOS_ROBUSTOS:
+        raise ValueError(f"robust must be 'msac' (or 'ransac'), 'huber' or 'danish', not {metodo!r}")
+    umbral_r = 0.0 if umbral_robusto is None else float(umbral_robusto)
+    if not (umbral_r >= 0 and math.isfinite(umbral_r)):
+        raise ValueError(f"threshold must be a positive distance in the target's units, not {umbral_robusto!r}")
+    if umbral_r == 0 and sig is None and metodo in ("msac", "ransac"):
+        raise ValueError("robust='msac' needs threshold= (the target's units) or sigma=")
+    if isinstance(semilla, bool) or not isinstance(semilla, (int, np.integer)) or not 0 <= int(semilla) < 2**64:
+        raise ValueError(f"seed must be a whole number from 0 to 2**64 - 1, not {semilla!r}")
+    t, e, info = _b.Transformacion(), _b.Estadisticas(), _b.RobustoInfo()
+    hechos = {c: np.empty((n, dim)) for c in _Pasada._CAMPOS}
+    excluido = np.zeros(n, dtype=np.uint8)
+    dentro, peso = np.zeros(n, dtype=np.uint8), np.zeros(n)
+    obs = _b.Observaciones(**{c: ctypes.cast(a.ctypes.data, _b.pd) for c, a in hechos.items()},
+                           excluido=ctypes.cast(excluido.ctypes.data, ctypes.POINTER(ctypes.c_uint8)))
+    op = _b.RobustoOpciones(metodo=_METODOS_ROBUSTOS[metodo], umbral=umbral_r, semilla=int(semilla))
+    p = _pares(S, T, sig, por_par, umbral)
+    _comprueba(_b.funcion("orienta_robusto")(modelo, ctypes.byref(p), ctypes.byref(op), ctypes.byref(t), ctypes.byref(e),
+                                             ctypes.byref(obs), dentro.ctypes.data, peso.ctypes.data,
+                                             ctypes.byref(info)), n, modelo, p)
+    r = FitResult(t, e, _Pasada(n, dim, excluido, hechos, pares=(S, T, sig, por_par)), nombres, marca)
+    r.inliers = dentro.astype(bool)
+    r.weights = peso
+    r.robust = {"method": metodo, "seed": int(semilla), "threshold": info.umbral,
+                "threshold_on_sigma": bool(info.umbral_de_sigma), "samples": int(info.iteraciones),
+                "steps": int(info.iteraciones_irls), "settled": bool(info.convergido) or metodo in ("msac", "ransac")}
+    if not r.robust["settled"]:
+        warnings.warn(f"robust={metodo!r}: the weights did not settle in {info.iteraciones_irls} steps "
+                      "(too many blunders? try robust='msac')", RuntimeWarning, stacklevel=3)
+    return r
+
+
 _DOC_AJUSTE = """{que}
 
 Parameters
@@ -726,6 +772,18 @@ ids : sequence of str, or a PointList, optional
     The pairs' point ids, n of them (whole numbers are taken as text), or the PointList the
     arrays came from (``read_points``): kept as ``FitResult.ids`` for ``residual_table`` and
     ``summary``.
+robust : {{None, "msac", "ransac", "huber", "danish"}}, optional
+    A fit that survives many wrong pairs: "msac" (or "ransac") draws minimal samples, scores them
+    by Σ min(|v|², threshold²), refits the best on its inliers and keeps them (the others are
+    excluded, as by snooping); "huber" (k = 1.345) and "danish" (c = 2) reweight every pair from
+    that start. The result's statistics are those of the rigorous fit of what is kept, and it
+    adds ``inliers`` (n bools), ``weights`` (n floats) and ``robust`` (what the search did). A
+    reweighting that does not settle warns.
+threshold : float, optional
+    With robust: the inlier distance |v| in the target's units; None with sigma: |v/σ| ≤
+    √χ²(dim, 0.99).
+seed : int
+    With robust: the samples' seed; the same seed gives the same result.
 
 Returns
 -------
@@ -746,31 +804,37 @@ MemoryError
 
 
 def helmert3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-              snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
-    return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop, ids)
+              snoop: "bool | float | None" = None, ids: "_Ids" = None, robust: "str | None" = None,
+              threshold: "float | None" = None, seed: int = 1) -> FitResult:
+    return _ajusta(_HELMERT3D, 3, source, target, sigma, snoop, ids, robust, threshold, seed)
 
 
 def rigid3d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-            snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
-    return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop, ids)
+            snoop: "bool | float | None" = None, ids: "_Ids" = None, robust: "str | None" = None,
+            threshold: "float | None" = None, seed: int = 1) -> FitResult:
+    return _ajusta(_RIGIDO3D, 3, source, target, sigma, snoop, ids, robust, threshold, seed)
 
 
 def helmert2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-              snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
-    return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop, ids)
+              snoop: "bool | float | None" = None, ids: "_Ids" = None, robust: "str | None" = None,
+              threshold: "float | None" = None, seed: int = 1) -> FitResult:
+    return _ajusta(_HELMERT2D, 2, source, target, sigma, snoop, ids, robust, threshold, seed)
 
 
 def affine2d(source: ArrayLike, target: ArrayLike, sigma: "ArrayLike | None" = None,
-             snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
-    return _ajusta(_AFIN2D, 2, source, target, sigma, snoop, ids)
+             snoop: "bool | float | None" = None, ids: "_Ids" = None, robust: "str | None" = None,
+             threshold: "float | None" = None, seed: int = 1) -> FitResult:
+    return _ajusta(_AFIN2D, 2, source, target, sigma, snoop, ids, robust, threshold, seed)
 
 
 def poly2d(source: ArrayLike, target: ArrayLike, order: int, sigma: "ArrayLike | None" = None,
-           snoop: "bool | float | None" = None, ids: "_Ids" = None) -> FitResult:
+           snoop: "bool | float | None" = None, ids: "_Ids" = None, robust: "str | None" = None,
+           threshold: "float | None" = None, seed: int = 1) -> FitResult:
     if order not in (1, 2, 3) or isinstance(order, bool):
         raise ValueError(f"order must be 1, 2 or 3, got {order!r}")
     # Order 1 is the affine polynomial: the affine fit, with the affine's record.
-    return _ajusta({1: _AFIN2D, 2: _POLI2D_2, 3: _POLI2D_3}[order], 2, source, target, sigma, snoop, ids)
+    return _ajusta({1: _AFIN2D, 2: _POLI2D_2, 3: _POLI2D_3}[order], 2, source, target, sigma, snoop, ids, robust,
+                   threshold, seed)
 
 
 _S3 = ", or (n, 2) for plan (x, y) and height (z) σ"

@@ -129,6 +129,13 @@ Acumulador = _registro("orienta_acumulador", [
 Solucion = _registro("orienta_solucion", [
     ("modelo", i32), ("sigmas_por_par", i32), ("iteraciones", i32), ("reflejo", i32), ("n", u64),
     ("condicion", d), ("t", Transformacion), ("d", d * 176)])
+RobustoOpciones = _registro("orienta_robusto_opciones", [
+    ("metodo", i32), ("max_iteraciones", u32), ("umbral", d), ("confianza", d), ("semilla", u64),
+    ("max_pasos", u32), ("reservado", u32)])
+RobustoInfo = _registro("orienta_robusto_info", [
+    ("iteraciones", u32), ("degeneradas", u32), ("mejoras_locales", u32), ("inliers", u32),
+    ("iteraciones_irls", u32), ("convergido", i32), ("umbral_de_sigma", i32), ("reservado", i32),
+    ("umbral", d), ("coste", d), ("escala", d), ("cambio", d)])
 Observaciones = _registro("orienta_observaciones", [
     ("v", pd), ("w", pd), ("qvv", pd), ("r", pd), ("excluido", ctypes.POINTER(ctypes.c_uint8))])
 
@@ -181,6 +188,7 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_ajusta": (i32, [i32, vp, vp, vp, vp]),
     "orienta_aplica": (i64, [vp, i32, vp, i64, vp, i64, u64, vp]),
     "orienta_aplica_precision": (i64, [vp, vp, vp, i64, vp, i64, vp, i64, vp, i64, u64, vp]),
+    "orienta_robusto": (i32, [i32, vp, vp, vp, vp, vp, vp, vp, vp]),
     "orienta_invierte": (i32, [vp, vp]),
     "orienta_estado_texto": (ctypes.c_char_p, [i32]),
     "orienta_modelo": (ctypes.POINTER(ModeloInfo), [i32]),

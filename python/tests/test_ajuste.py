@@ -349,3 +349,46 @@ def test_the_readme_example_runs_as_written(tmp_path):
     (tmp_path / "examples").symlink_to(os.path.join(RAIZ, "examples"))  # it reads examples/data/…
     subprocess.run([sys.executable, "-c", codigo], cwd=tmp_path, check=True, capture_output=True)
     assert orienta.load(tmp_path / "site.json").model == "helmert3d"
+
+
+def _con_errores_groseros(dim, n=60, fraccion=0.4, semilla=3):
+    rng = np.random.default_rng(semilla)
+    S = rng.uniform(-500, 500, (n, dim)) + ([2e5, 1e5, 0][:dim])
+    c, s = np.cos(0.4), np.sin(0.4)
+    R = np.array([[c, -s, 0], [s, c, 0], [0, 0, 1]])[:dim, :dim]
+    T = S @ R.T * 1.0001 + [4e5, 4.5e6, 100][:dim] + rng.normal(0, 0.01, (n, dim))
+    malos = rng.permutation(n)[:int(fraccion * n)]
+    T[malos] += rng.uniform(5, 80, (len(malos), dim)) * rng.choice([-1, 1], (len(malos), dim))
+    buenos = np.setdiff1d(np.arange(n), malos)
+    return S, T, buenos
+
+
+@pytest.mark.parametrize("ajusta, dim", [(orienta.helmert3d, 3), (orienta.rigid3d, 3), (orienta.helmert2d, 2),
+                                         (orienta.affine2d, 2), (lambda *a, **k: orienta.poly2d(a[0], a[1], 2, **k), 2)],
+                         ids=["helmert3d", "rigid3d", "helmert2d", "affine2d", "poly2d-2"])
+def test_robust_fits_keep_the_good_pairs_and_equal_their_clean_fit(ajusta, dim):
+    S, T, buenos = _con_errores_groseros(dim)
+    limpio = ajusta(S[buenos], T[buenos])
+    for metodo in ("msac", "danish"):
+        fit = ajusta(S, T, robust=metodo, threshold=0.1, seed=5)
+        assert np.array_equal(np.flatnonzero(fit.inliers), buenos), metodo
+        if metodo == "msac":
+            assert iguales(fit, limpio) and fit.used == len(buenos) and np.array_equal(fit.excluded, ~fit.inliers)
+        else:
+            assert fit.weights[~fit.inliers].max() < 1e-6 and fit.robust["settled"]
+            assert np.allclose(fit.apply(S[buenos]), limpio.apply(S[buenos]), rtol=0, atol=1e-6)
+    again = ajusta(S, T, robust="msac", threshold=0.1, seed=5)
+    assert iguales(again, ajusta(S, T, robust="msac", threshold=0.1, seed=5))
+
+
+@pytest.mark.parametrize("kwargs, mensaje", [
+    ({"robust": "lmeds", "threshold": 1.0}, "robust must be"),
+    ({"robust": "msac"}, "needs threshold"),
+    ({"robust": "msac", "threshold": -1.0}, "positive distance"),
+    ({"robust": "msac", "threshold": 1.0, "seed": -1}, "seed must be"),
+    ({"threshold": 1.0}, "only with robust"),
+])
+def test_robust_refusals(kwargs, mensaje):
+    S, T, _ = _con_errores_groseros(3, n=10)
+    with pytest.raises(ValueError, match=mensaje):
+        orienta.helmert3d(S, T, **kwargs)

@@ -784,11 +784,55 @@ def precision():
                 for u, v in zip(map(float, l1.split()[2:4]), map(float, l2.split()[2:4])):
                     cerca(u, v, 1e-9 * u, "similarity precision with rows down")
 
+def robusto():
+    # --robust on 40 % gross blunders: msac keeps exactly the good pairs and its fit is the plain fit
+    # of those pairs; danish weighs the blunders to nothing;
+    # huber says whether its weights settled (exit 1 when not); the same seed gives the same
+    # document; bad options are refused.
+    base = [(37.0 * k % 500 + 0.3 * k, 71.0 * k % 500 + 0.7 * k, 10 + k % 7) for k in range(40)]
+    c, s = math.cos(0.4), math.sin(0.4)
+    malos = {k for k in range(40) if k % 5 < 2}
+    filas, buenas = [], []
+    for k, (x, y, z) in enumerate(base):
+        e = [30 * math.sin(3 * k + i) + (10 if i == 0 else 0) for i in range(3)] if k in malos else \
+            [0.01 * math.sin(7 * k + i) for i in range(3)]
+        fila = f"P{k} {x} {y} {z} {4e5 + c * x - s * y + e[0]!r} {4.5e6 + s * x + c * y + e[1]!r} {100 + z + e[2]!r}\n"
+        filas.append(fila)
+        if k not in malos:
+            buenas.append(fila)
+    f = escribe("".join(filas))
+    limpio = ajusta("helmert3d", escribe("".join(buenas)))
+    huber = subprocess.run(ENVOLTORIO + [ORIENTA, "helmert3d", "--robust", "huber", "--threshold", "0.1", "--json", f],
+                           capture_output=True, text=True)
+    assert (huber.returncode == 1) == (not json.loads(huber.stdout)["robust"]["settled"]), huber.stderr
+    assert huber.returncode == 0 or "did not settle" in huber.stderr
+    for metodo, estado in (("msac", 0), ("ransac", 0), ("danish", 0)):
+        j = ajusta("helmert3d", "--robust", metodo, "--threshold", "0.1", f, estado=estado)
+        assert sorted(p - 1 for p in j["robust"]["outlier_pairs"]) == sorted(malos), (metodo, j["robust"])
+        if metodo in ("msac", "ransac"):
+            assert j["transform"] == limpio["transform"] and j["used"] == 24, metodo
+            excluidos = {r["id"] for r in j["residuals"] if r["excluded"]}
+            assert excluidos == {f"P{k}" for k in malos}
+        elif metodo == "danish":
+            assert max(j["robust"]["weights"][k] for k in malos) < 1e-6 and j["robust"]["settled"]
+            for a, b in zip(j["transform"]["source_centroid"], limpio["transform"]["source_centroid"]):
+                assert abs(a - b) < 1e-6
+    a1 = corre("helmert3d", "--robust", "msac", "--threshold", "0.1", "--seed", "42", "--json", f).stdout
+    a2 = corre("helmert3d", "--robust", "msac", "--threshold", "0.1", "--seed", "42", "--json", f).stdout
+    assert a1 == a2 and json.loads(a1)["robust"]["seed"] == 42
+    assert "robust (msac, seed 1): 24 of 40 pairs kept" in corre("helmert3d", "--robust", "msac", "--threshold", "0.1", f).stdout
+    for args, mensaje in ((["--robust", "msac"], "needs --threshold"), (["--robust", "lmeds", "--threshold", "1"], "unknown --robust"),
+                          (["--threshold", "1"], "only with --robust"), (["--robust", "msac", "--threshold", "-1"], "positive distance"),
+                          (["--robust", "msac", "--threshold", "1", "--snoop"], "replaces --snoop"),
+                          (["--robust", "msac", "--threshold", "1", "--seed", "x"], "--seed takes"),
+                          (["--robust", "msac", "--threshold", "1", "--described"], "does not combine")):
+        assert mensaje in corre("helmert3d", *args, f, estado=2).stderr, args
+
 
 grupos = {"estadisticas": estadisticas, "inclinado": inclinado, "flotante": flotante, "snooping": snooping,
           "aplica": aplica, "dibujo": dibujo, "degenerados": degenerados, "texto": texto, "perdida": perdida,
           "disposicion": disposicion, "registros": registros, "no_finitos": no_finitos, "mensajes": mensajes,
           "orden1": orden1, "readme": readme,
           "flujo": flujo, "espejo": espejo, "exporta": exporta, "listas": listas,
-          "columnas": columnas, "imagen": imagen, "unidades": unidades, "precision": precision, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
+          "columnas": columnas, "imagen": imagen, "unidades": unidades, "precision": precision, "robusto": robusto, "memoria": lambda: memoria(float(sys.argv[4]) if len(sys.argv) > 4 else 50)}
 grupos[GRUPO]()

@@ -292,7 +292,21 @@ bool finitos(const double* p, size_t n) {
 void optimo(Orden m, const Opciones& o, const Conjunto& c, Ajuste& a, std::vector<double>& qvv) {
   const orienta_pares p = pares_de(c, a.descrito || !(o.umbral || o.alfa) ? 0.0 : a.umbral);
   orienta_observaciones obs{a.v.data(), a.w.data(), qvv.empty() ? nullptr : qvv.data(), a.r.data(), a.excluido.data()};
-  const int32_t estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
+  int32_t estado;
+  if (o.robusto && !a.descrito) {
+    orienta_robusto_opciones op{};
+    op.metodo = o.robusto, op.umbral = o.umbral_robusto, op.semilla = o.semilla;
+    a.pesos.assign(c.n(), 0.0);
+    a.dentro.assign(c.n(), 0);
+    estado = orienta_robusto(a.modelo, &p, &op, &a.t, &a.e, &obs, a.dentro.data(), a.pesos.data(), &a.robusto);
+    if (estado == ORIENTA_OK && o.robusto != ORIENTA_ROBUSTO_MSAC && !a.robusto.convergido)
+      a.avisos.push_back(c.nombre + ": the reweighting did not settle in " + std::to_string(a.robusto.iteraciones_irls) +
+                         " steps (largest weight change " + corto(a.robusto.cambio) +
+                         "): too many blunders for --robust " + (o.robusto == ORIENTA_ROBUSTO_HUBER ? "huber" : "danish") +
+                         "? try --robust msac");
+  } else {
+    estado = orienta_ajusta(a.modelo, &p, &a.t, &a.e, &obs);
+  }
   if (estado < 0) refusa(estado, m, c, a.modelo, p);
   a.valores.assign(a.e.parametros, a.e.parametros + a.e.num_parametros);
   a.vtpv_optimo = a.e.vtpv;
@@ -528,7 +542,7 @@ class Repetidos {
 }  // namespace
 
 bool puede_fluir(Orden m, const Opciones& o, std::FILE* f) {
-  return !o.descrita && !o.umbral && !o.alfa && o.dibujo.empty() && modelo_de(m, o.tipo, o.rigido) != 0 &&
+  return !o.descrita && !o.umbral && !o.alfa && !o.robusto && o.dibujo.empty() && modelo_de(m, o.tipo, o.rigido) != 0 &&
          huella(f).has_value();
 }
 

@@ -75,6 +75,20 @@ r and mdb for every coordinate.
   --snoop-alpha A  data snooping with the threshold that all the tests together (one per
                  coordinate) exceed on clean data with probability A (Sidak: each test at
                  1 - (1 - A)^(1/m)), so a large clean set keeps its points; stated in the report
+  --robust METHOD  a fit that survives many wrong pairs (automatic matching), instead of
+                 --snoop; its statistics are those of the rigorous adjustment of the pairs kept:
+                 msac (or ransac): random minimal samples scored by sum min(|v|^2, M^2), the best
+                   refitted on its inliers while they grow, stopped once a clean sample has
+                   been drawn with probability 0.999 (at most 10000 samples); pairs beyond the
+                   threshold are excluded, listed with their residuals against the final fit
+                 huber: reweighted least squares from that start, weights min(1, 1.345/u)
+                 danish: the same with weights 1 for u <= 2, exp(1 - (u/2)^2) beyond
+                   (u: a pair's RMS residual over sigma, or over 1.4826 * the median |v|
+                   without --sigma); the report gives the weights, and exit status 1 when
+                   they do not settle (huber gives way past roughly a fifth of blunders)
+  --threshold M  with --robust: the inlier distance |v| in the target's units; without it and
+                 with --sigma, |v/sigma| <= sqrt(chi2(dim, 0.99)) (3.03 in 2D, 3.37 in 3D)
+  --seed N       with --robust: the samples' seed (default 1): the same seed, the same result
   --plot F.svg   draw the points in plan with their exaggerated residual vectors; written
                  only when the run succeeds, and never over a file the run reads
   --json         print one JSON document instead of the table; its "transform" is what
@@ -99,7 +113,9 @@ constexpr const char* kDescrita =
 )";
 
 constexpr const char* k3d =
-    R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
+    R"(usage: orienta helmert3d [--rigid] [--sigma [--sigmas N]]
+                         [--snoop [K] | --snoop-alpha A | --robust METHOD [--threshold M] [--seed N]]
+                         [--plot F.svg]
                          [--described [--general] [--float]] [--units U] [--json]
                          [--ids yes|no] [--columns LIST] [--decimal-comma] [FILE | SOURCE TARGET]
 
@@ -121,7 +137,9 @@ constexpr const char* k3dOpciones =
 )";
 
 constexpr const char* k2d =
-    R"(usage: orienta helmert2d [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg] [--described [--float]]
+    R"(usage: orienta helmert2d [--sigma]
+                         [--snoop [K] | --snoop-alpha A | --robust METHOD [--threshold M] [--seed N]]
+                         [--plot F.svg] [--described [--float]]
                          [--units U] [--image-rows-down] [--json] [--ids yes|no] [--columns LIST]
                          [--decimal-comma] [FILE | SOURCE TARGET]
 
@@ -144,7 +162,9 @@ constexpr const char* kImagen = R"(  --image-rows-down  the source is an image's
 )";
 
 constexpr const char* kPoly =
-    R"(usage: orienta poly2d --kind KIND [--sigma] [--snoop [K] | --snoop-alpha A] [--plot F.svg]
+    R"(usage: orienta poly2d --kind KIND [--sigma]
+                      [--snoop [K] | --snoop-alpha A | --robust METHOD [--threshold M] [--seed N]]
+                      [--plot F.svg]
                       [--described [--float]] [--image-rows-down] [--json] [--ids yes|no]
                       [--columns LIST] [--decimal-comma] [FILE | SOURCE TARGET]
 

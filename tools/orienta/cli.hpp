@@ -64,6 +64,9 @@ struct Opciones {
   Columnas columnas;          // --columns (empty: as the file's first data line shows)
   bool filas_abajo = false;   // --image-rows-down: source y is an image row, growing downwards
   bool precision = false;     // apply --precision: each image's σ (and 2D error ellipse)
+  int32_t robusto = 0;        // --robust: ORIENTA_ROBUSTO_* (0: the plain adjustment)
+  double umbral_robusto = 0;  // --threshold M (0: from σ)
+  uint64_t semilla = 1;       // --seed N
   std::string zona;           // export --area XMIN,YMIN,XMAX,YMAX, as given (exporta.cpp reads it)
   std::string tolerancia;     // export --inverse-tolerance T, as given
 };
@@ -369,6 +372,9 @@ struct Ajuste {
   bool general = false;
   double vtpv = 0, vtpv_optimo = 0, cota = 0;
   std::vector<std::string> avisos;
+  orienta_robusto_info robusto{};  // with --robust: what the search did
+  std::vector<double> pesos;       // with --robust: each pair's final weight
+  std::vector<uint8_t> dentro;     // with --robust: 1 for a pair a clean fit keeps
   // The non-centrality the test at umbral detects with 80 % power: umbral plus the normal
   // quantile of 0.8.
   double delta0() const { return umbral + 0.8416212335729143; }

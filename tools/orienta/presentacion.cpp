@@ -426,6 +426,31 @@ void fila_json(std::string& r, const Filas& f, size_t k, const Ajuste& a) {
   r += f.excluido && f.excluido[k] ? "],\"excluded\":true}" : "],\"excluded\":false}";
 }
 
+const char* nombre_robusto(int32_t metodo) {
+  return metodo == ORIENTA_ROBUSTO_MSAC ? "msac" : metodo == ORIENTA_ROBUSTO_HUBER ? "huber" : "danish";
+}
+
+// What the robust search did, and the pairs it left out (MSAC) or weighed down (IRLS).
+void texto_robusto(const Ajuste& a, const Opciones& o) {
+  const orienta_robusto_info& r = a.robusto;
+  const size_t n = a.dentro.size();
+  std::printf("  robust (%s, seed %llu): %u of %zu pairs kept, threshold %s%s", nombre_robusto(o.robusto),
+              static_cast<unsigned long long>(o.semilla), r.inliers, n, corto(r.umbral).c_str(),
+              r.umbral_de_sigma ? " on |v/sigma|" : "");
+  if (r.iteraciones > 0) std::printf(", %u samples (%u degenerate)", r.iteraciones, r.degeneradas);
+  if (o.robusto != ORIENTA_ROBUSTO_MSAC)
+    std::printf(", %u reweighting steps%s", r.iteraciones_irls, r.convergido ? "" : " (not settled)");
+  std::printf("\n");
+  if (o.robusto == ORIENTA_ROBUSTO_MSAC) return;
+  std::string bajos;
+  size_t cuantos = 0;
+  for (size_t k = 0; k < n; ++k)
+    if (a.pesos[k] < 0.5 && cuantos++ < 8) bajos += " " + std::to_string(k + 1) + ":" + fijo(a.pesos[k], 3);
+  if (cuantos > 0)
+    std::printf("  weights below 0.5 (pair:weight): %s%s\n", bajos.c_str(),
+                cuantos > 8 ? (" and " + std::to_string(cuantos - 8) + " more").c_str() : "");
+}
+
 void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& pares) {
   const std::vector<Parametro> ps = parametros_de(a.modelo, o.unidad, escala_factor(a.t.escala));
   const size_t u = std::min(ps.size(), a.valores.size());
@@ -447,6 +472,7 @@ void texto_estadisticas(const Ajuste& a, const Opciones& o, const Recorrido& par
     std::printf("  global test: chi2 %s with %d degrees of freedom, p = %s: %s at the 5%% level\n",
                 fijo(a.e.chi2, 3).c_str(), a.e.redundancia, fijo(a.e.chi2_p, 4).c_str(),
                 a.e.chi2_p >= 0.05 ? "passes" : "fails");
+  if (!a.dentro.empty()) texto_robusto(a, o);
   if (a.descrito && a.modelo != 0)
     std::printf("  sum of squared residuals %s; the least-squares optimum %s\n", corto(a.vtpv).c_str(),
                 corto(a.vtpv_optimo).c_str());
@@ -522,6 +548,21 @@ void json_estadisticas(Json& j, const Ajuste& a, const Opciones& o) {
   j["mirrored"] = a.e.reflejo != 0;
   j["reliability"] = {{"power", 0.8}, {"delta0", a.delta0()}, {"uncontrolled_below", kSinControl}};
   j["threshold"] = a.umbral;
+  if (!a.dentro.empty()) {
+    const orienta_robusto_info& r = a.robusto;
+    Json rob = {{"method", nombre_robusto(o.robusto)}, {"seed", o.semilla}, {"threshold", r.umbral},
+                {"threshold_on_sigma", r.umbral_de_sigma != 0}, {"kept", r.inliers}, {"samples", r.iteraciones},
+                {"degenerate_samples", r.degeneradas}};
+    if (o.robusto != ORIENTA_ROBUSTO_MSAC) {
+      rob["steps"] = r.iteraciones_irls, rob["settled"] = r.convergido != 0, rob["scale"] = r.escala;
+      rob["weights"] = a.pesos;
+    }
+    Json fuera = Json::array();
+    for (size_t k = 0; k < a.dentro.size(); ++k)
+      if (!a.dentro[k]) fuera.push_back(k + 1);
+    rob["outlier_pairs"] = fuera;  // 1-based positions in the input
+    j["robust"] = rob;
+  }
   if (a.alfa > 0) j["threshold_alpha"] = a.alfa;
   Json par = Json::object();
   const size_t u = std::min(ps.size(), a.valores.size());

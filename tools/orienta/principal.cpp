@@ -219,7 +219,7 @@ std::string lee_columnas(const std::string& orden, const std::string& lista, Opc
 // here (help, a bad option), or -1 to go on.
 struct Textos {
   std::string unidad = "deg", tipo, umbral, alfa, fichero, fichero2, transformacion, ids, sigmas, formato, decimales,
-      columnas;
+      columnas, robusto, umbral_robusto, semilla;
 };
 
 int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
@@ -261,6 +261,33 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
     if (o.umbral) return uso_mal(orden, "--snoop and --snoop-alpha both set the threshold: give one");
     o.alfa = a;
   }
+  if (!x.robusto.empty()) {
+    const struct {
+      const char* nombre;
+      int32_t metodo;
+    } kMetodos[] = {{"msac", ORIENTA_ROBUSTO_MSAC}, {"ransac", ORIENTA_ROBUSTO_MSAC}, {"huber", ORIENTA_ROBUSTO_HUBER},
+                    {"danish", ORIENTA_ROBUSTO_DANES}};
+    for (const auto& k : kMetodos)
+      if (x.robusto == k.nombre) o.robusto = k.metodo;
+    if (!o.robusto) return uso_mal(orden, "unknown --robust method '" + x.robusto + "': msac (or ransac), huber or danish");
+    if (o.umbral || o.alfa) return uso_mal(orden, "--robust replaces --snoop: give one");
+  }
+  if (!x.umbral_robusto.empty()) {
+    double t = 0;
+    const auto r = std::from_chars(x.umbral_robusto.data(), x.umbral_robusto.data() + x.umbral_robusto.size(), t);
+    if (r.ec != std::errc() || r.ptr != x.umbral_robusto.data() + x.umbral_robusto.size() || !(t > 0) || !std::isfinite(t))
+      return uso_mal(orden, "--threshold needs a positive distance in the target's units, not '" + x.umbral_robusto + "'");
+    if (!o.robusto) return uso_mal(orden, "--threshold applies only with --robust");
+    o.umbral_robusto = t;
+  }
+  if (!x.semilla.empty()) {
+    const auto r = std::from_chars(x.semilla.data(), x.semilla.data() + x.semilla.size(), o.semilla);
+    if (r.ec != std::errc() || r.ptr != x.semilla.data() + x.semilla.size())
+      return uso_mal(orden, "--seed takes a whole number from 0 to 2^64-1, not '" + x.semilla + "'");
+    if (!o.robusto) return uso_mal(orden, "--seed applies only with --robust");
+  }
+  if (o.robusto && o.umbral_robusto == 0 && !o.con_sigma && o.robusto == ORIENTA_ROBUSTO_MSAC)
+    return uso_mal(orden, "--robust msac needs --threshold M (metres, the target's units) or --sigma");
   if (orden == "poly2d") {
     if (x.tipo.empty()) return uso_mal(orden, "--kind is required");
     if (!lee_tipo(x.tipo, o.tipo))
@@ -269,9 +296,10 @@ int comprueba_opciones(const std::string& orden, Opciones& o, const Textos& x) {
   if (!o.descrita && o.flotante) return uso_mal(orden, "--float applies only with --described");
   if (!o.descrita && o.general) return uso_mal(orden, "--general applies only with --described");
   if (o.descrita && o.rigido) return uso_mal(orden, "--rigid is an adjustment: it does not combine with --described");
+  if (o.descrita && o.robusto) return uso_mal(orden, "--robust is an adjustment: it does not combine with --described");
   if (o.descrita && (o.con_sigma || o.umbral || o.alfa))
     return uso_mal(orden, "--sigma and --snoop need the adjustment: drop --described");
-  if (orden == "poly2d" && o.tipo <= 1 && (o.con_sigma || o.umbral || o.alfa))
+  if (orden == "poly2d" && o.tipo <= 1 && (o.con_sigma || o.umbral || o.alfa || o.robusto))
     return uso_mal(orden, "--sigma and --snoop need a kind the adjustment fits (similarity, affine, 1, 2 or 3)");
   return -1;
 }
@@ -309,6 +337,9 @@ int ejecuta(int argc, char** argv) {
     app.add_option("--snoop-alpha", x.alfa);
     app.add_option("--plot", o.dibujo);
     app.add_flag("--mirrored-ok", o.reflejo_ok);
+    app.add_option("--robust", x.robusto);
+    app.add_option("--threshold", x.umbral_robusto);
+    app.add_option("--seed", x.semilla);
     app.add_flag("--strict", o.estricto);
   }
   if (orden == "helmert3d") {
