@@ -89,6 +89,17 @@ def opencv(funcion, S, T, umbral):
     return (lambda X: X @ A[:, :d].T + A[:, d]), dentro.ravel().astype(bool)
 
 
+def skimage_ransac(modelo, S, T, umbral):
+    # scikit-image's ransac with its own similarity or affine transform classes (2D only), the
+    # same threshold and trial cap; its model maps the source rows to the target rows.
+    from skimage.measure import ransac
+    m, dentro = ransac((S, T), modelo, min_samples=2 if modelo.__name__ == "SimilarityTransform" else 3,
+                       residual_threshold=umbral, max_trials=10000, stop_probability=0.999, random_state=1)
+    if m is None:
+        raise RuntimeError("skimage.measure.ransac found no model")
+    return (lambda X: m(X)), dentro.astype(bool)
+
+
 def datos(rng, dim, n=1000, fraccion=0.5):
     S = rng.uniform(-1000, 1000, (n, dim))
     if dim == 3:
@@ -124,6 +135,13 @@ def main():
              ("orienta MSAC, 2D affine", lambda S, T: orienta(lib, AFIN2D, MSAC, S, T, umbral)),
              ("OpenCV estimateAffine2D", lambda S, T: opencv(cv2.estimateAffine2D, S, T, umbral))]),
     ]
+    try:
+        import skimage.transform as st
+        grupos[1][1].extend([
+            ("scikit-image ransac, SimilarityTransform", lambda S, T: skimage_ransac(st.SimilarityTransform, S, T, umbral)),
+            ("scikit-image ransac, AffineTransform", lambda S, T: skimage_ransac(st.AffineTransform, S, T, umbral))])
+    except ImportError:
+        print("scikit-image (Debian's python3-skimage) is not installed: its rows are left out")
     rng = np.random.default_rng(2024)
     print(f"1000 pairs, 50 % blunders of 0.5–100 m, σ = 0.01 m, threshold {umbral} m; medians of "
           f"{repeticiones} sets (OpenCV {cv2.__version__})\n")
