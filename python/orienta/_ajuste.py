@@ -312,23 +312,45 @@ class Transformation:
         if self.is_inverse:
             raise ValueError(f"the inverse of a polynomial has no {que}")
 
-    def to_proj(self) -> str:
+    def to_proj(self, area: "ArrayLike | None" = None) -> str:
         """The transformation as one PROJ operation, for ``cct`` or a step of a pipeline: what
         ``orienta export proj`` prints (the README's table gives the forms and their conventions).
+
+        Parameters
+        ----------
+        area : array_like (xmin, ymin, xmax, ymax), optional
+            For a polynomial, the source area its ``+proj=horner`` serves: PROJ needs the inverse
+            as a polynomial too, fitted here over that area. A fit's result defaults to the box
+            of the source points it used; a loaded record needs it.
 
         Raises
         ------
         ValueError
-            For a polynomial (no PROJ form yet).
+            A polynomial without an area, or a bad area. The inverse's accuracy over the area is
+            in ``self.proj_inverse_error`` after the call (0 for the exact inverses).
         """
         self._exportable("PROJ form")
-        largo = _b.funcion("orienta_proj")(ctypes.byref(self._t), None, 0)
+        zona = self._zona_por_omision() if area is None else area
+        if zona is not None:
+            zona = np.ascontiguousarray(zona, dtype=np.float64).reshape(-1)
+            if zona.shape != (4,):
+                raise ValueError(f"area must be (xmin, ymin, xmax, ymax), got {area!r}")
+        direccion = None if zona is None else zona.ctypes.data
+        error = ctypes.c_double(0.0)
+        f = _b.funcion("orienta_proj_zona")
+        largo = f(ctypes.byref(self._t), direccion, None, 0, ctypes.byref(error))
         if largo < 0:
-            raise ValueError(f"a {self.model} has no PROJ form here yet (PROJ's horner operation needs a "
-                             "fitted inverse)" if largo == _r.E_MODELO else _r.estado_texto(largo))
+            if zona is None and self._t.modelo in (_POLI2D_2, _POLI2D_3):
+                raise ValueError("a polynomial's PROJ form (horner) needs area=(xmin, ymin, xmax, ymax): "
+                                 "its inverse is fitted over it")
+            raise ValueError(_r.estado_texto(largo))
         texto = ctypes.create_string_buffer(largo + 1)
-        _b.funcion("orienta_proj")(ctypes.byref(self._t), texto, largo + 1)
+        f(ctypes.byref(self._t), direccion, texto, largo + 1, ctypes.byref(error))
+        self.proj_inverse_error = error.value
         return texto.value.decode("ascii")
+
+    def _zona_por_omision(self):
+        return None
 
     def world_file(self) -> str:
         """The six lines of a world file for GDAL and QGIS, of a 2D similarity or affine fitted
@@ -462,6 +484,13 @@ class FitResult(Transformation):
     qvv = property(lambda self: self._pasada.lee("qvv"), doc="Cofactors of the residuals, (n, dim).")
     redundancy_numbers = property(lambda self: self._pasada.lee("r"), doc="Redundancy numbers, (n, dim).")
     excluded = property(lambda self: self._pasada.excluido.astype(bool), doc="Pairs excluded by snooping, (n,).")
+
+    def _zona_por_omision(self):
+        S = self._pasada._pares[0]
+        if S.shape[1] != 2:
+            return None
+        usados = S[~self.excluded]
+        return np.array([usados[:, 0].min(), usados[:, 1].min(), usados[:, 0].max(), usados[:, 1].max()])
 
     def minimal_detectable_bias(self, threshold: float = 3.29, power: float = 0.8):
         """Baarda's internal reliability, (n, dim): for each coordinate the smallest bias that data

@@ -196,6 +196,7 @@ _PROTOTIPOS_AJUSTE = {
     "orienta_valida": (i32, [vp, ctypes.POINTER(ctypes.c_char_p)]),
     "orienta_parametros": (i32, [vp, vp]),
     "orienta_proj": (i32, [vp, ctypes.c_char_p, u32]),
+    "orienta_proj_zona": (i32, [vp, vp, ctypes.c_char_p, u32, vp]),
     "orienta_mundo": (i32, [vp, vp]),
     "orienta_valida_pares": (i32, [i32, vp, ctypes.POINTER(u32)]),
     "orienta_acumulador_inicia": (i32, [vp, i32, i32]),
