@@ -191,6 +191,18 @@ class Lector {
   const uint8_t* fin_;
 };
 
+// A coordinate or σ of a fuzzed pair: small integers (halves) that make exact and degenerate
+// sets likely, or any double the bytes spell.
+inline double coordenada(Lector& l, bool entero) {
+  if (entero) return double(int8_t(l.byte())) * 0.5;
+  return l.escalar<double>();
+}
+
+// A status the library documents: success, or one orienta_estado_texto knows.
+inline bool estado_conocido(int32_t st) {
+  return st == ORIENTA_OK || std::strcmp(orienta_estado_texto(st), "unknown status") != 0;
+}
+
 // Calls llamada(entrada, salida) twice, each time on a fresh copy of the input and over an
 // output filled with a different byte pattern. A function that writes all of its output, and
 // reads nothing but its input, leaves the same bytes in both runs; an element it forgot keeps

@@ -16,17 +16,6 @@
 
 using namespace orienta::fuzz;
 
-namespace {
-
-double real(Lector& l, bool entero) {
-  if (entero) return double(int8_t(l.byte())) * 0.5;
-  return l.escalar<double>();
-}
-
-bool estado_conocido(int32_t st) { return st == ORIENTA_OK || std::strcmp(orienta_estado_texto(st), "unknown status"); }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   Lector l(datos, tam);
   const int32_t modelo = 1 + l.byte() % 6;
@@ -36,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   const uint32_t n = l.cuenta(40);
   std::vector<double> o(size_t(dim) * n + 1), d(size_t(dim) * n + 1), s(size_t(std::max(spp, 1)) * n + 1, 1.0);
   for (uint32_t i = 0; i < n; ++i) {
-    for (int k = 0; k < dim; ++k) o[dim * i + k] = real(l, entero);
-    for (int k = 0; k < dim; ++k) d[dim * i + k] = real(l, entero);
-    for (int k = 0; k < spp; ++k) s[spp * i + k] = entero ? 0.01 * (1 + l.byte() % 8) : real(l, false);
+    for (int k = 0; k < dim; ++k) o[dim * i + k] = coordenada(l, entero);
+    for (int k = 0; k < dim; ++k) d[dim * i + k] = coordenada(l, entero);
+    for (int k = 0; k < spp; ++k) s[spp * i + k] = entero ? 0.01 * (1 + l.byte() % 8) : coordenada(l, false);
   }
   auto vista = [&](uint32_t ini, uint32_t m) {
     return orienta_pares{o.data() + size_t(dim) * ini,

@@ -16,13 +16,6 @@ using namespace orienta::fuzz;
 
 namespace {
 
-double real(Lector& l, bool entero) {
-  if (entero) return double(int8_t(l.byte())) * 0.5;
-  return l.escalar<double>();
-}
-
-bool estado_conocido(int32_t st) { return st == ORIENTA_OK || std::strcmp(orienta_estado_texto(st), "unknown status"); }
-
 struct Salida {
   int32_t estado;
   orienta_transformacion t;
@@ -64,10 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tam) {
   const uint32_t n = l.cuenta(40);
   std::vector<double> o(size_t(dim) * n + 1), d(size_t(dim) * n + 1), s(size_t(spp) * n + 1, 1.0);
   for (uint32_t i = 0; i < n; ++i) {
-    for (int k = 0; k < dim; ++k) o[dim * i + k] = real(l, entero);
+    for (int k = 0; k < dim; ++k) o[dim * i + k] = coordenada(l, entero);
     const bool grueso = l.byte() % 3 == 0;
-    for (int k = 0; k < dim; ++k) d[dim * i + k] = o[dim * i + k] + real(l, entero) * (grueso ? 64.0 : 0.01);
-    for (int k = 0; con_sigma && k < spp; ++k) s[spp * i + k] = entero ? 0.01 * (1 + l.byte() % 8) : real(l, false);
+    for (int k = 0; k < dim; ++k) d[dim * i + k] = o[dim * i + k] + coordenada(l, entero) * (grueso ? 64.0 : 0.01);
+    for (int k = 0; con_sigma && k < spp; ++k) s[spp * i + k] = entero ? 0.01 * (1 + l.byte() % 8) : coordenada(l, false);
   }
   const orienta_pares pares{o.data(), 8 * dim, d.data(), 8 * dim, n, con_sigma ? s.data() : nullptr, spp,
                             depura ? 3.29 : 0.0};

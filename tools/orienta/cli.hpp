@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <limits>
 #include <vector>
 
 #include "orienta_ajuste.h"
@@ -302,12 +301,10 @@ std::string sexagesimal(double grados);
 
 // The record of a "transform" object (or of a whole --json document holding one), validated by
 // the library; faults name the file and the field.
-// What a fitted record carries besides the map, for the precision of transformed points: the
-// parameters' covariance (u × u by rows, in the library's units and order), σ0, the redundancy.
+// What a fitted record carries besides the map for the precision of transformed points: the
+// parameters' covariance (u × u by rows, in the library's units and order; σ0² is in it).
 struct Precision {
   std::vector<double> covarianza;
-  double sigma0 = std::numeric_limits<double>::quiet_NaN();
-  int64_t redundancia = -1;
 };
 orienta_transformacion registro_de_json(const Json& documento, const std::string& fichero, Precision* p = nullptr);
 // Adds the fit's precision to the record it wrote (of the map as read with --image-rows-down):

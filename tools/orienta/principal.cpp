@@ -362,15 +362,14 @@ int ejecuta(int argc, char** argv) {
     app.add_option("pairs", x.fichero);
     app.add_option("--area", o.zona);
     app.add_option("--inverse-tolerance", o.tolerancia);
-    app.add_option("--ids", x.ids);
-    app.add_option("--columns", x.columnas);
-    app.add_flag("--decimal-comma", o.coma_decimal);
   } else if (orden != "demo") {
-    app.add_option("--ids", x.ids);
-    app.add_option("--columns", x.columnas);
-    app.add_flag("--decimal-comma", o.coma_decimal);
     app.add_option("file", x.fichero);
     if (es_ajuste) app.add_option("target_file", x.fichero2);
+  }
+  if (orden != "demo") {  // every command that reads a file of points or pairs
+    app.add_option("--ids", x.ids);
+    app.add_option("--columns", x.columnas);
+    app.add_flag("--decimal-comma", o.coma_decimal);
   }
 
   std::vector<std::string> argumentos = con_umbral_explicito(argc, argv);

@@ -127,9 +127,10 @@ void lee_precision(const Json& j, const std::string& fichero, const orienta_mode
         fuera("is not symmetric");
   }
   p.covarianza = std::move(r);
-  if (j.contains("sigma0") && j.at("sigma0").is_number()) p.sigma0 = j.at("sigma0").get<double>();
-  if (j.contains("redundancy") && j.at("redundancy").is_number_integer()) p.redundancia = j.at("redundancy").get<int64_t>();
 }
+
+// The polynomial terms odd in dy (dy, dx·dy, dx²·dy, dy³): those that change sign with the row.
+bool impar_en_fila(int termino) { return termino == 1 || termino == 3 || termino == 6 || termino == 8; }
 
 }  // namespace
 
@@ -156,7 +157,7 @@ void anade_precision(Json& registro, const orienta_transformacion& t, const orie
         if (t.modelo == ORIENTA_AFIN2D) impar = i == 3 || i == 5;
         if (m->num_terminos > 0 && i >= 2) {
           const int termino = (i - 2) % m->num_terminos;
-          impar = termino == 1 || termino == 3 || termino == 6 || termino == 8;
+          impar = impar_en_fila(termino);
         }
         G[size_t(i) * size_t(u) + size_t(i)] = impar ? -1.0 : 1.0;
       }
@@ -239,7 +240,8 @@ orienta_transformacion de_filas_abajo(const orienta_transformacion& t) {
   orienta_transformacion r = t;
   r.centro_origen[1] = -t.centro_origen[1];
   r.matriz[1] = -t.matriz[1], r.matriz[4] = -t.matriz[4];
-  for (const size_t k : {1, 3, 6, 8}) r.coef_x[k] = -t.coef_x[k], r.coef_y[k] = -t.coef_y[k];
+  for (size_t k = 0; k < 9; ++k)
+    if (impar_en_fila(int(k))) r.coef_x[k] = -t.coef_x[k], r.coef_y[k] = -t.coef_y[k];
   if (t.modelo == ORIENTA_HELMERT2D) {
     r.modelo = ORIENTA_AFIN2D;
     r.escala = std::numeric_limits<double>::quiet_NaN();
