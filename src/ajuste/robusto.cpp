@@ -144,22 +144,64 @@ double cuadrado(const Vista& x, const orienta_transformacion& t, uint32_t k, boo
   return q;
 }
 
+// cuadrado of pairs [a, b) into q, for a map with a linear part written out for its dimension:
+// the search spends its time here, and the same arithmetic as residuo's, in the same order, keeps
+// every score that of cuadrado.
+template <int D, bool PorSigma>
+void cuadrados_lineales(const Vista& x, const orienta_transformacion& t, uint32_t a, uint32_t b, double* q) {
+  double M[D][D], co[D], cd[D];
+  for (int i = 0; i < D; ++i) {
+    co[i] = t.centro_origen[i], cd[i] = t.centro_destino[i];
+    for (int j = 0; j < D; ++j) M[i][j] = t.matriz[3 * i + j];
+  }
+  for (uint32_t k = a; k < b; ++k) {
+    const double* o = x.origen(k);
+    const double* d = x.destino(k);
+    double c[D];
+    for (int j = 0; j < D; ++j) c[j] = o[j] - co[j];
+    double s = 0.0;
+    for (int i = 0; i < D; ++i) {
+      double y = 0.0;
+      for (int j = 0; j < D; ++j) y += M[i][j] * c[j];
+      double v = (cd[i] + y) - d[i];
+      if constexpr (PorSigma) v = v / x.sigma(k, i);
+      s += v * v;
+    }
+    if (!std::isfinite(s)) s = kInf;
+    q[k] = s;
+  }
+}
+
+void cuadrados(const Vista& x, const orienta_transformacion& t, bool por_sigma, uint32_t a, uint32_t b, double* q) {
+  const bool polinomio = t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3;
+  if (polinomio)
+    for (uint32_t k = a; k < b; ++k) q[k] = cuadrado(x, t, k, por_sigma);
+  else if (x.dim == 3)
+    por_sigma ? cuadrados_lineales<3, true>(x, t, a, b, q) : cuadrados_lineales<3, false>(x, t, a, b, q);
+  else
+    por_sigma ? cuadrados_lineales<2, true>(x, t, a, b, q) : cuadrados_lineales<2, false>(x, t, a, b, q);
+}
+
 struct Puntuacion {
   double coste;
   uint32_t dentro;
 };
 
-// MSAC: every pair costs min(r², T²). The sum stops early once it passes tope (a hypothesis that
-// cannot win needs no exact score), so a loser's count is meaningless.
-Puntuacion puntua(const Vista& x, const orienta_transformacion& t, double t2, bool por_sigma, double tope) {
+// MSAC: every pair costs min(r², T²), its r² kept in q. The sum stops early once it passes tope (a
+// hypothesis that cannot win needs no exact score; the test every few pairs, as the sum only
+// grows), so a loser's count and q are meaningless; a winner's q are every pair's.
+Puntuacion puntua(const Vista& x, const orienta_transformacion& t, double t2, bool por_sigma, double tope,
+                  double* q) {
+  constexpr uint32_t kTramo = 64;
   Puntuacion p{0.0, 0};
-  for (uint32_t k = 0; k < x.p->n; ++k) {
-    const double q = cuadrado(x, t, k, por_sigma);
-    if (q <= t2)
-      p.coste += q, ++p.dentro;
-    else
-      p.coste += t2;
-    if (p.coste > tope) break;
+  for (uint32_t a = 0; a < x.p->n && !(p.coste > tope); a += kTramo) {
+    const uint32_t b = std::min(x.p->n, a + kTramo);
+    cuadrados(x, t, por_sigma, a, b, q);
+    for (uint32_t k = a; k < b; ++k)
+      if (q[k] <= t2)
+        p.coste += q[k], ++p.dentro;
+      else
+        p.coste += t2;
   }
   return p;
 }
@@ -171,24 +213,10 @@ bool finita(const orienta_transformacion& t) {
   return z == 0.0 && orienta_valida(&t, nullptr) == ORIENTA_OK;
 }
 
-// The least-squares fit of the pairs flagged in dentro, with the caller's σ.
-int32_t ajusta_dentro(const Vista& x, int32_t modelo, const Arreglo<uint8_t>& dentro, orienta_transformacion& t) {
-  orienta_acumulador a;
-  int32_t st = orienta_acumulador_inicia(&a, modelo, x.spp);
-  for (uint32_t k = 0; st == ORIENTA_OK && k < x.p->n; ++k)
-    if (dentro[k]) {
-      const orienta_pares b = x.uno(k);
-      st = orienta_acumulador_anade(&a, &b);
-    }
-  orienta_solucion s;
-  if (st != ORIENTA_OK || (st = orienta_resuelve(&a, &s)) != ORIENTA_OK) return st;
-  if (!finita(s.t)) return ORIENTA_E_DESBORDA;
-  t = s.t;
-  return ORIENTA_OK;
-}
 
-void marca(const Vista& x, const orienta_transformacion& t, double t2, bool por_sigma, Arreglo<uint8_t>& dentro) {
-  for (uint32_t k = 0; k < x.p->n; ++k) dentro[k] = cuadrado(x, t, k, por_sigma) <= t2;
+// The pairs a winner's scores q keep.
+void marca(const Arreglo<double>& q, double t2, Arreglo<uint8_t>& dentro) {
+  for (size_t k = 0; k < q.size(); ++k) dentro[k] = q[k] <= t2;
 }
 
 // Samples a run of conf needs once a fraction eps of the pairs agree: log(1 − conf)/log(1 − eps^m).
@@ -216,66 +244,6 @@ constexpr double kDanes = 2.0;
 constexpr double kPesoMin = 1e-12;
 constexpr double kSigmaMax = 1e148;
 
-struct Consenso {
-  orienta_transformacion t;
-  Arreglo<uint8_t> dentro;
-  uint32_t iteraciones = 0, degeneradas = 0, mejoras_locales = 0, dentro_n = 0;
-  double coste = kInf;
-  int32_t estado_degenerado = ORIENTA_OK;
-};
-
-int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, double conf, uint32_t tope,
-                 uint64_t semilla, Consenso& c) {
-  const uint32_t n = x.p->n, m = orienta_modelo(modelo)->min_pares;
-  Generador g(semilla);
-  c.dentro.asigna(n, 0);
-  double objetivo = double(tope);
-  uint32_t muestra[ORIENTA_MAX_PARAMETROS];
-  bool alguna = false;
-  while (c.iteraciones < tope && double(c.iteraciones) < objetivo) {
-    ++c.iteraciones;
-    for (uint32_t j = 0; j < m;) {
-      const uint32_t k = g.indice(n);
-      if (std::find(muestra, muestra + j, k) == muestra + j) muestra[j++] = k;
-    }
-    // Hypotheses from unit weights: a minimal sample is (nearly) an exact fit, and plan and
-    // height σ apart would cost a Gauss–Newton per sample for nothing.
-    orienta_acumulador a;
-    orienta_acumulador_inicia(&a, modelo, 0);
-    int32_t st = ORIENTA_OK;
-    for (uint32_t j = 0; j < m && st == ORIENTA_OK; ++j) {
-      const orienta_pares b = x.uno(muestra[j], true);
-      st = orienta_acumulador_anade(&a, &b);
-    }
-    orienta_solucion s;
-    if (st == ORIENTA_OK) st = orienta_resuelve(&a, &s);
-    if (st == ORIENTA_OK && !finita(s.t)) st = ORIENTA_E_DESBORDA;
-    if (st != ORIENTA_OK) {
-      ++c.degeneradas, c.estado_degenerado = st;
-      continue;
-    }
-    const Puntuacion p = puntua(x, s.t, t2, por_sigma, c.coste);
-    if (!(p.coste < c.coste)) continue;
-    alguna = true;
-    c.t = s.t, c.coste = p.coste, c.dentro_n = p.dentro;
-    marca(x, c.t, t2, por_sigma, c.dentro);
-    // Local optimisation: the least-squares fit of the consensus, again while it gains pairs.
-    for (uint32_t r = 0; r < kRondasLocales && c.dentro_n >= m; ++r) {
-      orienta_transformacion t;
-      if (ajusta_dentro(x, modelo, c.dentro, t) != ORIENTA_OK) break;
-      const Puntuacion q = puntua(x, t, t2, por_sigma, c.coste);
-      if (!(q.coste < c.coste)) break;
-      const bool crece = q.dentro > c.dentro_n;
-      c.t = t, c.coste = q.coste, c.dentro_n = q.dentro, ++c.mejoras_locales;
-      marca(x, c.t, t2, por_sigma, c.dentro);
-      if (!crece) break;
-    }
-    objetivo = std::min(objetivo, necesarias(double(c.dentro_n) / double(n), m, conf));
-  }
-  if (!alguna) return c.estado_degenerado;
-  return c.dentro_n < m ? ORIENTA_E_POCOS : ORIENTA_OK;
-}
-
 // The pairs flagged, packed (dim doubles a point, spp σ a pair) for orienta_ajusta.
 struct Empaquetado {
   Arreglo<double> o, d, s;
@@ -295,6 +263,138 @@ void empaqueta(const Vista& x, const Arreglo<uint8_t>& dentro, Empaquetado& e) {
   }
   e.p = {e.o.data(), int64_t(8) * x.dim, e.d.data(), int64_t(8) * x.dim, m, x.spp ? e.s.data() : nullptr, x.spp ? x.spp : 1,
          x.p->umbral};
+}
+
+// The least-squares fit of the pairs flagged in dentro, with the caller's σ, packed first so that
+// they enter the accumulator as one block.
+int32_t ajusta_dentro(const Vista& x, int32_t modelo, const Arreglo<uint8_t>& dentro, Empaquetado& q,
+                      orienta_transformacion& t) {
+  empaqueta(x, dentro, q);
+  orienta_acumulador a;
+  orienta_solucion s;
+  int32_t st = orienta_acumulador_inicia(&a, modelo, x.spp);
+  if (st != ORIENTA_OK || (st = orienta_acumulador_anade(&a, &q.p)) != ORIENTA_OK ||
+      (st = orienta_resuelve(&a, &s)) != ORIENTA_OK)
+    return st;
+  if (!finita(s.t)) return ORIENTA_E_DESBORDA;
+  t = s.t;
+  return ORIENTA_OK;
+}
+
+// Closed forms for the minimal samples of the plane's similarity (2 pairs) and affine (3 pairs).
+// Scoring needs only the map (centres and matrix), and at a thousand pairs the general solver's
+// decompositions and checks cost more than the scoring itself. A sample whose sources coincide or
+// lie on one line, to a part in 10⁹ of their spread's scale, is degenerate, as is a map that is not
+// finite or is singular; the general solver (used for the other models) skips the same samples.
+constexpr double kDegeneradoPlano = 1e-9;
+
+int32_t hipotesis_plana(const Vista& x, int32_t modelo, const uint32_t* muestra, orienta_transformacion& t) {
+  const double* o0 = x.origen(muestra[0]);
+  const double* d0 = x.destino(muestra[0]);
+  double dp[2][2], dq[2][2];
+  const int otros = modelo == ORIENTA_HELMERT2D ? 1 : 2;
+  for (int j = 0; j < otros; ++j) {
+    const double* o = x.origen(muestra[1 + j]);
+    const double* d = x.destino(muestra[1 + j]);
+    for (int c = 0; c < 2; ++c) dp[j][c] = o[c] - o0[c], dq[j][c] = d[c] - d0[c];
+  }
+  std::memset(&t, 0, sizeof t);
+  t.modelo = modelo, t.dim = 2;
+  t.centro_origen[0] = o0[0], t.centro_origen[1] = o0[1];
+  t.centro_destino[0] = d0[0], t.centro_destino[1] = d0[1];
+  auto& a = t.matriz;
+  a[8] = 1.0;
+  if (modelo == ORIENTA_HELMERT2D) {
+    // s·R is the complex ratio dq / dp.
+    const double n2 = dp[0][0] * dp[0][0] + dp[0][1] * dp[0][1];
+    const double escala = std::max(std::fabs(o0[0]), std::fabs(o0[1])) * kDegeneradoPlano;
+    if (!(n2 > escala * escala) || !std::isfinite(n2)) return ORIENTA_E_COINCIDENTES;
+    const double c = (dp[0][0] * dq[0][0] + dp[0][1] * dq[0][1]) / n2;
+    const double sn = (dp[0][0] * dq[0][1] - dp[0][1] * dq[0][0]) / n2;
+    a[0] = c, a[1] = -sn, a[3] = sn, a[4] = c;
+  } else {
+    // A = [dq₁ dq₂]·[dp₁ dp₂]⁻¹.
+    const double det = dp[0][0] * dp[1][1] - dp[1][0] * dp[0][1];
+    const double l0 = std::hypot(dp[0][0], dp[0][1]), l1 = std::hypot(dp[1][0], dp[1][1]);
+    if (!(std::fabs(det) > kDegeneradoPlano * l0 * l1) || !std::isfinite(det)) return ORIENTA_E_COLINEALES;
+    for (size_t i = 0; i < 2; ++i) {
+      a[3 * i] = (dq[0][i] * dp[1][1] - dq[1][i] * dp[0][1]) / det;
+      a[3 * i + 1] = (dq[1][i] * dp[0][0] - dq[0][i] * dp[1][0]) / det;
+    }
+  }
+  const double det = a[0] * a[4] - a[1] * a[3];
+  if (!std::isfinite(a[0] + a[1] + a[3] + a[4]) || !(det != 0.0)) return ORIENTA_E_DESBORDA;
+  return ORIENTA_OK;
+}
+
+// The map of a minimal sample, from unit weights: a minimal sample is (nearly) an exact fit, and
+// plan and height σ apart would cost a Gauss–Newton per sample for nothing.
+int32_t hipotesis(const Vista& x, int32_t modelo, const uint32_t* muestra, uint32_t m, orienta_transformacion& t) {
+  if (modelo == ORIENTA_HELMERT2D || modelo == ORIENTA_AFIN2D) return hipotesis_plana(x, modelo, muestra, t);
+  orienta_acumulador a;
+  orienta_acumulador_inicia(&a, modelo, 0);
+  int32_t st = ORIENTA_OK;
+  for (uint32_t j = 0; j < m && st == ORIENTA_OK; ++j) {
+    const orienta_pares b = x.uno(muestra[j], true);
+    st = orienta_acumulador_anade(&a, &b);
+  }
+  orienta_solucion s;
+  if (st == ORIENTA_OK) st = orienta_resuelve(&a, &s);
+  if (st == ORIENTA_OK && !finita(s.t)) st = ORIENTA_E_DESBORDA;
+  if (st == ORIENTA_OK) t = s.t;
+  return st;
+}
+
+struct Consenso {
+  orienta_transformacion t;
+  Arreglo<uint8_t> dentro;
+  uint32_t iteraciones = 0, degeneradas = 0, mejoras_locales = 0, dentro_n = 0;
+  double coste = kInf;
+  int32_t estado_degenerado = ORIENTA_OK;
+};
+
+int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, double conf, uint32_t tope,
+                 uint64_t semilla, Consenso& c) {
+  const uint32_t n = x.p->n, m = orienta_modelo(modelo)->min_pares;
+  Generador g(semilla);
+  c.dentro.asigna(n, 0);
+  double objetivo = double(tope);
+  uint32_t muestra[ORIENTA_MAX_PARAMETROS] = {};
+  Empaquetado paquete;
+  Arreglo<double> q(n);
+  bool alguna = false;
+  while (c.iteraciones < tope && double(c.iteraciones) < objetivo) {
+    ++c.iteraciones;
+    for (uint32_t j = 0; j < m;) {
+      const uint32_t k = g.indice(n);
+      if (std::find(muestra, muestra + j, k) == muestra + j) muestra[j++] = k;
+    }
+    orienta_transformacion h;
+    const int32_t st = hipotesis(x, modelo, muestra, m, h);
+    if (st != ORIENTA_OK) {
+      ++c.degeneradas, c.estado_degenerado = st;
+      continue;
+    }
+    const Puntuacion p = puntua(x, h, t2, por_sigma, c.coste, q.data());
+    if (!(p.coste < c.coste)) continue;
+    alguna = true;
+    c.t = h, c.coste = p.coste, c.dentro_n = p.dentro;
+    marca(q, t2, c.dentro);
+    // Local optimisation: the least-squares fit of the consensus, again while it gains pairs.
+    for (uint32_t r = 0; r < kRondasLocales && c.dentro_n >= m; ++r) {
+      orienta_transformacion t;
+      if (ajusta_dentro(x, modelo, c.dentro, paquete, t) != ORIENTA_OK) break;
+      const Puntuacion l = puntua(x, t, t2, por_sigma, c.coste, q.data());
+      if (!(l.coste < c.coste)) break;
+      const bool crece = l.dentro > c.dentro_n;
+      c.t = t, c.coste = l.coste, c.dentro_n = l.dentro, ++c.mejoras_locales;
+      marca(q, t2, c.dentro);
+      if (!crece) break;
+    }
+    objetivo = std::min(objetivo, necesarias(double(c.dentro_n) / double(n), m, conf));
+  }
+  if (!alguna) return c.estado_degenerado;
+  return c.dentro_n < m ? ORIENTA_E_POCOS : ORIENTA_OK;
 }
 
 // The rigorous fit of the consensus, then the residual pass over every pair against it: the
