@@ -510,14 +510,17 @@ ORIENTA_API const char* orienta_estado_texto(int32_t estado);
  *  - a hypothesis is the fit of min_pares pairs (orienta_modelo: 3 for the 3D similarity, the
  *    rigid motion and the affine, 2 for the 2D similarity, 6 and 10 for the polynomials) drawn
  *    without repetition, solved with the block functions with unit weights (a minimal sample is an
- *    exact fit or nearly so). A degenerate sample (coincident, collinear, or any negative status
- *    of orienta_resuelve) or one whose solution is not a finite, valid record is skipped and
- *    counted in orienta_robusto_info.degeneradas;
+ *    exact fit or nearly so); the 2D similarity and the affine solve theirs in closed form (the
+ *    map through the pairs exactly). A degenerate sample (coincident, collinear to a part in 10⁹,
+ *    or any negative status of orienta_resuelve) or one whose solution is not a finite, valid
+ *    record is skipped and counted in orienta_robusto_info.degeneradas;
  *  - its score is the MSAC cost Σ min(r², T²) over every pair: r = ‖v‖ and T = umbral in the
  *    target's units when umbral > 0; with umbral 0 (σ required) r = ‖v/σ‖, coordinate by
- *    coordinate with the pair's σ (plan σ for x, y and height σ for z when two), and
- *    T = √χ²(dim, 0.99): 3.0349 in 2D, 3.3682 in 3D, the norm a good pair passes with
- *    probability 0.99 when its σ hold. A pair is an inlier when r ≤ T;
+ *    coordinate with the pair's σ (plan σ for x, y and height σ for z when two), and T the
+ *    norm that all n good pairs pass together with probability 0.99 when their σ hold:
+ *    T² = χ²(dim) at 0.99^(1/n) (one pair: √χ²(dim, 0.99), 3.0349 in 2D, 3.3682 in 3D; 1000
+ *    pairs: 4.7975 and 5.0884), so that a clean set keeps every pair 99 times in 100, where a
+ *    threshold per pair would leave out a hundredth of them. A pair is an inlier when r ≤ T;
  *  - each new best hypothesis is optimised locally: the least-squares fit (caller's σ) of its
  *    inliers replaces it while it lowers the cost, again while the inlier set grows, at most 4
  *    rounds;
@@ -569,8 +572,9 @@ typedef struct {
   int32_t metodo;           /**< ORIENTA_ROBUSTO_MSAC, _HUBER or _DANES */
   uint32_t max_iteraciones; /**< most samples drawn, by MSAC and by the start of IRLS (0: 10000) */
   double umbral;            /**< inlier threshold T on ‖v‖ in the target's units, finite, ≥ 0; 0:
-                                 T = √χ²(dim, 0.99) on ‖v/σ‖, which needs σ (MSAC without
-                                 either is ORIENTA_E_ARGUMENTO) */
+                                 T on ‖v/σ‖ that all n good pairs pass with probability
+                                 0.99, which needs σ (MSAC without either is
+                                 ORIENTA_E_ARGUMENTO) */
   double confianza;         /**< probability of having drawn one clean sample at the adaptive
                                  stop, in [0, 1] (1: never stop early); 0: 0.999 */
   uint64_t semilla;         /**< the generator's seed: same seed, same result */
@@ -597,8 +601,8 @@ typedef struct {
 
 /** A fit robust to wrong pairs, by sample consensus or reweighting (see above for the rules).
  *  Per pair, in pair order: inlier (n bytes) 1 for a pair of the final fit (MSAC: in the
- *  consensus and not excluded by snooping; IRLS: with u²·dim ≤ χ²(dim, 0.99), a pair a clean fit
- *  would keep), 0 otherwise; peso (n doubles) the final weights (MSAC: the inlier flags as 0 and
+ *  consensus and not excluded by snooping; IRLS: with u²·dim ≤ T², T as MSAC's threshold from σ, a
+ *  pair a clean fit would keep), 0 otherwise; peso (n doubles) the final weights (MSAC: the inlier flags as 0 and
  *  1). obs gets every pair's v (outliers included) against the final fit, and q_vv, r, w as
  *  orienta_ajusta writes them: MSAC's outliers as excluded pairs (against the prediction, NaN q_vv
  *  and r, obs->excluido 1). Every output pointer may be null.

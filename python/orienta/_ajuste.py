@@ -809,8 +809,8 @@ robust : {{None, "msac", "ransac", "huber", "danish"}}, optional
     adds ``inliers`` (n bools), ``weights`` (n floats) and ``robust`` (what the search did). A
     reweighting that does not settle warns.
 threshold : float, optional
-    With robust: the inlier distance |v| in the target's units; None with sigma: |v/σ| ≤
-    √χ²(dim, 0.99).
+    With robust: the inlier distance |v| in the target's units; None with sigma: the |v/σ|
+    that all n good pairs pass together with probability 0.99 (n = 1000: 4.80 in 2D, 5.09 in 3D).
 seed : int
     With robust: the samples' seed; the same seed gives the same result.
 

@@ -228,9 +228,31 @@ double necesarias(double eps, uint32_t m, double conf) {
   return std::ceil(std::log1p(-conf) / den);
 }
 
-// χ² quantiles at 99 % for 2 and 3 degrees of freedom: the squared threshold on ‖v/σ‖ a pair of
-// that dimension passes with probability 0.99 when its σ hold.
-constexpr double kChi2_99[4] = {0.0, 6.634896601021214, 9.210340371976184, 11.344866730144373};
+// The share of clean sets of which the threshold from σ leaves out any good pair.
+constexpr double kAlfaFamilia = 0.01;
+
+// P(χ²(dim) > x) for the dimensions of a pair, 2 and 3.
+double cola_chi2(int dim, double x) {
+  if (dim == 2) return std::exp(-0.5 * x);
+  return std::erfc(std::sqrt(0.5 * x)) + std::sqrt(2.0 * x / 3.14159265358979323846) * std::exp(-0.5 * x);
+}
+
+// The squared threshold on ‖v/σ‖ from σ: the one any of n good pairs passes with probability
+// 1 − kAlfaFamilia together, each with 1 − q, q = 1 − (1 − α)^(1/n). A threshold fixed per pair
+// would leave out a hundredth of the good pairs of a large set; this one leaves most clean sets
+// whole, and for one pair it is the 99 % point, √χ²(dim, 0.99). The χ² tail falls monotonically:
+// bisection on it, to the last bit.
+double umbral_de_sigma2(int dim, uint32_t n) {
+  const double q = -std::expm1(std::log1p(-kAlfaFamilia) / double(std::max<uint32_t>(n, 1)));
+  if (dim == 2) return -2.0 * std::log(q);
+  double bajo = 0.0, alto = 4096.0;
+  for (int k = 0; k < 200 && bajo < alto; ++k) {
+    const double medio = 0.5 * (bajo + alto);
+    if (medio == bajo || medio == alto) break;
+    (cola_chi2(dim, medio) > q ? bajo : alto) = medio;
+  }
+  return alto;
+}
 
 constexpr uint32_t kRondasLocales = 4;
 constexpr uint32_t kMaxMuestras = 10000;
@@ -511,7 +533,7 @@ int32_t robusto(int32_t modelo, const orienta_pares* pares, const orienta_robust
   const Vista x{pares, m->dim, con_sigma ? pares->sigmas_por_par : 0};
   const uint32_t n = pares->n;
   const bool por_sigma = op->umbral == 0.0;
-  const double umbral = por_sigma ? std::sqrt(kChi2_99[m->dim]) : op->umbral;
+  const double umbral = por_sigma ? std::sqrt(umbral_de_sigma2(m->dim, n)) : op->umbral;
   const double conf = op->confianza > 0.0 ? op->confianza : kConfianza;
 
   orienta_robusto_info info{};
@@ -578,7 +600,8 @@ int32_t robusto(int32_t modelo, const orienta_pares* pares, const orienta_robust
       e.con_sigma = 0, e.chi2 = NAN, e.chi2_p = NAN;
     }
     dentro.asigna(n, 0);
-    for (uint32_t k = 0; k < n; ++k) dentro[k] = r.u[k] * r.u[k] * m->dim <= kChi2_99[m->dim];
+    const double t2 = umbral_de_sigma2(m->dim, n);
+    for (uint32_t k = 0; k < n; ++k) dentro[k] = r.u[k] * r.u[k] * m->dim <= t2;
   }
   for (uint32_t k = 0; k < n; ++k) info.inliers += dentro[k];
   if (t_out) *t_out = t;

@@ -87,7 +87,8 @@ r and mdb for every coordinate.
                    without --sigma); the report gives the weights, and exit status 1 when
                    they do not settle (huber gives way past roughly a fifth of blunders)
   --threshold M  with --robust: the inlier distance |v| in the target's units; without it and
-                 with --sigma, |v/sigma| <= sqrt(chi2(dim, 0.99)) (3.03 in 2D, 3.37 in 3D)
+                 with --sigma, the |v/sigma| that all n good pairs pass together with
+                 probability 0.99 (n = 1000: 4.80 in 2D, 5.09 in 3D)
   --seed N       with --robust: the samples' seed (default 1): the same seed, the same result
   --plot F.svg   draw the points in plan with their exaggerated residual vectors; written
                  only when the run succeeds, and never over a file the run reads
