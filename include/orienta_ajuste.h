@@ -521,9 +521,10 @@ ORIENTA_API const char* orienta_estado_texto(int32_t estado);
  *    T² = χ²(dim) at 0.99^(1/n) (one pair: √χ²(dim, 0.99), 3.0349 in 2D, 3.3682 in 3D; 1000
  *    pairs: 4.7975 and 5.0884), so that a clean set keeps every pair 99 times in 100, where a
  *    threshold per pair would leave out a hundredth of them. A pair is an inlier when r ≤ T;
- *  - each new best hypothesis is optimised locally: the least-squares fit (caller's σ) of its
- *    inliers replaces it while it lowers the cost, again while the inlier set grows, at most 4
- *    rounds;
+ *  - each new best hypothesis is optimised locally: the least-squares fit (caller's σ) of the
+ *    pairs within 3·T of it replaces it if it lowers the cost (a minimal sample fits its own pairs
+ *    exactly and pushes their noise onto the others, so a good pair may lie beyond T of it), then
+ *    the fit of its inliers, again while the inlier set grows, at most 4 rounds;
  *  - the search stops after N = ⌈log(1 − confianza)/log(1 − ε^m)⌉ samples, ε the inlier fraction
  *    of the best hypothesis so far and m = min_pares, or after max_iteraciones samples (degenerate
  *    ones included), whichever comes first;

@@ -112,74 +112,81 @@ struct Vista {
   }
 };
 
-// v = transformed source − target of one pair. The polynomials go through the library's own
-// evaluation, so the residual here is the one orienta_ajusta reports.
-void residuo(const orienta_transformacion& t, int dim, const double* o, const double* d, double* v) {
-  if (t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3) {
+// v = transformed source − target of one pair: the linear maps written out for their dimension,
+// their numbers copied out of the record into locals the compiler keeps in registers (the search
+// spends its time here); the polynomials through the library's own evaluation, so that the
+// residual is the one orienta_ajusta reports.
+template <int D>
+struct Lineal {
+  double co[D], cd[D], m[D][D];
+  explicit Lineal(const orienta_transformacion& t) {
+    for (int i = 0; i < D; ++i) {
+      co[i] = t.centro_origen[i], cd[i] = t.centro_destino[i];
+      for (int j = 0; j < D; ++j) m[i][j] = t.matriz[3 * i + j];
+    }
+  }
+  void operator()(const double* o, const double* d, double* v) const {
+    double c[D];
+    for (int j = 0; j < D; ++j) c[j] = o[j] - co[j];
+    for (int i = 0; i < D; ++i) {
+      double y = 0.0;
+      for (int j = 0; j < D; ++j) y += m[i][j] * c[j];
+      v[i] = (cd[i] + y) - d[i];
+    }
+  }
+};
+
+struct Polinomio {
+  const orienta_transformacion& t;
+  void operator()(const double* o, const double* d, double* v) const {
     double f[2];
     orienta::interno::polinomio(&t, o[0] - t.centro_origen[0], o[1] - t.centro_origen[1], f, nullptr);
     v[0] = f[0] - d[0], v[1] = f[1] - d[1];
-    return;
   }
-  double c[3];
-  for (int j = 0; j < dim; ++j) c[j] = o[j] - t.centro_origen[j];
-  for (int i = 0; i < dim; ++i) {
-    double y = 0.0;
-    for (int j = 0; j < dim; ++j) y += t.matriz[3 * i + j] * c[j];
-    v[i] = (t.centro_destino[i] + y) - d[i];
-  }
+};
+
+bool es_polinomio(const orienta_transformacion& t) {
+  return t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3;
 }
 
-// The squared norm a pair is scored by: ‖v‖² in the target's units, or ‖v/σ‖² when the threshold
-// comes from σ. Not finite (an overflow) counts as an outlier.
-double cuadrado(const Vista& x, const orienta_transformacion& t, uint32_t k, bool por_sigma) {
-  double v[3] = {0, 0, 0};
-  residuo(t, x.dim, x.origen(k), x.destino(k), v);
-  double q = 0.0;
-  for (int c = 0; c < x.dim; ++c) {
-    const double u = por_sigma ? v[c] / x.sigma(k, c) : v[c];
-    q += u * u;
-  }
-  if (!std::isfinite(q)) return kInf;
-  return q;
+void residuo(const orienta_transformacion& t, int dim, const double* o, const double* d, double* v) {
+  if (es_polinomio(t))
+    Polinomio{t}(o, d, v);
+  else if (dim == 3)
+    Lineal<3>{t}(o, d, v);
+  else
+    Lineal<2>{t}(o, d, v);
 }
 
-// cuadrado of pairs [a, b) into q, for a map with a linear part written out for its dimension:
-// the search spends its time here, and the same arithmetic as residuo's, in the same order, keeps
-// every score that of cuadrado.
-template <int D, bool PorSigma>
-void cuadrados_lineales(const Vista& x, const orienta_transformacion& t, uint32_t a, uint32_t b, double* q) {
-  double M[D][D], co[D], cd[D];
-  for (int i = 0; i < D; ++i) {
-    co[i] = t.centro_origen[i], cd[i] = t.centro_destino[i];
-    for (int j = 0; j < D; ++j) M[i][j] = t.matriz[3 * i + j];
-  }
+// The squared norm each pair of [a, b) is scored by, into q: ‖v‖² in the target's units, or
+// ‖v/σ‖² when the threshold comes from σ. Not finite (an overflow) counts as an outlier.
+template <int D, bool PorSigma, class Residuo>
+void cuadrados_de(const Vista& x, const Residuo& residuo_de, uint32_t a, uint32_t b, double* q) {
   for (uint32_t k = a; k < b; ++k) {
-    const double* o = x.origen(k);
-    const double* d = x.destino(k);
-    double c[D];
-    for (int j = 0; j < D; ++j) c[j] = o[j] - co[j];
+    double v[D];
+    residuo_de(x.origen(k), x.destino(k), v);
     double s = 0.0;
     for (int i = 0; i < D; ++i) {
-      double y = 0.0;
-      for (int j = 0; j < D; ++j) y += M[i][j] * c[j];
-      double v = (cd[i] + y) - d[i];
-      if constexpr (PorSigma) v = v / x.sigma(k, i);
-      s += v * v;
+      const double u = PorSigma ? v[i] / x.sigma(k, i) : v[i];
+      s += u * u;
     }
     if (!std::isfinite(s)) s = kInf;
     q[k] = s;
   }
 }
 
-void cuadrados(const Vista& x, const orienta_transformacion& t, bool por_sigma, uint32_t a, uint32_t b, double* q) {
-  const bool polinomio = t.modelo == ORIENTA_POLI2D_2 || t.modelo == ORIENTA_POLI2D_3;
-  if (polinomio)
-    for (uint32_t k = a; k < b; ++k) q[k] = cuadrado(x, t, k, por_sigma);
+template <bool PorSigma>
+void cuadrados(const Vista& x, const orienta_transformacion& t, uint32_t a, uint32_t b, double* q) {
+  if (es_polinomio(t))
+    cuadrados_de<2, PorSigma>(x, Polinomio{t}, a, b, q);
   else if (x.dim == 3)
-    por_sigma ? cuadrados_lineales<3, true>(x, t, a, b, q) : cuadrados_lineales<3, false>(x, t, a, b, q);
+    cuadrados_de<3, PorSigma>(x, Lineal<3>(t), a, b, q);
   else
-    por_sigma ? cuadrados_lineales<2, true>(x, t, a, b, q) : cuadrados_lineales<2, false>(x, t, a, b, q);
+    cuadrados_de<2, PorSigma>(x, Lineal<2>(t), a, b, q);
+}
+
+void cuadrados(const Vista& x, const orienta_transformacion& t, bool por_sigma, uint32_t a, uint32_t b, double* q) {
+  por_sigma ? cuadrados<true>(x, t, a, b, q) : cuadrados<false>(x, t, a, b, q);
 }
 
 struct Puntuacion {
@@ -212,7 +219,6 @@ bool finita(const orienta_transformacion& t) {
   for (int k = 0; k < 9; ++k) z += t.matriz[k] * 0.0 + t.coef_x[k] * 0.0 + t.coef_y[k] * 0.0;
   return z == 0.0 && orienta_valida(&t, nullptr) == ORIENTA_OK;
 }
-
 
 // The pairs a winner's scores q keep.
 void marca(const Arreglo<double>& q, double t2, Arreglo<uint8_t>& dentro) {
@@ -255,6 +261,7 @@ double umbral_de_sigma2(int dim, uint32_t n) {
 }
 
 constexpr uint32_t kRondasLocales = 4;
+constexpr double kAncho = 3.0;
 constexpr uint32_t kMaxMuestras = 10000;
 constexpr uint32_t kMaxIrls = 100;
 constexpr double kConfianza = 0.999;
@@ -384,6 +391,7 @@ int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, doub
   uint32_t muestra[ORIENTA_MAX_PARAMETROS] = {};
   Empaquetado paquete;
   Arreglo<double> q(n);
+  Arreglo<uint8_t> amplio(n, 0);
   bool alguna = false;
   while (c.iteraciones < tope && double(c.iteraciones) < objetivo) {
     ++c.iteraciones;
@@ -402,10 +410,15 @@ int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, doub
     alguna = true;
     c.t = h, c.coste = p.coste, c.dentro_n = p.dentro;
     marca(q, t2, c.dentro);
-    // Local optimisation: the least-squares fit of the consensus, again while it gains pairs.
+    // Local optimisation: the least-squares fit of the consensus, again while it gains pairs. The
+    // first takes the pairs within kAncho·T: a minimal sample fits its own pairs exactly and puts
+    // their noise onto the others, whose residuals against it spread wider than against a fit of
+    // them all (with three pairs, a good third lies beyond T from a two-pair sample one time in
+    // twenty). The refit is kept only if it scores better at T.
+    marca(q, kAncho * kAncho * t2, amplio);
     for (uint32_t r = 0; r < kRondasLocales && c.dentro_n >= m; ++r) {
       orienta_transformacion t;
-      if (ajusta_dentro(x, modelo, c.dentro, paquete, t) != ORIENTA_OK) break;
+      if (ajusta_dentro(x, modelo, r == 0 ? amplio : c.dentro, paquete, t) != ORIENTA_OK) break;
       const Puntuacion l = puntua(x, t, t2, por_sigma, c.coste, q.data());
       if (!(l.coste < c.coste)) break;
       const bool crece = l.dentro > c.dentro_n;

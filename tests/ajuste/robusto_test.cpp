@@ -216,6 +216,31 @@ TEST(Robusto, UmbralDeSigmaYDepuracion) {
   }
 }
 
+// Clean sets barely larger than a sample, the threshold from σ: a minimal sample fits its own
+// pairs exactly and puts their noise on the rest, which must not cost the set a good pair more
+// often than the threshold's 1 % (a third pair judged by a two-pair sample alone is beyond T in
+// one set of twenty).
+TEST(Robusto, ConjuntosPequenosSeQuedanEnteros) {
+  const struct {
+    int modelo;
+    uint32_t n;
+  } casos[] = {{ORIENTA_HELMERT2D, 3}, {ORIENTA_HELMERT2D, 4}, {ORIENTA_AFIN2D, 4},
+               {ORIENTA_HELMERT3D, 4}, {ORIENTA_RIGIDO3D, 4}};
+  constexpr int kConjuntos = 300;
+  for (const auto& k : casos) {
+    SCOPED_TRACE(::testing::Message() << "model " << k.modelo << " n " << k.n);
+    int enteros = 0;
+    for (int j = 0; j < kConjuntos; ++j) {
+      const Nube c = nube(k.modelo, k.n, 0.0, 1000 * k.n + 17 * j + k.modelo);
+      const orienta_robusto_opciones op{ORIENTA_ROBUSTO_MSAC, 0, 0, 0, uint64_t(j), 0, 0};
+      const Salida s = robusto(k.modelo, c.vista(true), op);
+      ASSERT_EQ(s.estado, ORIENTA_OK);
+      enteros += s.info.inliers == k.n;
+    }
+    EXPECT_GE(enteros, 0.97 * kConjuntos);
+  }
+}
+
 // Sets where most samples are degenerate: a sound sample exists and is found, or none does and
 // the status says what is wrong; nothing is written then.
 TEST(Robusto, MuestrasDegeneradas) {
