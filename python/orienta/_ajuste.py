@@ -146,7 +146,8 @@ class Transformation:
     # -- using it ------------------------------------------------------------------------------
     def apply(self, points: ArrayLike, inverse: bool = False, out: "np.ndarray | None" = None,
               errors: str = "warn", precision: bool = False,
-              point_covariance: "ArrayLike | None" = None) -> "np.ndarray | tuple[np.ndarray, np.ndarray]":
+              point_covariance: "ArrayLike | None" = None,
+              covariance_out: "np.ndarray | None" = None) -> "np.ndarray | tuple[np.ndarray, np.ndarray]":
         """Carries points through the transformation, in one library call for the whole array.
 
         Parameters
@@ -173,6 +174,11 @@ class Transformation:
             J_x·Σx·J_xᵀ with ``point_covariance``. Forward only.
         point_covariance : array_like, shape (n, dim, dim), optional
             The points' own covariances, with precision=True.
+        covariance_out : ndarray, optional
+            With precision=True, a writable float64 array of shape (n, dim, dim) ((dim, dim) for a
+            single point), each point's matrix contiguous, to write the covariances into instead
+            of a new array (a caller that applies block after block reuses one and pays no page
+            faults for it). It may not overlap points or out.
 
         Returns
         -------
@@ -226,7 +232,7 @@ class Transformation:
                 raise ValueError("this transformation carries no parameter covariance: use a fit's result, "
                                  "or a record written with one (parameter_covariance)")
             cov = np.ascontiguousarray(self._covarianza, dtype=np.float64)
-            salida_cov = np.empty((n, self.dim, self.dim), dtype=np.float64)
+            salida_cov = self._covarianzas_de_salida(covariance_out, n, uno, (a, destino))
             cx = None
             if point_covariance is not None:
                 cx = np.ascontiguousarray(point_covariance, dtype=np.float64).reshape(-1, self.dim, self.dim)
@@ -236,7 +242,9 @@ class Transformation:
             r = _b.funcion("orienta_aplica_precision")(
                 ctypes.byref(self._t), cov.ctypes.data, a.ctypes.data, a.strides[0],
                 None if cx is None else cx.ctypes.data, paso_cov, destino.ctypes.data, destino.strides[0],
-                salida_cov.ctypes.data, paso_cov, n, None)
+                salida_cov.ctypes.data, salida_cov.strides[0], n, None)
+        elif covariance_out is not None:
+            raise ValueError("covariance_out is for precision=True")
         else:
             r = _b.funcion("orienta_aplica")(ctypes.byref(self._t), int(inversa), a.ctypes.data, a.strides[0],
                                              destino.ctypes.data, destino.strides[0], n, None)
@@ -253,8 +261,28 @@ class Transformation:
                 raise ValueError(mensaje)
             warnings.warn(mensaje, RuntimeWarning, stacklevel=2)
         if precision:
+            if covariance_out is not None:
+                return out, covariance_out
             return out, (salida_cov[0] if uno else salida_cov)
         return out
+
+    def _covarianzas_de_salida(self, c, n, uno, otros):
+        """covariance_out checked, as (n, dim, dim), or a new array."""
+        d = self.dim
+        if c is None:
+            return np.empty((n, d, d), dtype=np.float64)
+        if not isinstance(c, np.ndarray) or c.dtype != np.float64:
+            raise TypeError("covariance_out must be a float64 numpy array")
+        if c.shape != ((d, d) if uno else (n, d, d)):
+            raise ValueError(f"covariance_out must have the shape {(d, d) if uno else (n, d, d)}, got {c.shape}")
+        if not c.flags.writeable:
+            raise ValueError("covariance_out must be writable")
+        c3 = c.reshape(1, d, d) if uno else c
+        if c3.strides[1:] != (8 * d, 8) or c3.strides[0] % 8 or c3.ctypes.data % 8:
+            raise ValueError("covariance_out must hold each point's matrix contiguous, by rows")
+        if any(np.shares_memory(c3, o) for o in otros):
+            raise ValueError("covariance_out overlaps points or out")
+        return c3
 
     def inverse(self) -> "Transformation":
         """The inverse transformation.

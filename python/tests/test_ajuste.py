@@ -81,6 +81,10 @@ def test_precision_of_transformed_points_is_the_tools(caso, herramienta, tmp_pat
     assert np.allclose(sigma, np.sqrt(np.diagonal(C, axis1=1, axis2=2)), rtol=1e-12, atol=0)
     _, C2 = orienta.load(str(tmp_path / "t.json")).apply(puntos, precision=True)
     assert np.allclose(C2, C, rtol=1e-12, atol=0)
+    # Into a caller's arrays, rows apart as a wider array's, the same bits.
+    ancho = np.full((4, ajuste.dim + 1, ajuste.dim, ajuste.dim), np.nan)
+    _, C4 = ajuste.apply(puntos, precision=True, out=np.empty_like(puntos), covariance_out=ancho[:, 0])
+    assert C4.base is ancho and mismos_bits(C4, C)
     if ajuste.model in ("helmert3d", "helmert2d", "affine2d"):
         sx = np.broadcast_to(np.diag(np.linspace(1e-4, 4e-4, ajuste.dim)), (4, ajuste.dim, ajuste.dim))
         _, C3 = ajuste.apply(puntos, precision=True, point_covariance=sx)
@@ -93,6 +97,12 @@ def test_precision_of_transformed_points_is_the_tools(caso, herramienta, tmp_pat
     (lambda f: orienta.load({k: v for k, v in json.loads(f.to_json())["transform"].items()
                              if k != "parameter_covariance"}).apply([1.0, 2.0, 3.0], precision=True), "no parameter covariance"),
     (lambda f: f.apply([1.0, 2.0, 3.0], inverse=True, precision=True), "forward"),
+    (lambda f: f.apply([1.0, 2.0, 3.0], covariance_out=np.empty((3, 3))), "precision=True"),
+    (lambda f: f.apply([[1.0, 2.0, 3.0]], precision=True, covariance_out=np.empty((3, 3))), "shape"),
+    (lambda f: f.apply([[1.0, 2.0, 3.0]], precision=True, covariance_out=np.empty((1, 3, 3)).transpose(0, 2, 1)),
+     "contiguous"),
+    (lambda f: (lambda b: f.apply(b[:3].reshape(1, 3), precision=True, covariance_out=b.reshape(1, 3, 3)))(np.ones(9)),
+     "overlaps"),
 ])
 def test_precision_refusals(llamada, mensaje, datos):
     S, T = lee_pares(os.path.join(datos, "control3d.txt"), 3)
