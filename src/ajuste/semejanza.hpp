@@ -124,18 +124,30 @@ struct AcumSemejanza {
 // data still in cache; runs merge by une.
 inline constexpr uint32_t kTramo = 256;
 
-template <int D, bool kConPeso>
-void suma_tramo(const Datos& x, uint32_t ini, uint32_t fin, int grupo, Momentos<D>& m) {
+// The moments of group grupo over pairs [ini, fin); with kExtension the points' extent in a grows
+// in the same first pass, over coordinates already loaded.
+template <int D, bool kConPeso, bool kExtension>
+void suma_tramo(const Datos& x, uint32_t ini, uint32_t fin, int grupo, Momentos<D>& m, AcumSemejanza<D>& a) {
   m = Momentos<D>{};
   double peso[kTramo];
   const int k_peso = grupo == 0 ? 0 : 2;
   double sa[D] = {}, sb[D] = {}, w = 0.0;
+  double amin[D], amax[D], bmin[D], bmax[D];
+  for (int k = 0; k < D; ++k) amin[k] = a.amin[k], amax[k] = a.amax[k], bmin[k] = a.bmin[k], bmax[k] = a.bmax[k];
   for (uint32_t i = ini; i < fin; ++i) {
     const double p = peso[i - ini] = x.peso_de<kConPeso>(i, k_peso);
     const double *o = x.origen(i), *d = x.destino(i);
     w += p;
-    for (int k = 0; k < D; ++k) sa[k] += p * o[k], sb[k] += p * d[k];
+    for (int k = 0; k < D; ++k) {
+      sa[k] += p * o[k], sb[k] += p * d[k];
+      if constexpr (kExtension) {
+        amin[k] = std::min(amin[k], o[k]), amax[k] = std::max(amax[k], o[k]);
+        bmin[k] = std::min(bmin[k], d[k]), bmax[k] = std::max(bmax[k], d[k]);
+      }
+    }
   }
+  if constexpr (kExtension)
+    for (int k = 0; k < D; ++k) a.amin[k] = amin[k], a.amax[k] = amax[k], a.bmin[k] = bmin[k], a.bmax[k] = bmax[k];
   m.w = w;
   const double r = 1.0 / w;
   for (int k = 0; k < D; ++k) m.ma[k] = sa[k] * r, m.mb[k] = sb[k] * r;
@@ -189,23 +201,16 @@ void anade_semejanza(AcumSemejanza<D>& a, const Datos& x, int grupos, bool quita
     const uint32_t fin = std::min<uint32_t>(x.n, ini + kTramo);
     for (int g = 0; g < grupos; ++g) {
       Momentos<D> m;
+      // The extent grows with the first group's pass, and only as pairs come in.
+      const bool extension = g == 0 && !quitar;
       if (x.sigma)
-        suma_tramo<D, true>(x, ini, fin, g, m);
+        extension ? suma_tramo<D, true, true>(x, ini, fin, g, m, a) : suma_tramo<D, true, false>(x, ini, fin, g, m, a);
       else
-        suma_tramo<D, false>(x, ini, fin, g, m);
+        extension ? suma_tramo<D, false, true>(x, ini, fin, g, m, a) : suma_tramo<D, false, false>(x, ini, fin, g, m, a);
       if (quitar)
         quita(a.grupo[g], m);
       else
         une(a.grupo[g], m);
-    }
-    if (quitar) continue;
-    for (int k = 0; k < D; ++k) {
-      double amin = a.amin[k], amax = a.amax[k], bmin = a.bmin[k], bmax = a.bmax[k];
-      for (uint32_t i = ini; i < fin; ++i) {
-        const double o = x.origen(i)[k], d = x.destino(i)[k];
-        amin = std::min(amin, o), amax = std::max(amax, o), bmin = std::min(bmin, d), bmax = std::max(bmax, d);
-      }
-      a.amin[k] = amin, a.amax[k] = amax, a.bmin[k] = bmin, a.bmax[k] = bmax;
     }
   }
 }
