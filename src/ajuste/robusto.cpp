@@ -221,8 +221,10 @@ bool finita(const orienta_transformacion& t) {
 }
 
 // The pairs a winner's scores q keep.
-void marca(const Arreglo<double>& q, double t2, Arreglo<uint8_t>& dentro) {
-  for (size_t k = 0; k < q.size(); ++k) dentro[k] = q[k] <= t2;
+uint32_t marca(const Arreglo<double>& q, double t2, Arreglo<uint8_t>& dentro) {
+  uint32_t n = 0;
+  for (size_t k = 0; k < q.size(); ++k) n += dentro[k] = q[k] <= t2;
+  return n;
 }
 
 // Samples a run of conf needs once a fraction eps of the pairs agree: log(1 − conf)/log(1 − eps^m).
@@ -414,13 +416,19 @@ int32_t consenso(const Vista& x, int32_t modelo, double t2, bool por_sigma, doub
     // first takes the pairs within kAncho·T: a minimal sample fits its own pairs exactly and puts
     // their noise onto the others, whose residuals against it spread wider than against a fit of
     // them all (with three pairs, a good third lies beyond T from a two-pair sample one time in
-    // twenty). The refit is kept only if it scores better at T.
-    marca(q, kAncho * kAncho * t2, amplio);
+    // twenty). The refit is kept only if it scores better at T; if not, the inliers' own refit
+    // follows (the same set when none lies between T and kAncho·T).
+    bool ancho = marca(q, kAncho * kAncho * t2, amplio) > c.dentro_n;
     for (uint32_t r = 0; r < kRondasLocales && c.dentro_n >= m; ++r) {
       orienta_transformacion t;
-      if (ajusta_dentro(x, modelo, r == 0 ? amplio : c.dentro, paquete, t) != ORIENTA_OK) break;
-      const Puntuacion l = puntua(x, t, t2, por_sigma, c.coste, q.data());
-      if (!(l.coste < c.coste)) break;
+      const bool hecho = ajusta_dentro(x, modelo, ancho ? amplio : c.dentro, paquete, t) == ORIENTA_OK;
+      const Puntuacion l = hecho ? puntua(x, t, t2, por_sigma, c.coste, q.data()) : Puntuacion{kInf, 0};
+      if (!(l.coste < c.coste)) {
+        if (!ancho) break;
+        ancho = false;
+        continue;
+      }
+      ancho = false;
       const bool crece = l.dentro > c.dentro_n;
       c.t = t, c.coste = l.coste, c.dentro_n = l.dentro, ++c.mejoras_locales;
       marca(q, t2, c.dentro);
