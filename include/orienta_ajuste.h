@@ -456,8 +456,11 @@ ORIENTA_API int64_t orienta_aplica(const orienta_transformacion* t, int32_t inve
                                    uint8_t* fallo);
 
 /** The inverse of a similarity or an affine as a record of the same model (inv may equal t).
- *  Returns ORIENTA_OK, orienta_valida's status for an invalid record, or ORIENTA_E_ARGUMENTO for
- *  polynomials (whose inverse has no record of the same model) and null pointers.
+ *  Returns ORIENTA_OK, orienta_valida's status for an invalid record, ORIENTA_E_REG_SINGULAR when
+ *  the inverse cannot be held in doubles (a linear part at the ends of the double range, whose
+ *  inverse has a determinant or entries that overflow or underflow; inv is then not written), or
+ *  ORIENTA_E_ARGUMENTO for polynomials (whose inverse has no record of the same model) and null
+ *  pointers.
  *  @param[in] t a valid similarity or affine record
  *  @param[out] inv its inverse (may be t)
  *  @return ORIENTA_OK or a negative status */

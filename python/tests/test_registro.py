@@ -80,6 +80,15 @@ def test_a_record_kept_whole_reads_back_and_passes_the_validator_in_c(bases):
     assert _registro.valida(t) == (-13, "rotation")
 
 
+def test_an_affine_at_the_ends_of_the_double_range_applies_but_has_no_inverse_in_doubles():
+    registro = {"model": "affine2d", "dim": 2, "source_centroid": [0.0, 0.0], "target_centroid": [0.0, 0.0],
+                "matrix": [[1.0, -0.25], [-0.05, 1.7976931348623157e308]]}
+    t = orienta.load({"transform": registro})
+    assert np.isfinite(t.apply(np.array([[1.0, 0.0]]))).all()
+    with pytest.raises(ValueError, match="cannot be inverted: the linear part is singular"):
+        t.inverse()
+
+
 def test_the_model_table_comes_from_the_library():
     m = _registro.MODELOS
     assert [v.name for v in m.values()] == ["helmert3d", "helmert2d", "affine2d", "poly2d", "poly2d", "rigid3d"]

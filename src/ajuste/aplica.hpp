@@ -222,6 +222,10 @@ inline int32_t invierte(const orienta_transformacion* t, orienta_transformacion*
       r.angulos[0] = -t->angulos[0];
     }
   }
+  // A linear part near the ends of the double range (entries of 1e308 beside ones of 1e-3) has an
+  // inverse whose determinant or entries fall outside it: refused rather than written as a record
+  // that no reader would take back.
+  if (valida_registro(&r, nullptr) != ORIENTA_OK) return ORIENTA_E_REG_SINGULAR;
   *inv = r;
   return ORIENTA_OK;
 }
