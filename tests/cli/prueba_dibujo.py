@@ -10,32 +10,25 @@ TMP = tempfile.mkdtemp()
 S = "{http://www.w3.org/2000/svg}"
 
 
-def conjunto(nombre, n, dim=2, ancho=800.0, alto=600.0, ruido=0.005, errores=(), semilla=1, ids=None, giro=0.02):
+def conjunto(nombre, n, dim=2, ancho=800.0, alto=600.0, ruido=0.005, errores=(), semilla=1, ids=(), giro=0.02):
     """A file of n pairs from a known similarity (turned by giro radians, so that the target site
     keeps about the source's shape) with Gaussian noise; errores: (index, dx, dy) added to the
     target."""
     r = random.Random(semilla)
-    lineas = []
+    c, s, lineas = 1.00003 * math.cos(giro), 1.00003 * math.sin(giro), []
     for k in range(n):
         x, y, z = r.uniform(0, ancho), r.uniform(0, alto), r.uniform(0, 50)
-        a, s = giro, 1.00003
-        X = 500000 + s * (math.cos(a) * x - math.sin(a) * y) + r.gauss(0, ruido)
-        Y = 4100000 + s * (math.sin(a) * x + math.cos(a) * y) + r.gauss(0, ruido)
-        Z = 200 + s * z + r.gauss(0, ruido)
-        for i, dx, dy in errores:
-            if i == k:
-                X, Y = X + dx, Y + dy
-        pid = ids[k] if ids and k < len(ids) else f"P{k}"
-        fuente = f"{x:.4f} {y:.4f} {z:.4f}" if dim == 3 else f"{x:.4f} {y:.4f}"
-        destino = f"{X:.4f} {Y:.4f} {Z:.4f}" if dim == 3 else f"{X:.4f} {Y:.4f}"
-        lineas.append(f"{pid} {fuente} {destino}\n")
+        X = 500000 + c * x - s * y + r.gauss(0, ruido) + sum(dx for i, dx, _ in errores if i == k)
+        Y = 4100000 + s * x + c * y + r.gauss(0, ruido) + sum(dy for i, _, dy in errores if i == k)
+        Z = 200 + 1.00003 * z + r.gauss(0, ruido)
+        lineas.append(" ".join([ids[k] if k < len(ids) else f"P{k}"] + [f"{v:.4f}" for v in (x, y, z)[:dim] + (X, Y, Z)[:dim]]))
     ruta = os.path.join(TMP, nombre + ".txt")
-    open(ruta, "w").write("".join(lineas))
+    open(ruta, "w").write("\n".join(lineas) + "\n")
     return ruta
 
 
 def dibuja(orden, fichero, *opciones):
-    """The fit's JSON document and the parsed plot."""
+    """The fit's JSON document, the parsed plot and its path."""
     svg = os.path.join(TMP, os.path.basename(fichero) + ".svg")
     r = subprocess.run(ENVOLTORIO + [ORIENTA, *orden.split(), *opciones, "--json", "--plot", svg, fichero],
                        capture_output=True, encoding="utf-8")
@@ -44,7 +37,7 @@ def dibuja(orden, fichero, *opciones):
 
 
 def clase(e):
-    return (e.get("class") or "").split()
+    return (e.get("class") or "").split() if e is not None else []
 
 
 def todos(raiz, etiqueta, nombre):
@@ -55,21 +48,21 @@ def texto(e):
     return "".join(e.itertext())
 
 
+def leyenda(raiz):
+    return " ".join(texto(e) for e in raiz.iter() if "leyenda" in clase(e))
+
+
 def factor(raiz):
-    escala = texto(todos(raiz, "g", "escala")[0])
-    return float(re.search(r"residuals ×([0-9.e+-]+)", escala).group(1))
+    return float(re.search(r"residuals ×([0-9.e+-]+)", texto(todos(raiz, "g", "escala")[0])).group(1))
 
 
 def puntos(raiz):
     """Per point group: (circle, residual line, height bar or None, label or None)."""
-    r = []
-    for g in todos(raiz, "g", "puntos")[0].findall(S + "g"):
-        punto = [e for e in g.findall(S + "circle") if "punto" in clase(e)][0]
-        residuo = [e for e in g.findall(S + "line") if "residuo" in clase(e)][0]
-        altura = [e for e in g.findall(S + "line") if "altura" in clase(e)]
-        rotulo = [e for e in g.findall(S + "text") if "id" in clase(e)]
-        r.append((punto, residuo, altura[0] if altura else None, rotulo[0] if rotulo else None))
-    return r
+    def uno(g, etiqueta, nombre):
+        e = [e for e in g.findall(S + etiqueta) if nombre in clase(e)]
+        return e[0] if e else None
+    return [(uno(g, "circle", "punto"), uno(g, "line", "residuo"), uno(g, "line", "altura"), uno(g, "text", "id"))
+            for g in todos(raiz, "g", "puntos")[0].findall(S + "g")]
 
 
 def f(e, a):
@@ -78,6 +71,11 @@ def f(e, a):
 
 def largo(linea):
     return math.hypot(f(linea, "x2") - f(linea, "x1"), f(linea, "y2") - f(linea, "y1"))
+
+
+def marco(raiz):
+    m = todos(raiz, "rect", "marco")[0]
+    return f(m, "x"), f(m, "y"), f(m, "x") + f(m, "width"), f(m, "y") + f(m, "height")
 
 
 SITIO_3D = conjunto("sitio3d", 15, dim=3, errores=[(6, 0.3, -0.2)], ids=["A&B<1>", 'q"2'])
@@ -92,20 +90,21 @@ CASOS = [  # command, file, options, model named in the title
 
 def ejes():
     # Ticks are round coordinates, evenly spaced, spanning the points, placed where those
-    # coordinates fall, with labels that do not run into each other; the grid is drawn.
+    # coordinates fall, with labels that do not run into each other; the grid is drawn. Every
+    # pair has its vector (and in 3D its height bar); the blunder, excluded, is drawn cut, vector
+    # and bar, and the rest whole.
     for orden, fichero, opciones, _ in CASOS:
         doc, raiz, _ = dibuja(orden, fichero, *opciones)
         assert todos(raiz, "path", "rejilla"), fichero
         ps = puntos(raiz)
-        cx = [f(p[0], "cx") for p in ps]
-        cy = [f(p[0], "cy") for p in ps]
+        for (_, residuo, barra, _), r in zip(ps, doc["residuals"], strict=True):
+            assert (barra is not None) == ("3d" in orden) and residuo is not None, fichero
+            assert {"cortado" in clase(e) for e in (residuo, barra) if e is not None} == {r["excluded"]}, r
         destinos = [[float(v) for v in l.split()[-(3 if "3d" in orden else 2):]] for l in open(fichero)]
-        for eje, atributo, coord, px_puntos in (("x", "x", 0, cx), ("y", "y", 1, cy)):
-            marcas = todos(raiz, "g", "marca-" + eje)
-            assert len(marcas) >= 2, f"{fichero}: {len(marcas)} {eje} ticks"
-            valores = [float(texto(m)) for m in marcas]
-            rotulos_x = [m.find(S + "text") for m in marcas]
-            marcas = [m.find(S + "line") for m in marcas]
+        for eje, coord in (("x", 0), ("y", 1)):
+            grupos = todos(raiz, "g", "marca-" + eje)
+            assert len(grupos) >= 2, f"{fichero}: {len(grupos)} {eje} ticks"
+            valores = [float(texto(m)) for m in grupos]
             pasos = {round(b - a, 9) for a, b in zip(valores, valores[1:])}
             assert len(pasos) == 1, f"{fichero}: {eje} steps {pasos}"
             paso = pasos.pop()
@@ -115,15 +114,15 @@ def ejes():
             sitio = [d[coord] for d in destinos]
             assert valores[0] - paso <= min(sitio) and valores[-1] + paso >= max(sitio), f"{fichero}: {valores} {sitio[:3]}"
             # Where each coordinate lands: two ticks give the scale, every point must follow it.
-            p0, p1 = f(marcas[0], atributo + "1"), f(marcas[-1], atributo + "1")
+            p0, p1 = (f(grupos[k].find(S + "line"), eje + "1") for k in (0, -1))
             escala = (p1 - p0) / (valores[-1] - valores[0])
             assert (escala > 0) == (eje == "x"), f"{fichero}: north must be up"
-            for s, p in zip(sitio, px_puntos):
-                assert abs(p0 + (s - valores[0]) * escala - p) < 0.2, f"{fichero}: {eje} {s} drawn at {p}"
-            if eje == "x":  # labels about 0.6 em a character at 11 px, with room between
-                for a, b in zip(rotulos_x, rotulos_x[1:]):
-                    hueco = f(b, "x") - f(a, "x") - 0.6 * 11 * (len(texto(a)) + len(texto(b))) / 2
-                    assert hueco >= 8, f"{fichero}: x labels {texto(a)} {texto(b)} {hueco:.1f} px apart"
+            for s, p in zip(sitio, ps):
+                assert abs(p0 + (s - valores[0]) * escala - f(p[0], "c" + eje)) < 0.2, f"{fichero}: {eje} {s} drawn at {p[0].attrib}"
+            rotulos = [m.find(S + "text") for m in grupos]
+            for a, b in zip(rotulos, rotulos[1:]) if eje == "x" else ():  # about 0.6 em a character at 11 px, with room between
+                hueco = f(b, "x") - f(a, "x") - 0.6 * 11 * (len(texto(a)) + len(texto(b))) / 2
+                assert hueco >= 8, f"{fichero}: x labels {texto(a)} {texto(b)} {hueco:.1f} px apart"
 
 
 def titulo():
@@ -133,25 +132,21 @@ def titulo():
     for orden, fichero, opciones, modelo in CASOS:
         doc, raiz, svg = dibuja(orden, fichero, *opciones)
         t = texto(todos(raiz, "g", "titulo")[0])
-        assert modelo in t, t
         m = re.search(r"σ0 ([0-9.e+-]+)", t)
-        assert m, f"no σ0 in the title {t!r}: the plot must be handed the fit (Dibujo::ajuste)"
-        s0 = float(m.group(1))
-        assert abs(s0 - doc["sigma0"]) <= 5e-4 * doc["sigma0"], f"{t}: {doc['sigma0']}"
-        usados, excluidos = doc["used"], doc["pairs"] - doc["used"]
-        assert f"{doc['pairs']} pairs: {usados} used, {excluidos} excluded" in t, t
-        leyenda = " ".join(texto(e) for e in raiz.iter() if "leyenda" in clase(e))
+        assert modelo in t and m, f"{t!r}: the plot must be handed the fit (Dibujo::ajuste)"
+        assert abs(float(m.group(1)) - doc["sigma0"]) <= 5e-4 * doc["sigma0"], f"{t}: {doc['sigma0']}"
+        assert f"{doc['pairs']} pairs: {doc['used']} used, {doc['pairs'] - doc['used']} excluded" in t, t
+        texto_leyenda = leyenda(raiz)
         for palabra in ("used", "flagged", "excluded", "dashed", "cut"):
-            assert palabra in leyenda, f"{fichero}: {palabra} not in {leyenda}"
-        assert ("height" in leyenda and "up where positive" in leyenda) == ("3d" in orden), leyenda
+            assert palabra in texto_leyenda, f"{fichero}: {palabra} not in {texto_leyenda}"
+        assert ("height" in texto_leyenda and "up where positive" in texto_leyenda) == ("3d" in orden), texto_leyenda
         norte = todos(raiz, "g", "norte")[0]
         assert texto(norte).strip() == "N"
-        xy = [float(v) for v in re.findall(r"-?\d+\.?\d*", norte.find(S + "path").get("d"))]
-        ys = xy[1::2]
-        assert ys[0] == min(ys) and ys.count(ys[0]) == 1, f"north arrow {xy}"
+        ys = [float(v) for v in re.findall(r"-?\d+\.?\d*", norte.find(S + "path").get("d"))][1::2]
+        assert ys[0] == min(ys) and ys.count(ys[0]) == 1, f"north arrow {ys}"
     # The height bar points up (smaller y on the page) for a positive vz, as the legend says.
     doc, raiz, svg = dibuja("helmert3d", SITIO_3D, "--snoop")
-    for (_, _, barra, _), r in zip(puntos(raiz), doc["residuals"]):
+    for (_, _, barra, _), r in zip(puntos(raiz), doc["residuals"], strict=True):
         alto = f(barra, "y2") - f(barra, "y1")
         assert alto == 0 or (alto < 0) == (r["v"][2] > 0), (r, alto)
     ids = [texto(g.find(S + "title")) for g in todos(raiz, "g", "puntos")[0].findall(S + "g")]
@@ -167,18 +162,13 @@ def aspecto():
     # site running east-west, tall for one running north-south.
     razones = []
     for i, (ancho, alto) in enumerate(((500, 500), (1000, 500), (3000, 500), (20000, 500), (500, 1200), (500, 40000))):
-        doc, raiz, _ = dibuja("helmert2d", conjunto(f"forma{i}", 20, ancho=ancho, alto=alto, semilla=10 + i))
-        marco = todos(raiz, "rect", "marco")[0]
-        razon = f(marco, "width") / f(marco, "height")
-        lienzo = f(raiz, "width") / f(raiz, "height")
+        _, raiz, _ = dibuja("helmert2d", conjunto(f"forma{i}", 20, ancho=ancho, alto=alto, semilla=10 + i))
+        x0, y0, x1, y1 = marco(raiz)
+        razon, lienzo, sitio = (x1 - x0) / (y1 - y0), f(raiz, "width") / f(raiz, "height"), ancho / alto
         razones.append(razon)
-        sitio = ancho / alto
-        if sitio > 1.5:
-            assert razon > 1.3 and lienzo > 1.2, (ancho, alto, razon, lienzo)
-        if sitio < 1 / 1.5:
-            assert razon < 1 / 1.3 and lienzo < 1, (ancho, alto, razon, lienzo)
-        if sitio == 1:
-            assert abs(razon - 1) < 0.05
+        assert sitio <= 1.5 or (razon > 1.3 and lienzo > 1.2), (ancho, alto, razon, lienzo)
+        assert sitio >= 1 / 1.5 or (razon < 1 / 1.3 and lienzo < 1), (ancho, alto, razon, lienzo)
+        assert sitio != 1 or abs(razon - 1) < 0.05, razon
     assert razones[0] < razones[1] < razones[2] and razones[4] > razones[5], razones
     assert razones[3] <= 4.01 and razones[5] >= 1 / 4.01 and abs(razones[2] / razones[3] - 1) < 0.3, razones
 
@@ -189,12 +179,10 @@ def exageracion():
     # length beside its id; the median vector is drawn a readable length, neither a dot nor a
     # spike; a set with residuals ten times larger gets a factor about ten times smaller.
     for dim, orden in ((2, "helmert2d"), (3, "helmert3d"), (2, "poly2d --kind affine")):
-        limpio = conjunto(f"limpio{dim}{len(orden)}", 30, dim=dim, semilla=20)
-        sucio = conjunto(f"sucio{dim}{len(orden)}", 30, dim=dim, semilla=20, errores=[(11, 800.0, -600.0)])
-        ruidoso = conjunto(f"ruidoso{dim}{len(orden)}", 30, dim=dim, semilla=20, ruido=0.05)
-        _, a, _ = dibuja(orden, limpio, "--snoop")
-        doc, b, _ = dibuja(orden, sucio, "--snoop")
-        _, c, _ = dibuja(orden, ruidoso, "--snoop")
+        nombre = f"{dim}{len(orden)}"
+        (_, a, _), (doc, b, _), (_, c, _) = (dibuja(orden, conjunto(prefijo + nombre, 30, dim=dim, semilla=20, **k), "--snoop")
+                                             for prefijo, k in (("limpio", {}), ("sucio", {"errores": [(11, 800.0, -600.0)]}),
+                                                                ("ruidoso", {"ruido": 0.05})))
         fa, fb, fc = factor(a), factor(b), factor(c)
         assert 0.4 <= fb / fa <= 2.5, f"{orden}: factor {fa} clean, {fb} with a blunder"
         assert 4 <= fa / fc <= 25, f"{orden}: factor {fa} at 5 mm, {fc} at 5 cm"
@@ -202,47 +190,39 @@ def exageracion():
         ps = puntos(b)
         assert "cortado" in clase(ps[11][1]) and ps[11][1].get("stroke-dasharray"), ps[11][1].attrib
         assert "|v| 1000." in texto(ps[11][3]), texto(ps[11][3])
-        usados = [largo(p[1]) for k, p in enumerate(ps) if k != 11]
-        mediana = statistics.median(usados)
+        mediana = statistics.median(largo(p[1]) for k, p in enumerate(ps) if k != 11)
         assert 8 <= mediana <= 60, f"{orden}: median vector {mediana:.1f} px"
         assert largo(ps[11][1]) <= 6 * mediana, f"{orden}: blunder drawn {largo(ps[11][1]):.0f} px"
         assert sum("cortado" in clase(p[1]) for p in ps) <= 3, "cut vectors among the good pairs"
-        marco = todos(b, "rect", "marco")[0]
-        x0, y0 = f(marco, "x"), f(marco, "y")
-        x1, y1 = x0 + f(marco, "width"), y0 + f(marco, "height")
-        for p in ps:
-            assert x0 <= f(p[1], "x2") <= x1 and y0 <= f(p[1], "y2") <= y1, p[1].attrib
+        x0, y0, x1, y1 = marco(b)
+        assert all(x0 <= f(p[1], "x2") <= x1 and y0 <= f(p[1], "y2") <= y1 for p in ps), orden
 
 
 def rotulos():
     # Each label stays off its own arrow and height bar (its box estimated at 0.6 em a character,
     # 10 px type), mostly on the side away from the vector.
     for orden, fichero, opciones, _ in CASOS[:4]:
-        _, raiz, _ = dibuja(orden, fichero, *opciones)
-        ps = puntos(raiz)
+        ps = puntos(dibuja(orden, fichero, *opciones)[1])
         assert all(p[3] is not None for p in ps), f"{fichero}: a point without its label"
         opuestos = 0
         for punto, residuo, barra, rotulo in ps:
-            x, y = f(rotulo, "x"), f(rotulo, "y")
-            w = 0.6 * 10 * len(texto(rotulo))
+            x, y, w = f(rotulo, "x"), f(rotulo, "y"), 0.6 * 10 * len(texto(rotulo))
             x0 = {"start": x, "end": x - w, "middle": x - w / 2}[rotulo.get("text-anchor")]
             caja = (x0, y - 8, x0 + w, y + 2.5)
-            for linea in [residuo] + ([barra] if barra is not None else []):
-                for i in range(41):
-                    t = i / 40
+            for linea in (residuo, barra) if barra is not None else (residuo,):
+                for t in (i / 40 for i in range(41)):
                     px = f(linea, "x1") + t * (f(linea, "x2") - f(linea, "x1"))
                     py = f(linea, "y1") + t * (f(linea, "y2") - f(linea, "y1"))
                     assert not (caja[0] < px < caja[2] and caja[1] < py < caja[3]), \
                         f"{fichero}: label {texto(rotulo)} on its {clase(linea)[0]} at ({px:.1f}, {py:.1f})"
             ex, ey = f(residuo, "x2") - f(residuo, "x1"), f(residuo, "y2") - f(residuo, "y1")
-            centro = ((caja[0] + caja[2]) / 2 - f(punto, "cx"), (caja[1] + caja[3]) / 2 - f(punto, "cy"))
-            opuestos += centro[0] * ex + centro[1] * ey <= 0
+            opuestos += ((caja[0] + caja[2]) / 2 - f(punto, "cx")) * ex + ((caja[1] + caja[3]) / 2 - f(punto, "cy")) * ey <= 0
         assert opuestos >= 0.75 * len(ps), f"{fichero}: {opuestos} of {len(ps)} labels away from their vector"
     # Crowded, the ids move to the tooltips; every point keeps its vector.
-    doc, raiz, _ = dibuja("helmert2d", conjunto("multitud", 3000, semilla=5))
+    _, raiz, _ = dibuja("helmert2d", conjunto("multitud", 3000, semilla=5))
     ps = puntos(raiz)
-    assert len(ps) == 3000 and sum(p[3] is not None for p in ps) <= 10
-    assert "tooltip" in " ".join(texto(e) for e in raiz.iter() if "leyenda" in clase(e))
+    assert len(ps) == 3000 and sum(p[3] is not None for p in ps) <= 10 and all(p[1] is not None for p in ps)
+    assert "tooltip" in leyenda(raiz)
 
 
 def png():
@@ -251,16 +231,14 @@ def png():
         print("prueba_dibujo: rsvg-convert not found (scripts/prepara installs librsvg2-bin); PNG check skipped")
         return
     for orden, fichero, opciones, _ in CASOS[:2]:
-        _, _, svg = dibuja(orden, fichero, *opciones)
-        salida = svg + ".png"
-        r = subprocess.run(["rsvg-convert", "-o", salida, svg], capture_output=True, encoding="utf-8")
+        svg = dibuja(orden, fichero, *opciones)[2]
+        r = subprocess.run(["rsvg-convert", "-o", svg + ".png", svg], capture_output=True, encoding="utf-8")
         assert r.returncode == 0 and r.stderr == "", r.stderr
-        datos = open(salida, "rb").read()
+        datos = open(svg + ".png", "rb").read()
         assert datos[:8] == b"\x89PNG\r\n\x1a\n" and len(datos) > 5000, len(datos)
 
 
-GRUPOS = {"ejes": ejes, "titulo": titulo, "aspecto": aspecto, "exageracion": exageracion, "rotulos": rotulos,
-          "png": png}
+GRUPOS = {"ejes": ejes, "titulo": titulo, "aspecto": aspecto, "exageracion": exageracion, "rotulos": rotulos, "png": png}
 try:
     GRUPOS[GRUPO]()
 finally:
