@@ -20,37 +20,21 @@ def cliente():
         yield c
 
 
-def test_cluster_equals_numpy_bit_for_bit_on_millions_of_points(cliente, datos):
+def test_apply_on_the_cluster_equals_numpy_bit_for_bit(cliente, datos):
+    # Millions of points both ways, the record sent as an object and as its JSON.
     ajuste = orienta.helmert3d(*lee_pares(os.path.join(datos, "control3d.txt"), 3))
     centro = ajuste.source_centroid
     puntos = da.random.RandomState(5).uniform(-300, 300, size=(3_000_000, 3), chunks=(400_000, 3)) + centro
     ida = orienta.dask.apply(ajuste, puntos)
-    vuelta = orienta.dask.apply(ajuste.to_json(), ida, inverse=True)
-    p, q, r = dask.compute(puntos, ida, vuelta)
+    p, q, r = dask.compute(puntos, ida, orienta.dask.apply(ajuste.to_json(), ida, inverse=True))
     assert q.shape == p.shape and q.dtype == np.float64
-    assert mismos_bits(q, ajuste.apply(p))
-    assert mismos_bits(r, ajuste.apply(q, inverse=True))
-
-
-def test_inverse_polynomial_and_column_chunks(cliente, datos):
-    ajuste = orienta.poly2d(*lee_pares(os.path.join(datos, "control2d.txt"), 2), order=2)
-    puntos = np.random.default_rng(3).uniform(-400, 400, size=(50_000, 2)) + ajuste.source_centroid
-    imagen = ajuste.apply(puntos)
+    assert mismos_bits(q, ajuste.apply(p)) and mismos_bits(r, ajuste.apply(q, inverse=True))
     # Chunks that split x from y are joined; the inverse of a polynomial travels as the forward
     # record with the direction flag.
-    troceado = da.from_array(imagen, chunks=(7_000, 1))
-    r = orienta.dask.apply(ajuste.inverse(), troceado).compute()
-    assert mismos_bits(r, ajuste.inverse().apply(imagen))
-
-
-def test_bad_arguments(datos):
-    ajuste = orienta.helmert2d(*lee_pares(os.path.join(datos, "control2d.txt"), 2))
-    with pytest.raises(ValueError, match=r"shape \(n, 2\)"):
-        orienta.dask.apply(ajuste, da.zeros((10, 3)))
-    with pytest.raises(TypeError, match="Transformation or its JSON"):
-        orienta.dask.apply({"transform": {}}, da.zeros((10, 2)))
-    with pytest.raises(ValueError, match="model"):
-        orienta.dask.apply('{"transform": {"model": "conformal"}}', da.zeros((10, 2)))
+    poli = orienta.poly2d(*lee_pares(os.path.join(datos, "control2d.txt"), 2), order=2)
+    imagen = poli.apply(np.random.default_rng(3).uniform(-400, 400, size=(50_000, 2)) + poli.source_centroid)
+    r = orienta.dask.apply(poli.inverse(), da.from_array(imagen, chunks=(7_000, 1))).compute()
+    assert mismos_bits(r, poli.inverse().apply(imagen))
 
 
 def _nube(n, semilla, dim=3):
@@ -68,13 +52,11 @@ AJUSTES = [("helmert3d", 3, {}), ("rigid3d", 3, {}), ("helmert2d", 2, {}), ("aff
 @pytest.mark.parametrize("nombre,dim,opciones", AJUSTES, ids=[f"{a[0]}-{a[2]}" for a in AJUSTES])
 def test_fit_on_blocks_equals_the_fit_in_one_process(cliente, nombre, dim, opciones):
     S, T = _nube(60_000, 1, dim)
-    opciones = dict(opciones)
+    opciones, troceado = dict(opciones), dict(opciones)
     if opciones.get("sigma") == "plan-altura":
         opciones["sigma"] = np.column_stack([np.full(len(S), 0.01), np.linspace(0.01, 0.03, len(S))])
-    local = getattr(orienta, nombre)(S, T, snoop=4.0, **opciones)
-    troceado = dict(opciones)
-    if isinstance(opciones.get("sigma"), np.ndarray):
         troceado["sigma"] = da.from_array(opciones["sigma"], chunks=(7_000, -1))
+    local = getattr(orienta, nombre)(S, T, snoop=4.0, **opciones)
     repartido = getattr(orienta.dask, nombre)(da.from_array(S, chunks=(9_000, dim)), T, snoop=4.0, **troceado)
     # The same pairs excluded, and the same optimum to rounding on coordinates of 4.5e6 m.
     assert repartido.excluded_count == local.excluded_count >= 3
@@ -90,14 +72,22 @@ def test_fit_on_blocks_equals_the_fit_in_one_process(cliente, nombre, dim, opcio
     assert np.nanmax(abs(w - local.w)) < 1e-6 and np.array_equal(np.isnan(w), np.isnan(local.w))
 
 
-def test_fit_refusals_name_the_pair_in_the_whole_array():
-    S, T = _nube(1_000, 2)
-    T[777, 2] = np.nan
-    with pytest.raises(orienta.FitError, match="first at pair 777"):
-        orienta.dask.helmert3d(da.from_array(S, chunks=(300, 3)), T)
-    with pytest.raises(orienta.FitError, match="status -2"):
-        orienta.dask.helmert2d(S[:1, :2], T[:1, :2])
-    with pytest.raises(ValueError, match="shape of source"):
-        orienta.dask.helmert3d(S, T[:-1])
-    with pytest.raises(ValueError, match="sigma must be"):
-        orienta.dask.helmert2d(S[:, :2], T[:, :2], sigma=np.ones((1_000, 2)))
+_S, _T = _nube(1_000, 2)
+_T[777, 2] = np.nan
+_H2 = orienta.helmert2d(_S[:, :2], _T[:, :2])
+MALOS = [
+    (lambda: orienta.dask.apply(_H2, da.zeros((10, 3))), ValueError, r"shape \(n, 2\)"),
+    (lambda: orienta.dask.apply({"transform": {}}, da.zeros((10, 2))), TypeError, "Transformation or its JSON"),
+    (lambda: orienta.dask.apply('{"transform": {"model": "conformal"}}', da.zeros((10, 2))), ValueError, "model"),
+    # A fit names the pair by its index in the whole array, not in its block.
+    (lambda: orienta.dask.helmert3d(da.from_array(_S, chunks=(300, 3)), _T), orienta.FitError, "first at pair 777"),
+    (lambda: orienta.dask.helmert2d(_S[:1, :2], _T[:1, :2]), orienta.FitError, "status -2"),
+    (lambda: orienta.dask.helmert3d(_S, _T[:-1]), ValueError, "shape of source"),
+    (lambda: orienta.dask.helmert2d(_S[:, :2], _T[:, :2], sigma=np.ones((1_000, 2))), ValueError, "sigma must be"),
+]
+
+
+@pytest.mark.parametrize("llamada,error,mensaje", MALOS, ids=[m[2] for m in MALOS])
+def test_bad_arguments_are_refused_naming_their_cause(llamada, error, mensaje):
+    with pytest.raises(error, match=mensaje):
+        llamada()

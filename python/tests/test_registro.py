@@ -21,13 +21,9 @@ def bases(datos):
     return {k: json.loads(f.to_json())["transform"] for k, f in docs.items()}
 
 
-def _fila(i, j, f):
-    return lambda r: r["matrix"][i].__setitem__(j, f(r["matrix"][i][j]))
-
-
 # (record, how to spoil it, the field and cause every reader names)
 ESTROPEADOS = [
-    ("h3", _fila(0, 0, lambda x: x * 1.001), "'matrix': its parts disagree"),
+    ("h3", lambda r: r["matrix"][0].__setitem__(0, r["matrix"][0][0] * 1.001), "'matrix': its parts disagree"),
     ("h3", lambda r: r["rotation"][1].__setitem__(1, r["rotation"][1][1] * 1.01), "'rotation': its parts disagree"),
     ("h3", lambda r: r["angles"].__setitem__(2, r["angles"][2] + 0.01), "'angles': its parts disagree"),
     ("h3", lambda r: r.pop("rotation"), "'rotation': lacks a field its model needs"),
@@ -53,8 +49,7 @@ ESTROPEADOS = [
 
 
 @pytest.mark.parametrize("base,estropea,causa", ESTROPEADOS, ids=[c for _, _, c in ESTROPEADOS])
-def test_tool_and_python_refuse_a_spoilt_record_with_the_same_words(bases, base, estropea, causa, herramienta,
-                                                                   tmp_path):
+def test_tool_and_python_refuse_spoilt_records_alike(bases, base, estropea, causa, herramienta, tmp_path):
     registro = json.loads(json.dumps(bases[base]))
     estropea(registro)
     ruta = tmp_path / "t.json"
@@ -69,13 +64,11 @@ def test_tool_and_python_refuse_a_spoilt_record_with_the_same_words(bases, base,
     assert f"{ruta}: transform {causa}" in str(e.value)
 
 
-def test_a_record_kept_whole_reads_back_and_passes_the_validator_in_c(bases):
-    for registro in bases.values():
-        t = orienta.load({"transform": registro})
-        assert _registro.valida(t.record) == (0, None)
-        assert json.loads(t.to_json())["transform"] == registro
-    # The C validator on the C record directly: a NaN in a field the model uses is refused.
+def test_the_validator_in_c_passes_a_whole_record_and_names_the_field_it_refuses(bases):
+    # The C validator on the C record directly (whole records read back as written: test_ajuste's
+    # JSON round trip); a NaN in a field the model uses is refused.
     t = orienta.load({"transform": bases["h3"]}).record
+    assert _registro.valida(t) == (0, None)
     t.rotacion[4] = math.nan
     assert _registro.valida(t) == (-13, "rotation")
 
@@ -122,7 +115,6 @@ def test_the_statistics_have_english_names(datos):
     S, T = lee_pares(f"{datos}/control3d.txt", 3)
     f = orienta.helmert3d(S, T)
     assert (f.used, f.excluded_count, f.with_sigma, f.reflected) == (10, 0, False, False)
-    assert f.redundancy == f.stats.redundancia and f.sigma0 == f.stats.sigma0
     assert np.allclose(f.translation, f.parameters[:3], rtol=0, atol=0)
 
 
